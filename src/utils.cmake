@@ -1,0 +1,3 @@
+add_library(ntrip_utils STATIC ${CMAKE_CURRENT_LIST_DIR}/utils.cpp)
+target_include_directories(ntrip_utils PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(ntrip_utils PUBLIC ntrip_log Boost::headers)

@@ -1,0 +1,86 @@
+#include "utils.h"
+
+#include <boost/asio/ip/address.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+#include "log.h"
+
+namespace tarno {
+
+namespace {
+
+#ifdef _WIN32
+std::FILE* OpenPipe(const char* cmd) { return _popen(cmd, "r"); }
+int ClosePipe(std::FILE* f) { return _pclose(f); }
+#else
+std::FILE* OpenPipe(const char* cmd) { return popen(cmd, "r"); }
+int ClosePipe(std::FILE* f) { return pclose(f); }
+#endif
+
+struct PipeCloser {
+  void operator()(std::FILE* f) const { ClosePipe(f); }
+};
+
+}  // namespace
+
+std::string RunCommand(const std::string& command_line) {
+  // One run through the interpreter only: a second, direct run would print the ping output on
+  // the host's own standard output, where a sink may be writing the correction stream.
+  std::unique_ptr<std::FILE, PipeCloser> pipe(OpenPipe(command_line.c_str()));
+  if (!pipe) throw std::runtime_error("_popen() failed!");
+  std::string result;
+  std::array<char, 128> piece{};
+  while (std::fgets(piece.data(), static_cast<int>(piece.size()), pipe.get()) != nullptr)
+    result += piece.data();
+  return result;
+}
+
+std::string ProbeCommandLine(const std::string& host) {
+#ifdef _WIN32
+  return "ping -n 1 " + host + " | find \"TTL=\"";
+#else
+  // Linux ping writes "ttl=" in lower case; the filter restores the marker the judgement expects.
+  // A missing ping program prints nothing on standard output, which reads as "not available".
+  return "ping -n -c 1 -W 2 " + host + " 2>/dev/null | grep -i \"ttl=\" | sed \"s/ttl=/TTL=/I\"";
+#endif
+}
+
+bool IsInternetAvailable(const CommandRunner& runner) {
+  const std::string output = runner(ProbeCommandLine(kProbeHost));
+  if (output.find("TTL=") != std::string::npos) return true;
+  WriteLog("Couldn't reach the IP", Importance::Error);
+  WriteLog("Please check the IP Address", Importance::Error);
+  return false;
+}
+
+bool IsLocalCasterAddress(const std::string& host) {
+  std::string lower(host);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower == "localhost" || lower == "localhost.") return true;
+  std::string literal = lower;
+  if (literal.size() > 2 && literal.front() == '[' && literal.back() == ']')
+    literal = literal.substr(1, literal.size() - 2);
+  boost::system::error_code ec;
+  const auto address = boost::asio::ip::make_address(literal, ec);
+  if (ec) return false;
+  if (address.is_v4()) {
+    const auto b = address.to_v4().to_bytes();
+    return b[0] == 127 || b[0] == 10 || (b[0] == 172 && (b[1] & 0xF0) == 16) ||
+           (b[0] == 192 && b[1] == 168) || (b[0] == 169 && b[1] == 254);
+  }
+  const auto v6 = address.to_v6();
+  if (v6.is_v4_mapped())
+    return IsLocalCasterAddress(
+        boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, v6).to_string());
+  const auto b = v6.to_bytes();
+  return v6.is_loopback() || v6.is_link_local() || (b[0] & 0xFE) == 0xFC;
+}
+
+}  // namespace tarno

@@ -1,0 +1,28 @@
+#pragma once
+// Internet availability probe and the process runner behind it.
+#include <functional>
+#include <string>
+
+namespace tarno {
+
+// Runs a command line through the system's command interpreter and returns what it printed on
+// standard output. Throws std::runtime_error("_popen() failed!") when no interpreter starts.
+std::string RunCommand(const std::string& command_line);
+
+// The seam through which the probe runs its command; tests feed it canned outputs.
+using CommandRunner = std::function<std::string(const std::string& command_line)>;
+
+// Public host asked by the probe; never a caster.
+inline constexpr const char* kProbeHost = "www.google.com";
+
+// One echo request with a short deadline, keeping only reply lines carrying "TTL=".
+std::string ProbeCommandLine(const std::string& host);
+
+// True when the probe host answered (the reply marker appears anywhere in the output).
+bool IsInternetAvailable(const CommandRunner& runner = RunCommand);
+
+// True for "localhost" and literal loopback, private, link-local and unique-local addresses:
+// a caster there is reachable without the public internet, so probing it would be wrong.
+bool IsLocalCasterAddress(const std::string& host);
+
+}  // namespace tarno

@@ -1,0 +1,91 @@
+#include "utils.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "log.h"
+
+namespace {
+
+// Captures what the probe logs, so the judgement's side effects can be checked.
+struct LogCapture {
+  LogCapture() {
+    tarno::ActiveLogWriter = [this](const char* m, int imp, tarno::SourceLocation) {
+      lines.emplace_back(std::to_string(imp) + ":" + m);
+    };
+  }
+  ~LogCapture() { tarno::ActiveLogWriter = tarno::WriteLogToStdout; }
+  std::vector<std::string> lines;
+};
+
+tarno::CommandRunner Feed(std::string output, std::string* seen = nullptr) {
+  return [output, seen](const std::string& cmd) {
+    if (seen) *seen = cmd;
+    return output;
+  };
+}
+
+}  // namespace
+
+TEST(InternetProbe, MarkerInTheMiddleOfALineCountsAsAnAnswer) {
+  LogCapture log;
+  std::string cmd;
+  EXPECT_TRUE(tarno::IsInternetAvailable(
+      Feed("64 bytes from 142.250.1.1: icmp_seq=1 TTL=117 time=12.3 ms\n", &cmd)));
+  EXPECT_TRUE(log.lines.empty());
+  EXPECT_NE(cmd.find(tarno::kProbeHost), std::string::npos);
+}
+
+TEST(InternetProbe, OutputWithoutTheMarkerIsNoAnswerAndSaysSo) {
+  LogCapture log;
+  EXPECT_FALSE(tarno::IsInternetAvailable(
+      Feed("From 10.0.0.1 icmp_seq=1 Destination Host Unreachable\n")));
+  EXPECT_EQ(log.lines, (std::vector<std::string>{"3:Couldn't reach the IP",
+                                                 "3:Please check the IP Address"}));
+}
+
+TEST(InternetProbe, EmptyAndShortOutputsAreNoAnswer) {
+  LogCapture log;
+  EXPECT_FALSE(tarno::IsInternetAvailable(Feed("")));
+  EXPECT_FALSE(tarno::IsInternetAvailable(Feed("TTL")));
+  EXPECT_TRUE(tarno::IsInternetAvailable(Feed("TTL=")));
+}
+
+TEST(InternetProbe, LowerCaseLinuxMarkerIsNotTheMarker) {
+  // The command line's filter turns "ttl=" into "TTL="; raw lower-case output alone is not a reply.
+  LogCapture log;
+  EXPECT_FALSE(tarno::IsInternetAvailable(Feed("64 bytes from x: ttl=64")));
+}
+
+TEST(RunCommand, CollectsLongLinesWholeAcrossPieces) {
+  const std::string long_line(1000, 'x');
+  EXPECT_EQ(tarno::RunCommand("printf '%s\\nsecond\\n' " + long_line), long_line + "\nsecond\n");
+}
+
+TEST(RunCommand, FilterKeepsOnlyTheReplyLinesAndRestoresTheMarker) {
+  // The same filter the probe uses, fed by a stand-in for the ping output.
+  const std::string out = tarno::RunCommand(
+      "printf 'PING x\\n64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.1 ms\\n--- x ---\\n' "
+      "| grep -i \"ttl=\" | sed \"s/ttl=/TTL=/I\"");
+  EXPECT_EQ(out, "64 bytes from 127.0.0.1: icmp_seq=1 TTL=64 time=0.1 ms\n");
+}
+
+TEST(RunCommand, MissingProgramGivesEmptyOutputNotACrash) {
+  EXPECT_EQ(tarno::RunCommand("no-such-program-here-1234 2>/dev/null"), "");
+}
+
+TEST(LocalCaster, LoopbackPrivateLinkLocalAndUniqueLocalAreLocal) {
+  for (const char* h : {"localhost", "LocalHost", "127.0.0.1", "127.8.9.10", "10.1.2.3",
+                        "172.16.0.1", "172.31.255.255", "192.168.1.20", "169.254.3.4", "::1",
+                        "[::1]", "fe80::1", "fd12:3456::1", "fc00::5", "::ffff:192.168.0.1"})
+    EXPECT_TRUE(tarno::IsLocalCasterAddress(h)) << h;
+}
+
+TEST(LocalCaster, PublicAddressesAndNamesAreNotLocal) {
+  for (const char* h : {"caster.example.com", "8.8.8.8", "172.32.0.1", "172.15.0.1", "193.168.0.1",
+                        "2001:db8::1", "", "localhost.example"})
+    EXPECT_FALSE(tarno::IsLocalCasterAddress(h)) << h;
+}
