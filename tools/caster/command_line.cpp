@@ -1,0 +1,167 @@
+#include "command_line.h"
+
+#include <charconv>
+#include <limits>
+#include <stdexcept>
+
+namespace caster {
+
+namespace {
+
+std::size_t ParseCount(const std::string& text, const std::string& what) {
+  std::size_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
+    throw std::invalid_argument("bad " + what + ": '" + text + "'");
+  }
+  return value;
+}
+
+void ParseListen(const std::string& text, CasterOptions& options) {
+  std::string address;
+  std::string port = text;
+  if (!text.empty() && text.front() == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string::npos || text.compare(close + 1, 1, ":") != 0) {
+      throw std::invalid_argument("bad --listen: '" + text + "' (use [ADDR]:PORT for IPv6)");
+    }
+    address = text.substr(1, close - 1);
+    port = text.substr(close + 2);
+  } else if (const std::size_t colon = text.rfind(':'); colon != std::string::npos) {
+    address = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (address.find(':') != std::string::npos) {
+      throw std::invalid_argument("bad --listen: '" + text + "' (use [ADDR]:PORT for IPv6)");
+    }
+  }
+  const std::size_t number = ParseCount(port, "port");
+  if (number > std::numeric_limits<std::uint16_t>::max()) {
+    throw std::invalid_argument("bad port: '" + port + "'");
+  }
+  if (!address.empty()) options.listen_address = address;
+  options.port = static_cast<std::uint16_t>(number);
+}
+
+Fault ParseFault(const std::string& text) {
+  const std::size_t eq = text.find('=');
+  const std::string name = text.substr(0, eq);
+  const std::string value = eq == std::string::npos ? "" : text.substr(eq + 1);
+  const bool has_value = eq != std::string::npos;
+  Fault fault;
+  if (name == "close-after" && has_value) {
+    fault.mode = FaultMode::CloseAfter;
+    fault.after_bytes = ParseCount(value, "byte count");
+  } else if (name == "stall-after" && has_value) {
+    fault.mode = FaultMode::StallAfter;
+    fault.after_bytes = ParseCount(value, "byte count");
+  } else if (name == "reset-after" && has_value) {
+    fault.mode = FaultMode::Reset;
+    fault.after_bytes = ParseCount(value, "byte count");
+  } else if (name == "never-answer" && !has_value) {
+    fault.mode = FaultMode::NeverAnswer;
+  } else if (name == "endless-headers" && !has_value) {
+    fault.mode = FaultMode::EndlessHeaders;
+  } else if (name == "garbage" && !has_value) {
+    fault.mode = FaultMode::Garbage;
+  } else if (name == "sourcetable" && !has_value) {
+    fault.mode = FaultMode::Sourcetable;
+  } else if (name == "status" && has_value && !value.empty()) {
+    fault.mode = FaultMode::StatusLine;
+    fault.status_line = value;
+    if (fault.status_line.size() >= 2 && fault.status_line.front() == '"' &&
+        fault.status_line.back() == '"') {
+      fault.status_line = fault.status_line.substr(1, fault.status_line.size() - 2);
+    }
+  } else {
+    throw std::invalid_argument("unknown --fault: '" + text + "'");
+  }
+  return fault;
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine line;
+  line.options.port = 2101;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&]() -> const std::string& {
+      if (i + 1 >= args.size()) throw std::invalid_argument(arg + " needs a value");
+      return args[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      line.help = true;
+    } else if (arg == "--listen") {
+      ParseListen(value(), line.options);
+    } else if (arg == "--mount") {
+      const std::string& mount = value();
+      const std::size_t eq = mount.find('=');
+      if (eq == std::string::npos || eq == 0 || eq + 1 == mount.size()) {
+        throw std::invalid_argument("bad --mount: '" + mount + "' (use NAME=FILE)");
+      }
+      line.mount_files.emplace_back(mount.substr(0, eq), mount.substr(eq + 1));
+    } else if (arg == "--user") {
+      const std::string& user = value();
+      const std::size_t colon = user.find(':');
+      if (colon == std::string::npos || colon == 0) {
+        throw std::invalid_argument("bad --user (use USER:PASSWORD)");
+      }
+      line.options.user = user.substr(0, colon);
+      line.options.password = user.substr(colon + 1);
+    } else if (arg == "--rate") {
+      line.options.rate = static_cast<double>(ParseCount(value(), "rate"));
+    } else if (arg == "--whole-frames") {
+      line.options.whole_frames = true;
+    } else if (arg == "--no-chunked") {
+      line.options.chunked = false;
+    } else if (arg == "--icy-without-blank-line") {
+      line.options.icy_blank_line = false;
+    } else if (arg == "--separate-answer") {
+      line.options.answer_with_first_bytes = false;
+    } else if (arg == "--gga-log") {
+      line.options.gga_log_path = value();
+    } else if (arg == "--max-bytes") {
+      line.options.max_bytes = ParseCount(value(), "byte count");
+    } else if (arg == "--fault") {
+      line.options.fault = ParseFault(value());
+    } else {
+      throw std::invalid_argument("unknown option '" + arg + "' (see --help)");
+    }
+  }
+  return line;
+}
+
+std::string UsageText() {
+  return R"(usage: ntrip-replay-caster [options]
+Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.
+
+  --listen [ADDR:]PORT   address and port to listen on (default 127.0.0.1:2101);
+                         IPv6 as [::1]:2101; port 0 picks a free port
+  --mount NAME=FILE      serve FILE as mount point NAME (repeatable)
+  --user USER:PASSWORD   require HTTP Basic authentication (401 otherwise)
+  --rate BYTES_PER_SEC   pacing; default: whole frames at about 1 kB/s; 0: as fast as possible
+  --whole-frames         with --rate N: send whole frames at that average rate
+  --no-chunked           NTRIP 2.0 answers without Transfer-Encoding: chunked
+  --icy-without-blank-line  NTRIP 1.0 answer "ICY 200 OK" followed directly by the stream
+  --gga-log FILE         append every GGA received (request header and updates), one per line,
+                         with the UTC time received and the client's address
+  --max-bytes N          close each stream after N bytes (default: loop forever)
+  --separate-answer      write the 200 answer on its own, not with the first stream bytes
+  --fault MODE           misbehave on purpose, for tests:
+      close-after=N        close the connection after N stream bytes
+      stall-after=N        stop sending after N stream bytes, keep the connection open
+      reset-after=N        send N stream bytes, then reset the connection
+      never-answer         read the request and never answer
+      status="LINE"        answer LINE and a blank line, then close
+                           (e.g. status="HTTP/1.1 401 Unauthorized")
+      endless-headers      a status line, then header lines without end
+      garbage              a 200 answer, then random bytes that are not RTCM 3
+      sourcetable          answer every request with the sourcetable (for NTRIP 2.0
+                           requests: HTTP/1.1 200 OK, Content-Type gnss/sourcetable)
+  --help                 this text
+
+Prints "listening on ADDR:PORT" once it listens. Ctrl-C or SIGTERM stops it.
+)";
+}
+
+}  // namespace caster

@@ -1,0 +1,22 @@
+// Command line of ntrip-replay-caster.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "replay_caster.h"
+
+namespace caster {
+
+struct CommandLine {
+  CasterOptions options;                                         // mounts without their bytes yet
+  std::vector<std::pair<std::string, std::string>> mount_files;  // NAME, FILE
+  bool help = false;
+};
+
+// Throws std::invalid_argument with a message for the user on a bad command line.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+std::string UsageText();
+
+}  // namespace caster

@@ -1,0 +1,49 @@
+// ntrip-replay-caster: serves RTCM 3 recordings over NTRIP until Ctrl-C or SIGTERM.
+#include <csignal>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include "command_line.h"
+#include "replay_caster.h"
+
+int main(int argc, char** argv) {
+  caster::CommandLine line;
+  try {
+    line = caster::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::cerr << "ntrip-replay-caster: " << e.what() << '\n';
+    return 2;
+  }
+  if (line.help) {
+    std::cout << caster::UsageText();
+    return 0;
+  }
+  try {
+    // Registered before serving starts, so an early Ctrl-C still stops cleanly.
+    boost::asio::io_context signals_io;
+    boost::asio::signal_set signals(signals_io, SIGINT, SIGTERM);
+
+    for (const auto& [name, file] : line.mount_files) {
+      line.options.mounts.push_back({name, caster::ReadFileBytes(file)});
+    }
+    caster::ReplayCaster server(line.options);
+    const std::string& address = line.options.listen_address;
+    const bool v6 = address.find(':') != std::string::npos;
+    std::cout << "listening on " << (v6 ? "[" + address + "]" : address) << ":" << server.Port()
+              << std::endl;
+
+    signals.async_wait([](const boost::system::error_code&, int) {});
+    signals_io.run();
+    server.Stop();
+    std::cout << "stopped after " << server.ConnectionCount() << " connections" << std::endl;
+  } catch (const std::exception& e) {
+    std::cerr << "ntrip-replay-caster: " << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
