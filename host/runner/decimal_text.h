@@ -1,0 +1,18 @@
+// Strict, locale-independent decimal number parsing shared by the runner's text parsers.
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace runner {
+
+// Accepts [sign] digits [. digits] (or ". digits"); nothing else: no exponent, no inf/nan, no
+// spaces. `allow_sign` false refuses any sign.
+std::optional<double> ParseDecimal(std::string_view text, bool allow_sign);
+
+// Accepts decimal digits only, value <= max.
+std::optional<unsigned long> ParseUnsigned(std::string_view text, unsigned long max);
+
+std::string_view TrimSpaces(std::string_view text);
+
+}  // namespace runner

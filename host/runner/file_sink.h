@@ -1,0 +1,33 @@
+// Sink into a file or stdout: each element is written and flushed at once, so a reader of the
+// file sees it without delay.
+#pragma once
+
+#include "runner/sink.h"
+
+#include <cstdio>
+#include <mutex>
+
+namespace runner {
+
+class FileSink : public Sink {
+ public:
+  // Creates or truncates `path`; throws OptionError (with `option`) when it cannot.
+  FileSink(const std::string& path, std::string_view option);
+  // stdout; not closed by Close(), only flushed.
+  FileSink();
+  ~FileSink() override;
+
+  void Write(std::string_view element) override;
+  void Close() override;
+  SinkCounters Counters() const override;
+  std::string Description() const override;
+
+ private:
+  const std::string name_;
+  mutable std::mutex mutex_;
+  std::FILE* file_ = nullptr;
+  const bool owned_;
+  SinkCounters counters_;
+};
+
+}  // namespace runner

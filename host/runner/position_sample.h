@@ -1,0 +1,16 @@
+// The sample the runner feeds to the component's position input.
+#pragma once
+
+#include <vector>
+
+namespace runner {
+
+// latitude (deg, north +), longitude (deg, east +), altitude (m), position accuracy (m).
+using PositionSample = std::vector<double>;
+
+inline PositionSample MakeSample(double latitude, double longitude, double altitude,
+                                 double accuracy) {
+  return {latitude, longitude, altitude, accuracy};
+}
+
+}  // namespace runner

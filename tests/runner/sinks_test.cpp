@@ -1,0 +1,241 @@
+#include "runner/file_sink.h"
+#include "runner/option_text.h"
+#include "runner/tcp_listen_sink.h"
+
+#include "temp_file.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read.hpp>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <array>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace runner {
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+
+std::string ErrorOf(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const OptionError& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+SinkSettings QuietSettings() {
+  SinkSettings settings;
+  settings.log = [](LogLevel, const std::string&) {};
+  return settings;
+}
+
+// A client of the sink whose reads give up after ten seconds, so no test can hang on it.
+class StreamClient {
+ public:
+  StreamClient(const std::string& address, unsigned short port, int receive_buffer = 0) {
+    const tcp::endpoint where(asio::ip::make_address(address), port);
+    socket_.open(where.protocol());
+    if (receive_buffer > 0) {
+      socket_.set_option(asio::socket_base::receive_buffer_size(receive_buffer));
+    }
+    timeval bound{10, 0};
+    ::setsockopt(socket_.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    socket_.connect(where);
+  }
+  // Everything until the sink closes the connection.
+  std::string ReadToEnd() {
+    std::string data;
+    boost::system::error_code ec;
+    asio::read(socket_, asio::dynamic_buffer(data), ec);
+    return data;
+  }
+  // Reads until the end, calling on_bytes with each piece.
+  template <typename OnBytes>
+  void ReadEach(OnBytes&& on_bytes) {
+    std::array<char, 8192> buffer;
+    boost::system::error_code ec;
+    while (true) {
+      const std::size_t got = socket_.read_some(asio::buffer(buffer), ec);
+      if (ec) return;
+      on_bytes(std::string_view(buffer.data(), got));
+    }
+  }
+
+ private:
+  asio::io_context io_;
+  tcp::socket socket_{io_};
+};
+
+TEST(FileSink, WritesEveryElementByteExactAndVisibleAtOnce) {
+  TempFile file("old content that must go");
+  auto sink = MakeSink(file.Path(), "--raw-out", QuietSettings());
+  std::string all_bytes;
+  for (int i = 0; i < 256; ++i) all_bytes.push_back(static_cast<char>(i));
+  const std::string with_zeros("\xd3\x00\x00\x13\x00", 5);
+
+  sink->Write(with_zeros);
+  EXPECT_EQ(file.Read(), with_zeros);  // flushed before Write returned
+  sink->Write(all_bytes);
+  sink->Write("");
+  EXPECT_EQ(file.Read(), with_zeros + all_bytes);
+  sink->Close();
+  sink->Close();
+  EXPECT_EQ(file.Read(), with_zeros + all_bytes);
+  EXPECT_EQ(sink->Counters().bytes_written, 261u);
+  EXPECT_EQ(sink->Counters().elements_written, 3u);
+}
+
+TEST(FileSink, AFailedWriteIsReportedNotSwallowed) {
+  auto sink = MakeSink("/dev/full", "--raw-out", QuietSettings());
+  EXPECT_THROW(sink->Write("corrections"), SinkError);
+  EXPECT_EQ(sink->Counters().elements_written, 0u);
+  sink->Close();
+}
+
+TEST(SinkFactory, BadSinkTextIsRefusedWithTheOptionName) {
+  EXPECT_THAT(ErrorOf([] { MakeSink("", "--raw-out"); }), HasSubstr("--raw-out: expected FILE"));
+  EXPECT_THAT(ErrorOf([] { MakeSink("tcp://127.0.0.1:5000", "--raw-out"); }),
+              HasSubstr("unknown scheme"));
+  EXPECT_THAT(ErrorOf([] { MakeSink("tcp-listen://", "--decoded-out"); }),
+              HasSubstr("--decoded-out: '': port must be"));
+  EXPECT_THAT(ErrorOf([] { MakeSink("tcp-listen://127.0.0.1:99999", "--raw-out"); }),
+              HasSubstr("port must be"));
+  EXPECT_THAT(ErrorOf([] { MakeSink("tcp-listen://example.org:5000", "--raw-out"); }),
+              HasSubstr("ADDR must be a literal"));
+  EXPECT_THAT(ErrorOf([] { MakeSink("serial:/dev/ttyS0:x", "--raw-out"); }),
+              HasSubstr("baud rate must be"));
+  EXPECT_THAT(ErrorOf([] { MakeSink("serial:/nonexistent/tty", "--raw-out"); }),
+              HasSubstr("--raw-out: serial:/nonexistent/tty: cannot open"));
+  EXPECT_THAT(ErrorOf([] { MakeSink("/nonexistent/dir/raw.bin", "--raw-out"); }),
+              HasSubstr("cannot create"));
+}
+
+TEST(SinkFactory, APortInUseIsAnErrorAtStart) {
+  TcpListenSink first({"127.0.0.1", 0}, "--raw-out", QuietSettings());
+  const std::string taken = "tcp-listen://127.0.0.1:" + std::to_string(first.LocalPort());
+  EXPECT_THAT(ErrorOf([&] { MakeSink(taken, "--raw-out", QuietSettings()); }),
+              HasSubstr("cannot listen on port"));
+}
+
+TEST(TcpListenSink, EachClientGetsTheStreamFromItsConnectOn) {
+  TcpListenSink sink({"127.0.0.1", 0}, "--raw-out", QuietSettings());
+  StreamClient early("127.0.0.1", sink.LocalPort());
+  ASSERT_TRUE(sink.WaitForAccepted(1, 10s));
+  sink.Write(std::string("one\0", 4));
+  StreamClient late("127.0.0.1", sink.LocalPort());
+  ASSERT_TRUE(sink.WaitForAccepted(2, 10s));
+  sink.Write("two");
+  sink.Write("three");
+  sink.Close();  // drains, then ends both streams
+  EXPECT_EQ(early.ReadToEnd(), std::string("one\0twothree", 12));
+  EXPECT_EQ(late.ReadToEnd(), "twothree");
+  EXPECT_EQ(sink.Counters().clients_connected, 2u);
+  EXPECT_EQ(sink.Counters().clients_dropped, 0u);
+  EXPECT_EQ(sink.Counters().elements_written, 3u);
+}
+
+TEST(TcpListenSink, AClientThatNeverReadsIsDroppedWithoutHoldingUpTheOthers) {
+  SinkSettings settings = QuietSettings();
+  settings.queue_limit = 16 * 1024;
+  std::vector<std::string> warnings;
+  std::mutex log_mutex;
+  settings.log = [&](LogLevel level, const std::string& line) {
+    std::scoped_lock lock(log_mutex);
+    if (level == LogLevel::kWarning) warnings.push_back(line);
+  };
+  TcpListenSink sink({"127.0.0.1", 0}, "--raw-out", settings);
+  StreamClient stuck("127.0.0.1", sink.LocalPort(), 4096);
+  StreamClient reader("127.0.0.1", sink.LocalPort());
+  ASSERT_TRUE(sink.WaitForAccepted(2, 10s));
+  std::mutex received_mutex;
+  std::condition_variable received_more;
+  std::string received;
+  std::jthread reading([&] {
+    reader.ReadEach([&](std::string_view bytes) {
+      {
+        std::scoped_lock lock(received_mutex);
+        received += bytes;
+      }
+      received_more.notify_all();
+    });
+  });
+  std::string expected;
+  std::size_t element = 0;
+  // The reading client keeps up (the writer waits for it to be at most 8 KiB behind); the
+  // stuck one falls behind until its kernel buffers and its queue are full. The bound on the
+  // loop turns a missing drop into a failure instead of a hang.
+  const auto write_next = [&] {
+    {
+      std::unique_lock lock(received_mutex);
+      if (!received_more.wait_for(lock, 10s,
+                                  [&] { return received.size() + 8192 >= expected.size(); })) {
+        return false;
+      }
+    }
+    const std::string bytes(2048, static_cast<char>(element++ % 251));
+    sink.Write(bytes);
+    expected += bytes;
+    return true;
+  };
+  constexpr std::size_t kMaxBytes = 256u << 20;
+  while (sink.Counters().clients_dropped == 0 && expected.size() < kMaxBytes) {
+    ASSERT_TRUE(write_next()) << "the reading client was held up";
+  }
+  ASSERT_TRUE(sink.WaitForDropped(1, 10s));
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(write_next());  // the stream goes on for the others
+  sink.Close();
+  reading.join();
+  EXPECT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected);
+  EXPECT_EQ(sink.Counters().clients_dropped, 1u);
+  EXPECT_EQ(sink.ClientCount(), 0u);
+  std::scoped_lock lock(log_mutex);
+  EXPECT_THAT(warnings, ::testing::ElementsAre(HasSubstr("dropping client 127.0.0.1:")));
+  EXPECT_THAT(warnings, ::testing::Contains(HasSubstr("more than 16384 bytes waiting for it")));
+}
+
+TEST(TcpListenSink, ServesIpv6AndBothFamiliesWhenNoAddressIsGiven) {
+  TcpListenSink v6({"::1", 0}, "--raw-out", QuietSettings());
+  StreamClient client6("::1", v6.LocalPort());
+  ASSERT_TRUE(v6.WaitForAccepted(1, 10s));
+  v6.Write("six");
+  v6.Close();
+  EXPECT_EQ(client6.ReadToEnd(), "six");
+
+  TcpListenSink any({"", 0}, "--raw-out", QuietSettings());
+  StreamClient over4("127.0.0.1", any.LocalPort());
+  StreamClient over6("::1", any.LocalPort());
+  ASSERT_TRUE(any.WaitForAccepted(2, 10s));
+  any.Write("both");
+  any.Close();
+  EXPECT_EQ(over4.ReadToEnd(), "both");
+  EXPECT_EQ(over6.ReadToEnd(), "both");
+}
+
+TEST(TcpListenSink, ClosingWithNoClientsOrAfterClientsLeftReturns) {
+  TcpListenSink sink({"127.0.0.1", 0}, "--raw-out", QuietSettings());
+  {
+    StreamClient gone("127.0.0.1", sink.LocalPort());
+    ASSERT_TRUE(sink.WaitForAccepted(1, 10s));
+  }
+  sink.Write("nobody listens");
+  sink.Close();
+  sink.Write("after close is ignored");
+  EXPECT_EQ(sink.Counters().elements_written, 1u);
+}
+
+}  // namespace
+}  // namespace runner
