@@ -1,0 +1,76 @@
+#include "output_fifo.h"
+
+#include <algorithm>
+
+namespace maps_host {
+
+OutputFifo::OutputFifo(MAPS::OutputHandle* handle, std::size_t buffer_size, std::size_t capacity)
+    : handle_(handle), buffer_size_(buffer_size), capacity_(capacity) {}
+
+MAPSIOElt* OutputFifo::Acquire() {
+  std::unique_lock lock(mutex_);
+  room_cv_.wait(lock,
+                [&] { return stopping_ || published_.size() + in_flight_.size() < capacity_; });
+  if (stopping_) throw MAPS::kStopSignal;
+  in_flight_.push_back(std::make_unique<MAPSIOElt>(handle_, buffer_size_));
+  return in_flight_.back().get();
+}
+
+OutputFifo::Release OutputFifo::Give(MAPSIOElt* element, bool discard, std::int64_t now_us) {
+  std::unique_lock lock(mutex_);
+  const auto found = std::find_if(in_flight_.begin(), in_flight_.end(),
+                                  [&](const auto& owned) { return owned.get() == element; });
+  if (found == in_flight_.end()) return Release::Foreign;
+  std::unique_ptr<MAPSIOElt> owned = std::move(*found);
+  in_flight_.erase(found);
+  Release result = Release::Discarded;
+  if (owned->VectorSize() > owned->BufferSize()) {
+    result = Release::Overflow;
+  } else if (!discard) {
+    OutputElement published;
+    published.data.assign(owned->Data(), owned->Data() + owned->VectorSize());
+    published.timestamp = owned->Timestamp() != 0 ? owned->Timestamp() : now_us;
+    published_.push_back(std::move(published));
+    result = Release::Published;
+  }
+  lock.unlock();
+  if (result == Release::Published) data_cv_.notify_all();
+  if (result != Release::Published) room_cv_.notify_all();
+  return result;
+}
+
+void OutputFifo::RequestStop() {
+  {
+    std::scoped_lock lock(mutex_);
+    stopping_ = true;
+  }
+  room_cv_.notify_all();
+}
+
+void OutputFifo::Close() {
+  {
+    std::scoped_lock lock(mutex_);
+    closed_ = true;
+  }
+  data_cv_.notify_all();
+}
+
+std::optional<OutputElement> OutputFifo::Pop(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  if (!data_cv_.wait_until(lock, deadline, [&] { return !published_.empty() || closed_; }) ||
+      published_.empty()) {
+    return std::nullopt;
+  }
+  OutputElement element = std::move(published_.front());
+  published_.pop_front();
+  lock.unlock();
+  room_cv_.notify_all();
+  return element;
+}
+
+bool OutputFifo::ClosedAndEmpty() const {
+  std::scoped_lock lock(mutex_);
+  return closed_ && published_.empty();
+}
+
+}  // namespace maps_host
