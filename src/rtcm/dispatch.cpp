@@ -84,8 +84,8 @@ constexpr SsrGroup kSsrGroups[] = {{1057, SYS_GPS},  {1063, SYS_GLONASS}, {1240,
 
 // MSM groups: type = base + kind, kind 1..7.
 constexpr SystemDecoder kMsmKinds[8] = {
-    nullptr,     decode_msm_head_only, decode_msm_head_only, decode_msm_head_only,
-    decode_msm_type4, decode_msm_type5,          decode_msm_type6,          decode_msm_type7};
+    nullptr,          decode_msm_head_only, decode_msm_head_only, decode_msm_head_only,
+    decode_msm_type4, decode_msm_type5,     decode_msm_type6,     decode_msm_type7};
 constexpr SsrGroup kMsmGroups[] = {{1070, SYS_GPS},  {1080, SYS_GLONASS}, {1090, SYS_GALILEO},
                                    {1100, SYS_SBAS}, {1110, SYS_QZSS},    {1120, SYS_BEIDOU}};
 
@@ -112,7 +112,7 @@ bool has_option(const RtcmDecoder* dec, const char* option) {
 }
 
 int decode_rtcm3(RtcmDecoder* dec) {
-  const int type = static_cast<int>(bits_unsigned(dec->frame, 24, 12));
+  const int type = static_cast<int>(frame_field(dec->frame, 24, 12));
   trace(3, "decode_rtcm3: len=%3d type=%d\n", dec->len, type);
   if (dec->describe_messages) {
     std::snprintf(dec->description, sizeof dec->description, "RTCM %4d (%4d):", type, dec->len);
@@ -137,8 +137,8 @@ int check_station_id(RtcmDecoder* dec, int staid) {
   }
   if (dec->staid != 0 && dec->epoch_complete == 0) {
     if (staid == dec->staid) return 1;
-    trace(2, "rtcm3 %d staid invalid id=%d %d\n",
-          static_cast<int>(bits_unsigned(dec->frame, 24, 12)), staid, dec->staid);
+    trace(2, "rtcm3 %d staid invalid id=%d %d\n", static_cast<int>(frame_field(dec->frame, 24, 12)),
+          staid, dec->staid);
     dec->staid = 0;
     return 0;
   }

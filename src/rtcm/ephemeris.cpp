@@ -205,9 +205,9 @@ constexpr BriefLayout k1046{
 // only as far as their description goes and never stored.
 int decode_brief(RtcmDecoder* dec, const BriefLayout& l) {
   if (!long_enough(dec, l.type, l.min_bits)) return -1;
-  const uint8_t* f = dec->frame;
-  auto read = [f](Span s) {
-    return s.len > 0 ? static_cast<int>(bits_unsigned(f, s.pos, s.len)) : 0;
+  const FrameBuffer& f = dec->frame;
+  auto read = [&f](Span s) {
+    return s.len > 0 ? static_cast<int>(frame_field(f, s.pos, s.len)) : 0;
   };
   const int prn = read(l.id) + l.prn_offset;
   const int week = read(l.week);
@@ -253,8 +253,8 @@ int decode_type1019(RtcmDecoder* dec) {
   double toc_seconds = 0.0;
   for (const GpsField& row : k1019Fields) {
     const double raw = row.sign == Sign::Signed
-                           ? static_cast<double>(bits_signed(dec->frame, row.pos, row.len))
-                           : static_cast<double>(bits_unsigned(dec->frame, row.pos, row.len));
+                           ? static_cast<double>(frame_field_signed(dec->frame, row.pos, row.len))
+                           : static_cast<double>(frame_field(dec->frame, row.pos, row.len));
     if (row.int_field) {
       eph.*row.int_field = static_cast<int>(raw);
       continue;
@@ -298,15 +298,15 @@ int decode_type1019(RtcmDecoder* dec) {
 
 int decode_type1020(RtcmDecoder* dec) {
   if (!long_enough(dec, 1020, 384)) return -1;
-  const uint8_t* f = dec->frame;
+  const FrameBuffer& f = dec->frame;
   GlonassEphemeris geph;
-  const int slot = static_cast<int>(bits_unsigned(f, 36, 6));
-  geph.frq = static_cast<int>(bits_unsigned(f, 42, 5)) - 7;
-  const double tk_hours = bits_unsigned(f, 51, 5);
-  const double tk_minutes = bits_unsigned(f, 56, 6);
-  const double tk_seconds = bits_unsigned(f, 62, 1) * 30.0;
-  const int bn = static_cast<int>(bits_unsigned(f, 63, 1));
-  const int tb = static_cast<int>(bits_unsigned(f, 65, 7));
+  const int slot = static_cast<int>(frame_field(f, 36, 6));
+  geph.frq = static_cast<int>(frame_field(f, 42, 5)) - 7;
+  const double tk_hours = frame_field(f, 51, 5);
+  const double tk_minutes = frame_field(f, 56, 6);
+  const double tk_seconds = frame_field(f, 62, 1) * 30.0;
+  const int bn = static_cast<int>(frame_field(f, 63, 1));
+  const int tb = static_cast<int>(frame_field(f, 65, 7));
   for (int i = 0; i < 3; ++i) {
     const GlonassAxis& axis = k1020Axes[i];
     geph.velocity[i] = bits_sign_magnitude(f, axis.velocity_pos, 24) * 0x1p-20 * 1000.0;

@@ -29,6 +29,37 @@ constexpr std::array<uint32_t, 256> MakeCrcTable() {
 constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
 static_assert(kCrcTable[1] == 0x864CFB && kCrcTable[2] == 0x8AD50D && kCrcTable[3] == 0x0C99F6);
 
+// Eight bytes per step: the register is kept in the top 24 bits of a 32-bit word, and
+// table k gives the effect of a byte followed by k zero bytes, so the eight lookups of one
+// step are independent of each other.
+using SliceTables = std::array<std::array<uint32_t, 256>, 8>;
+constexpr SliceTables MakeSliceTables() {
+  SliceTables tables{};
+  for (uint32_t i = 0; i < 256; ++i) tables[0][i] = kCrcTable[i] << 8;
+  for (size_t k = 1; k < 8; ++k) {
+    for (uint32_t i = 0; i < 256; ++i) {
+      const uint32_t previous = tables[k - 1][i];
+      tables[k][i] = (previous << 8) ^ tables[0][previous >> 24];
+    }
+  }
+  return tables;
+}
+constexpr SliceTables kSliceTables = MakeSliceTables();
+
+uint32_t LoadBigEndian32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+// The frame in `frame` is complete: back to the preamble search, then check and decode it.
+int CompleteFrame(RtcmDecoder* dec) {
+  dec->frame_bytes = 0;
+  if (frame_crc24(dec->frame, dec->len) != frame_field(dec->frame, dec->len * 8, 24)) {
+    trace(2, "rtcm3 parity error: len=%d\n", dec->len);
+    return 0;
+  }
+  return decode_rtcm3(dec);
+}
+
 void ClearObservations(ObsSet& obs) {
   obs.count = 0;
   std::fill_n(obs.records.get(), MAX_OBS, ObsRecord{});
@@ -91,12 +122,43 @@ int input_rtcm3(RtcmDecoder* dec, uint8_t data) {
     dec->len = static_cast<int>(bits_unsigned(dec->frame, 14, 10)) + 3;
   }
   if (dec->frame_bytes < 3 || dec->frame_bytes < dec->len + 3) return 0;
-  dec->frame_bytes = 0;
-  if (frame_crc24(dec->frame, dec->len) != bits_unsigned(dec->frame, dec->len * 8, 24)) {
-    trace(2, "rtcm3 parity error: len=%d\n", dec->len);
-    return 0;
+  return CompleteFrame(dec);
+}
+
+int input_rtcm3_block(RtcmDecoder* dec, const uint8_t* data, size_t size, size_t* used) {
+  size_t at = 0;
+  while (at < size) {
+    if (dec->frame_bytes == 0) {
+      // Every byte up to the next preamble would be dropped one by one.
+      const void* found = std::memchr(data + at, kPreamble, size - at);
+      if (!found) {
+        at = size;
+        break;
+      }
+      at = static_cast<size_t>(static_cast<const uint8_t*>(found) - data) + 1;
+      dec->frame[0] = kPreamble;
+      dec->frame_bytes = 1;
+      continue;
+    }
+    if (dec->frame_bytes < 3) {
+      const size_t take = std::min(static_cast<size_t>(3 - dec->frame_bytes), size - at);
+      std::memcpy(dec->frame + dec->frame_bytes, data + at, take);
+      dec->frame_bytes += static_cast<int>(take);
+      at += take;
+      if (dec->frame_bytes < 3) break;
+      dec->len = static_cast<int>(bits_unsigned(dec->frame, 14, 10)) + 3;
+    }
+    // len + 3 is at most 1029, so the frame always fits.
+    const size_t take = std::min(static_cast<size_t>(dec->len + 3 - dec->frame_bytes), size - at);
+    std::memcpy(dec->frame + dec->frame_bytes, data + at, take);
+    dec->frame_bytes += static_cast<int>(take);
+    at += take;
+    if (dec->frame_bytes < dec->len + 3) break;
+    *used = at;
+    return CompleteFrame(dec);
   }
-  return decode_rtcm3(dec);
+  *used = at;
+  return 0;
 }
 
 uint32_t bits_unsigned(const uint8_t* buff, int pos, int n) {
@@ -130,8 +192,17 @@ double bits_signed38(const uint8_t* buff, int pos) {
 }
 
 uint32_t frame_crc24(const uint8_t* buff, int n) {
-  uint32_t crc = 0;
-  for (int i = 0; i < n; ++i) {
+  const auto& t = kSliceTables;
+  uint32_t reg = 0;  // CRC register << 8
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const uint32_t a = reg ^ LoadBigEndian32(buff + i);
+    const uint32_t b = LoadBigEndian32(buff + i + 4);
+    reg = t[7][a >> 24] ^ t[6][(a >> 16) & 0xFF] ^ t[5][(a >> 8) & 0xFF] ^ t[4][a & 0xFF] ^
+          t[3][b >> 24] ^ t[2][(b >> 16) & 0xFF] ^ t[1][(b >> 8) & 0xFF] ^ t[0][b & 0xFF];
+  }
+  uint32_t crc = reg >> 8;
+  for (; i < n; ++i) {
     crc = ((crc << 8) & 0xFFFFFF) ^ kCrcTable[(crc >> 16) ^ buff[i]];
   }
   return crc;

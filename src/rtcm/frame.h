@@ -1,6 +1,9 @@
 #pragma once
 // Decoder set-up and release, the byte-by-byte frame reader, bit readers and the CRC.
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "rtcm/decoder.h"
 
@@ -11,6 +14,11 @@ int init_rtcm(RtcmDecoder* dec);
 void free_rtcm(RtcmDecoder* dec);
 // Consumes one byte; 0 until a frame with a right CRC completes, then decode_rtcm3's result.
 int input_rtcm3(RtcmDecoder* dec, uint8_t data);
+// The same as calling input_rtcm3 for data[0], data[1], ... in turn, stopping after the byte
+// that completes a frame or at the end of the data: *used = bytes consumed, the result is
+// input_rtcm3's result for the last of them. Scans for the preamble and copies frame bytes
+// in runs instead of one call per byte.
+int input_rtcm3_block(RtcmDecoder* dec, const uint8_t* data, size_t size, size_t* used);
 
 // Bit readers; bit 0 is the most significant bit of buff[0].
 uint32_t bits_unsigned(const uint8_t* buff, int pos, int n);
@@ -20,5 +28,27 @@ double bits_signed38(const uint8_t* buff, int pos);
 
 // CRC-24Q of n bytes; 0 for n < 1.
 uint32_t frame_crc24(const uint8_t* buff, int n);
+
+// bits_unsigned and bits_signed for the decoder's own frame buffer (FRAME_MAX bytes), with
+// the same results for every argument: one 8-byte big-endian load and two shifts instead of
+// a loop over bytes. Fields near the end of the buffer, where 8 bytes are not there to load,
+// go through bits_unsigned.
+using FrameBuffer = uint8_t[FRAME_MAX];
+inline uint32_t frame_field(const FrameBuffer& frame, int pos, int n) {
+  if (n <= 0) return 0;
+  if (n > 32) n = 32;
+  const int first = pos >> 3;
+  if (pos < 0 || first > FRAME_MAX - 8) return bits_unsigned(frame, pos, n);
+  uint64_t window;
+  std::memcpy(&window, frame + first, sizeof window);
+  if constexpr (std::endian::native == std::endian::little) window = __builtin_bswap64(window);
+  return static_cast<uint32_t>((window << (pos & 7)) >> (64 - n));
+}
+inline int32_t frame_field_signed(const FrameBuffer& frame, int pos, int n) {
+  const uint32_t value = frame_field(frame, pos, n);
+  if (n <= 0 || n >= 32) return static_cast<int32_t>(value);
+  const uint32_t sign = 1u << (n - 1);
+  return static_cast<int32_t>((value ^ sign) - sign);
+}
 
 }  // namespace rtcm

@@ -263,8 +263,10 @@ int sat_number(int sys, int prn) {
 uint8_t code_from_text(const char* text, int* freq) {
   if (freq) *freq = 0;
   if (!text) return 0;
+  // Every code is two characters: compare those and the end of the text, without strcmp.
+  if (text[0] == '\0' || text[1] == '\0' || text[2] != '\0') return 0;
   for (int i = 1; i <= MAX_CODE; ++i) {
-    if (std::strcmp(kCodeTexts[i], text) == 0) {
+    if (kCodeTexts[i][0] == text[0] && kCodeTexts[i][1] == text[1]) {
       if (freq) *freq = kCodeFrequencies[i];
       return static_cast<uint8_t>(i);
     }
@@ -284,7 +286,7 @@ int code_priority(int sys, uint8_t code, const char* options) {
   }
   if (!row) return 0;
   const char* text = kCodeTexts[code];
-  if (options) {
+  if (options && options[0] != '\0') {
     // The first option of the system whose frequency digit matches decides.
     for (const char* p = std::strstr(options, row->option); p;
          p = std::strstr(p + 1, row->option)) {

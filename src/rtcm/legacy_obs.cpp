@@ -59,21 +59,21 @@ struct SatelliteFields {
 
 class FieldReader {
  public:
-  FieldReader(const uint8_t* frame, int pos) : _frame(frame), _pos(pos) {}
+  FieldReader(const FrameBuffer& frame, int pos) : _frame(frame), _pos(pos) {}
   int Unsigned(int bits) {
-    const uint32_t v = bits_unsigned(_frame, _pos, bits);
+    const uint32_t v = frame_field(_frame, _pos, bits);
     _pos += bits;
     return static_cast<int>(v);
   }
   int32_t Signed(int bits) {
-    const int32_t v = bits_signed(_frame, _pos, bits);
+    const int32_t v = frame_field_signed(_frame, _pos, bits);
     _pos += bits;
     return v;
   }
   int pos() const { return _pos; }
 
  private:
-  const uint8_t* _frame;
+  const FrameBuffer& _frame;
   int _pos;
 };
 
@@ -217,15 +217,15 @@ void Describe(RtcmDecoder* dec, int staid, int nsat, int sync) {
 }  // namespace
 
 int decode_head1001(RtcmDecoder* dec, int* sync) {
-  const int type = static_cast<int>(bits_unsigned(dec->frame, 24, 12));
+  const int type = static_cast<int>(frame_field(dec->frame, 24, 12));
   if (dec->len * 8 < 88) {
     trace(2, "rtcm3 %d length error: len=%d\n", type, dec->len);
     return -1;
   }
-  const int staid = static_cast<int>(bits_unsigned(dec->frame, 36, 12));
-  const double tow = bits_unsigned(dec->frame, 48, 30) * 0.001;
-  const int flag = static_cast<int>(bits_unsigned(dec->frame, 78, 1));
-  const int nsat = static_cast<int>(bits_unsigned(dec->frame, 79, 5));
+  const int staid = static_cast<int>(frame_field(dec->frame, 36, 12));
+  const double tow = frame_field(dec->frame, 48, 30) * 0.001;
+  const int flag = static_cast<int>(frame_field(dec->frame, 78, 1));
+  const int nsat = static_cast<int>(frame_field(dec->frame, 79, 5));
   if (!check_station_id(dec, staid)) return -1;
   resolve_time_of_week(dec, tow);
   if constexpr (kTraceOn) {
@@ -237,15 +237,15 @@ int decode_head1001(RtcmDecoder* dec, int* sync) {
 }
 
 int decode_head1009(RtcmDecoder* dec, int* sync) {
-  const int type = static_cast<int>(bits_unsigned(dec->frame, 24, 12));
+  const int type = static_cast<int>(frame_field(dec->frame, 24, 12));
   if (dec->len * 8 < 85) {
     trace(2, "rtcm3 %d length error: len=%d\n", type, dec->len);
     return -1;
   }
-  const int staid = static_cast<int>(bits_unsigned(dec->frame, 36, 12));
-  const double tod = bits_unsigned(dec->frame, 48, 27) * 0.001;
-  const int flag = static_cast<int>(bits_unsigned(dec->frame, 75, 1));
-  const int nsat = static_cast<int>(bits_unsigned(dec->frame, 76, 5));
+  const int staid = static_cast<int>(frame_field(dec->frame, 36, 12));
+  const double tod = frame_field(dec->frame, 48, 27) * 0.001;
+  const int flag = static_cast<int>(frame_field(dec->frame, 75, 1));
+  const int nsat = static_cast<int>(frame_field(dec->frame, 76, 5));
   if (!check_station_id(dec, staid)) return -1;
   resolve_glonass_time_of_day(dec, tod);
   if constexpr (kTraceOn) {

@@ -145,25 +145,26 @@ struct MsmData {
 
 class FieldReader {
  public:
-  FieldReader(const uint8_t* frame, int pos) : _frame(frame), _pos(pos) {}
+  FieldReader(const FrameBuffer& frame, int pos) : _frame(frame), _pos(pos) {}
   uint32_t Unsigned(int bits) {
-    const uint32_t v = bits_unsigned(_frame, _pos, bits);
+    const uint32_t v = frame_field(_frame, _pos, bits);
     _pos += bits;
     return v;
   }
   int32_t Signed(int bits) {
-    const int32_t v = bits_signed(_frame, _pos, bits);
+    const int32_t v = frame_field_signed(_frame, _pos, bits);
     _pos += bits;
     return v;
   }
 
  private:
-  const uint8_t* _frame;
+  const FrameBuffer& _frame;
   int _pos;
 };
 
-void ReadMsmData(const uint8_t* frame, int pos, const MsmKind& kind, int nsat, int ncell,
-                 MsmData& d) {
+// One instance per kind, so that field widths and scales are constants.
+template <const MsmKind& kind>
+void ReadMsmData(const FrameBuffer& frame, int pos, int nsat, int ncell, MsmData& d) {
   FieldReader in(frame, pos);
   for (int i = 0; i < nsat; ++i) {
     d.rough_range[i] = 0.0;
@@ -211,8 +212,20 @@ void ReadMsmData(const uint8_t* frame, int pos, const MsmKind& kind, int nsat, i
   }
 }
 
-// Rewrites the system's row of msm_signals. The row is bounded: 32 signal ids written as
-// "(nn)," would need more room than the row has, so the text is cut at the row's end.
+// Appends what snprintf(out + used, size - used, "%s", piece) would write, and counts the
+// piece whole as snprintf does, so a piece cut at the row's end ends the row.
+void AppendCut(char* out, size_t size, size_t& used, const char* piece, size_t length) {
+  const size_t room = size - used - 1;
+  const size_t copied = length < room ? length : room;
+  std::memcpy(out + used, piece, copied);
+  out[used + copied] = '\0';
+  used += length;
+}
+
+// Rewrites the system's row of msm_signals: "L%s%s" with the code text, or "(%d)%s" with the
+// signal id, the second %s being "," after every signal but the last. The row is bounded:
+// 32 signal ids written as "(nn)," would need more room than the row has, so the text is cut
+// at the row's end. Built by hand: this runs for every message.
 void WriteSignalRow(RtcmDecoder* dec, int row, const MsmHeader& h, const char* const texts[],
                     const uint8_t codes[]) {
   char* out = dec->msm_signals[row];
@@ -220,32 +233,39 @@ void WriteSignalRow(RtcmDecoder* dec, int row, const MsmHeader& h, const char* c
   size_t used = 0;
   out[0] = '\0';
   for (int i = 0; i < h.nsig && used + 1 < size; ++i) {
-    const char* sep = i < h.nsig - 1 ? "," : "";
-    int n = 0;
+    char piece[16];
+    size_t n = 0;
     if (codes[i] != 0) {
-      n = std::snprintf(out + used, size - used, "L%s%s", texts[i], sep);
+      piece[n++] = 'L';
+      for (const char* t = texts[i]; *t; ++t) piece[n++] = *t;
     } else {
-      n = std::snprintf(out + used, size - used, "(%d)%s", h.signals[i], sep);
+      piece[n++] = '(';
+      const int id = h.signals[i];  // 1..32
+      if (id >= 10) piece[n++] = static_cast<char>('0' + id / 10);
+      piece[n++] = static_cast<char>('0' + id % 10);
+      piece[n++] = ')';
     }
-    if (n < 0) break;
-    used += static_cast<size_t>(n);
+    if (i < h.nsig - 1) piece[n++] = ',';
+    AppendCut(out, size, used, piece, n);
   }
 }
 
 void store_msm_cells(RtcmDecoder* dec, int sys, const MsmHeader& h, const MsmKind& kind,
                      const MsmData& d) {
-  const int type = static_cast<int>(bits_unsigned(dec->frame, 24, 12));
+  const int type = static_cast<int>(frame_field(dec->frame, 24, 12));
   const SystemSignals* table = SignalsOf(sys);
 
   // Signals: code numbers, frequency numbers and the text row.
   const char* texts[kMaxSignals];
   uint8_t codes[kMaxSignals];
   int freqs[kMaxSignals];
+  double wavelengths[kMaxSignals];  // by frequency number; per satellite for GLONASS channels
   for (int i = 0; i < h.nsig; ++i) {
     const SignalInfo& info = InfoOf(table, h.signals[i]);
     texts[i] = info.text;
     codes[i] = info.code;
     freqs[i] = info.freq;
+    wavelengths[i] = wavelength_of_frequency(info.freq);
     if (codes[i] == 0) trace(2, "rtcm3 %d: unknown signal id=%2d\n", type, h.signals[i]);
   }
   if (table) {
@@ -285,6 +305,13 @@ void store_msm_cells(RtcmDecoder* dec, int sys, const MsmHeader& h, const MsmKin
       apply_epoch_start_rule(dec);
       index = find_or_add_obs(&dec->obs, dec->time, number);
     }
+    const bool channel_known = sys == SYS_GLONASS && kind.extended && d.extended_info[i] < 14;
+    double channel_wavelength[2] = {0.0, 0.0};  // frequency number 2, any other
+    if (channel_known) {
+      const int k = d.extended_info[i] - 7;  // frequency channel number
+      channel_wavelength[0] = kSpeedOfLight / (1.246e9 + k * 437500.0);
+      channel_wavelength[1] = kSpeedOfLight / (1.602e9 + k * 562500.0);
+    }
     for (int j = 0; j < h.nsig; ++j) {
       if (!h.cell_mask[i * h.nsig + j]) continue;
       const int c = cell++;  // cell data are consumed whether or not they are stored
@@ -292,12 +319,8 @@ void store_msm_cells(RtcmDecoder* dec, int sys, const MsmHeader& h, const MsmKin
       const int s = slot[j];
       ObsRecord& rec = dec->obs.records[index];
 
-      double wavelength = wavelength_of_frequency(freqs[j]);
-      if (sys == SYS_GLONASS && kind.extended && d.extended_info[i] < 14) {
-        const int k = d.extended_info[i] - 7;  // frequency channel number
-        wavelength = freqs[j] == 2 ? kSpeedOfLight / (1.246e9 + k * 437500.0)
-                                   : kSpeedOfLight / (1.602e9 + k * 562500.0);
-      }
+      const double wavelength =
+          channel_known ? channel_wavelength[freqs[j] == 2 ? 0 : 1] : wavelengths[j];
       const double r = d.rough_range[i];
       if (r != 0.0 && d.fine_range[c] > kAbsentBelow) rec.range[s] = r + d.fine_range[c];
       if (r != 0.0 && d.fine_phase[c] > kAbsentBelow && wavelength > 0.0) {
@@ -316,7 +339,8 @@ void store_msm_cells(RtcmDecoder* dec, int sys, const MsmHeader& h, const MsmKin
   }
 }
 
-int DecodeMsm(RtcmDecoder* dec, int sys, const MsmKind& kind) {
+template <const MsmKind& kind>
+int DecodeMsm(RtcmDecoder* dec, int sys) {
   int sync = 0;
   int iod = 0;
   int header_end = 0;
@@ -324,11 +348,11 @@ int DecodeMsm(RtcmDecoder* dec, int sys, const MsmKind& kind) {
   if (decode_head_msm(dec, sys, &sync, &iod, &h, &header_end) < 0) return -1;
   if (header_end + h.nsat * kind.satellite_bits + h.ncell * kind.cell_bits > dec->len * 8) {
     trace(2, "rtcm3 %d length error: nsat=%d ncell=%d len=%d\n",
-          static_cast<int>(bits_unsigned(dec->frame, 24, 12)), h.nsat, h.ncell, dec->len);
+          static_cast<int>(frame_field(dec->frame, 24, 12)), h.nsat, h.ncell, dec->len);
     return -1;
   }
   MsmData data;
-  ReadMsmData(dec->frame, header_end, kind, h.nsat, h.ncell, data);
+  ReadMsmData<kind>(dec->frame, header_end, h.nsat, h.ncell, data);
   store_msm_cells(dec, sys, h, kind, data);
   dec->epoch_complete = sync == 0 ? 1 : 0;
   return sync == 0 ? 1 : 0;
@@ -338,31 +362,31 @@ int DecodeMsm(RtcmDecoder* dec, int sys, const MsmKind& kind) {
 
 int decode_head_msm(RtcmDecoder* dec, int sys, int* sync, int* iod, MsmHeader* header,
                     int* header_end) {
-  const uint8_t* frame = dec->frame;
-  const int type = static_cast<int>(bits_unsigned(frame, 24, 12));
+  const FrameBuffer& frame = dec->frame;
+  const int type = static_cast<int>(frame_field(frame, 24, 12));
   if (dec->len * 8 < kHeaderBits) {
     trace(2, "rtcm3 %d length error: len=%d\n", type, dec->len);
     return -1;
   }
   MsmHeader h;
-  const int staid = static_cast<int>(bits_unsigned(frame, 36, 12));
+  const int staid = static_cast<int>(frame_field(frame, 36, 12));
   const bool glonass = sys == SYS_GLONASS;
   const double epoch =
-      glonass ? bits_unsigned(frame, 51, 27) * 0.001 : bits_unsigned(frame, 48, 30) * 0.001;
-  const int flag = static_cast<int>(bits_unsigned(frame, 78, 1));
-  h.iod = static_cast<int>(bits_unsigned(frame, 79, 3));
-  h.reserved = static_cast<int>(bits_unsigned(frame, 82, 7));
-  h.clock_steering = static_cast<int>(bits_unsigned(frame, 89, 2));
-  h.external_clock = static_cast<int>(bits_unsigned(frame, 91, 2));
-  h.smoothing = static_cast<int>(bits_unsigned(frame, 93, 1));
-  h.smoothing_interval = static_cast<int>(bits_unsigned(frame, 94, 3));
+      glonass ? frame_field(frame, 51, 27) * 0.001 : frame_field(frame, 48, 30) * 0.001;
+  const int flag = static_cast<int>(frame_field(frame, 78, 1));
+  h.iod = static_cast<int>(frame_field(frame, 79, 3));
+  h.reserved = static_cast<int>(frame_field(frame, 82, 7));
+  h.clock_steering = static_cast<int>(frame_field(frame, 89, 2));
+  h.external_clock = static_cast<int>(frame_field(frame, 91, 2));
+  h.smoothing = static_cast<int>(frame_field(frame, 93, 1));
+  h.smoothing_interval = static_cast<int>(frame_field(frame, 94, 3));
   // Masks are read a word at a time: a set bit k, counted from 1 at the top, adds id k.
   const uint64_t sat_mask =
-      (uint64_t{bits_unsigned(frame, 97, 32)} << 32) | bits_unsigned(frame, 129, 32);
+      (uint64_t{frame_field(frame, 97, 32)} << 32) | frame_field(frame, 129, 32);
   for (int k = 0; k < kMaxSats; ++k) {
     if ((sat_mask >> (63 - k)) & 1u) h.sats[h.nsat++] = static_cast<uint8_t>(k + 1);
   }
-  const uint32_t signal_mask = bits_unsigned(frame, 161, 32);
+  const uint32_t signal_mask = frame_field(frame, 161, 32);
   for (int k = 0; k < kMaxSignals; ++k) {
     if ((signal_mask >> (31 - k)) & 1u) h.signals[h.nsig++] = static_cast<uint8_t>(k + 1);
   }
@@ -385,7 +409,7 @@ int decode_head_msm(RtcmDecoder* dec, int sys, int* sync, int* iod, MsmHeader* h
   const int ncells_possible = h.nsat * h.nsig;
   for (int first = 0; first < ncells_possible; first += 32) {
     const int n = ncells_possible - first < 32 ? ncells_possible - first : 32;
-    const uint32_t word = bits_unsigned(frame, kHeaderBits + first, n);
+    const uint32_t word = frame_field(frame, kHeaderBits + first, n);
     for (int c = 0; c < n; ++c) {
       h.cell_mask[first + c] = static_cast<uint8_t>((word >> (n - 1 - c)) & 1u);
       h.ncell += h.cell_mask[first + c];
@@ -416,16 +440,16 @@ int decode_msm_head_only(RtcmDecoder* dec, int sys) {
 }
 
 int decode_msm_type4(RtcmDecoder* dec, int sys) {
-  return DecodeMsm(dec, sys, kMsm4);
+  return DecodeMsm<kMsm4>(dec, sys);
 }
 int decode_msm_type5(RtcmDecoder* dec, int sys) {
-  return DecodeMsm(dec, sys, kMsm5);
+  return DecodeMsm<kMsm5>(dec, sys);
 }
 int decode_msm_type6(RtcmDecoder* dec, int sys) {
-  return DecodeMsm(dec, sys, kMsm6);
+  return DecodeMsm<kMsm6>(dec, sys);
 }
 int decode_msm_type7(RtcmDecoder* dec, int sys) {
-  return DecodeMsm(dec, sys, kMsm7);
+  return DecodeMsm<kMsm7>(dec, sys);
 }
 
 }  // namespace rtcm

@@ -107,27 +107,27 @@ int decode_head(RtcmDecoder* dec, int sys, bool with_datum, Header* h) {
     trace(2, "rtcm3 ssr header length error: len=%d\n", dec->len);
     return -1;
   }
-  const uint8_t* f = dec->frame;
+  const FrameBuffer& f = dec->frame;
   int pos = 36;
-  const double epoch = bits_unsigned(f, pos, epoch_bits);
+  const double epoch = frame_field(f, pos, epoch_bits);
   pos += epoch_bits;
   if (sys == SYS_GLONASS)
     resolve_glonass_time_of_day(dec, epoch);
   else
     resolve_time_of_week(dec, epoch);
-  const int udi = static_cast<int>(bits_unsigned(f, pos, 4));
+  const int udi = static_cast<int>(frame_field(f, pos, 4));
   pos += 4;
-  h->sync = static_cast<int>(bits_unsigned(f, pos, 1));
+  h->sync = static_cast<int>(frame_field(f, pos, 1));
   pos += 1;
   if (with_datum) {
-    h->reference_datum = static_cast<int>(bits_unsigned(f, pos, 1));
+    h->reference_datum = static_cast<int>(frame_field(f, pos, 1));
     pos += 1;
   }
-  h->iod = static_cast<int>(bits_unsigned(f, pos, 4));
+  h->iod = static_cast<int>(frame_field(f, pos, 4));
   pos += 4;
   pos += 16;  // provider ID
   pos += 4;   // solution ID
-  h->nsat = static_cast<int>(bits_unsigned(f, pos, count_bits));
+  h->nsat = static_cast<int>(frame_field(f, pos, count_bits));
   pos += count_bits;
   h->update_interval = kUpdateIntervals[udi];
   h->begin = pos;
@@ -158,14 +158,14 @@ struct BodyKind {
 
 void read_orbit(RtcmDecoder* dec, const SystemLayout& layout, const Header& h, int& pos,
                 SsrCorrection* rec) {
-  const uint8_t* f = dec->frame;
-  const int iode = static_cast<int>(bits_unsigned(f, pos, layout.iode_bits));
+  const FrameBuffer& f = dec->frame;
+  const int iode = static_cast<int>(frame_field(f, pos, layout.iode_bits));
   pos += layout.iode_bits;
-  const int iod_crc = static_cast<int>(bits_unsigned(f, pos, layout.iod_crc_bits));
+  const int iod_crc = static_cast<int>(frame_field(f, pos, layout.iod_crc_bits));
   pos += layout.iod_crc_bits;
   double values[6];
   for (int i = 0; i < 6; ++i) {
-    values[i] = bits_signed(f, pos, kOrbitFields[i].len) * kOrbitFields[i].scale;
+    values[i] = frame_field_signed(f, pos, kOrbitFields[i].len) * kOrbitFields[i].scale;
     pos += kOrbitFields[i].len;
   }
   if (!rec) return;
@@ -183,7 +183,7 @@ void read_clock(RtcmDecoder* dec, const SystemLayout&, const Header& h, int& pos
                 SsrCorrection* rec) {
   double values[3];
   for (int i = 0; i < 3; ++i) {
-    values[i] = bits_signed(dec->frame, pos, kClockFields[i].len) * kClockFields[i].scale;
+    values[i] = frame_field_signed(dec->frame, pos, kClockFields[i].len) * kClockFields[i].scale;
     pos += kClockFields[i].len;
   }
   if (!rec) return;
@@ -199,7 +199,7 @@ void read_orbit_clock(RtcmDecoder* dec, const SystemLayout& layout, const Header
 
 void read_ura(RtcmDecoder* dec, const SystemLayout&, const Header& h, int& pos,
               SsrCorrection* rec) {
-  const int ura = static_cast<int>(bits_unsigned(dec->frame, pos, kUraBits));
+  const int ura = static_cast<int>(frame_field(dec->frame, pos, kUraBits));
   pos += kUraBits;
   if (!rec) return;
   rec->ura = ura;
@@ -208,7 +208,7 @@ void read_ura(RtcmDecoder* dec, const SystemLayout&, const Header& h, int& pos,
 
 void read_high_rate_clock(RtcmDecoder* dec, const SystemLayout&, const Header& h, int& pos,
                           SsrCorrection* rec) {
-  const double value = bits_signed(dec->frame, pos, kHighRateClockBits) * 0.0001;
+  const double value = frame_field_signed(dec->frame, pos, kHighRateClockBits) * 0.0001;
   pos += kHighRateClockBits;
   if (!rec) return;
   rec->high_rate_clock = value;
@@ -217,14 +217,14 @@ void read_high_rate_clock(RtcmDecoder* dec, const SystemLayout&, const Header& h
 
 void read_code_bias(RtcmDecoder* dec, const SystemLayout& layout, const Header& h, int& pos,
                     SsrCorrection* rec) {
-  const uint8_t* f = dec->frame;
+  const FrameBuffer& f = dec->frame;
   const int frame_bits = dec->len * 8;
-  const int count = static_cast<int>(bits_unsigned(f, pos, kBiasCountBits));
+  const int count = static_cast<int>(frame_field(f, pos, kBiasCountBits));
   pos += kBiasCountBits;
   float biases[MAX_CODE] = {};
   for (int j = 0; j < count && pos + kBiasBits <= frame_bits; ++j) {
-    const int mode = static_cast<int>(bits_unsigned(f, pos, kSignalBits));
-    const double bias = bits_signed(f, pos + kSignalBits, kBiasValueBits) * 0.01;
+    const int mode = static_cast<int>(frame_field(f, pos, kSignalBits));
+    const double bias = frame_field_signed(f, pos + kSignalBits, kBiasValueBits) * 0.01;
     pos += kBiasBits;
     if (mode >= static_cast<int>(layout.signals.size())) {
       trace(2, "rtcm3 ssr signal mode not supported: mode=%d\n", mode);
@@ -267,7 +267,7 @@ int decode_body(RtcmDecoder* dec, int sys, const BodyKind& kind) {
       break;
     }
     const int prn =
-        static_cast<int>(bits_unsigned(dec->frame, pos, layout->id_bits)) + layout->prn_offset;
+        static_cast<int>(frame_field(dec->frame, pos, layout->id_bits)) + layout->prn_offset;
     pos += layout->id_bits;
     const int sat = sat_number(sys, prn);
     if (sat == 0) trace(2, "rtcm3 ssr satellite number error: prn=%d\n", prn);

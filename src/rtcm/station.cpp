@@ -20,7 +20,7 @@ void AppendStationDescription(RtcmDecoder* dec, int staid) {
 void ReadText(const RtcmDecoder* dec, int pos, int count, char* out) {
   const int kept = count < KEPT_TEXT ? count : KEPT_TEXT;
   for (int i = 0; i < kept; ++i) {
-    out[i] = static_cast<char>(bits_unsigned(dec->frame, pos + i * 8, 8));
+    out[i] = static_cast<char>(frame_field(dec->frame, pos + i * 8, 8));
   }
   out[kept] = '\0';
 }
@@ -34,8 +34,8 @@ struct ArpMessage {
 
 ArpMessage ReadArp(const RtcmDecoder* dec) {
   ArpMessage m{};
-  m.staid = static_cast<int>(bits_unsigned(dec->frame, 36, 12));
-  m.itrf_year = static_cast<int>(bits_unsigned(dec->frame, 48, 6));
+  m.staid = static_cast<int>(frame_field(dec->frame, 36, 12));
+  m.itrf_year = static_cast<int>(frame_field(dec->frame, 48, 6));
   m.position[0] = bits_signed38(dec->frame, 58) * 0.0001;
   m.position[1] = bits_signed38(dec->frame, 98) * 0.0001;
   m.position[2] = bits_signed38(dec->frame, 138) * 0.0001;
@@ -73,7 +73,7 @@ int decode_type1006(RtcmDecoder* dec) {
     return -1;
   }
   const ArpMessage m = ReadArp(dec);
-  const double height = bits_unsigned(dec->frame, 176, 16) * 0.0001;
+  const double height = frame_field(dec->frame, 176, 16) * 0.0001;
   AppendStationDescription(dec, m.staid);
   if (!check_station_id(dec, m.staid)) return -1;
   StoreArp(dec, m, 1, height);
@@ -81,15 +81,15 @@ int decode_type1006(RtcmDecoder* dec) {
 }
 
 int decode_type1007(RtcmDecoder* dec) {
-  const int n = static_cast<int>(bits_unsigned(dec->frame, 48, 8));
+  const int n = static_cast<int>(frame_field(dec->frame, 48, 8));
   if (n * 8 + 64 > dec->len * 8) {
     trace(2, "rtcm3 1007 length error: len=%d\n", dec->len);
     return -1;
   }
-  const int staid = static_cast<int>(bits_unsigned(dec->frame, 36, 12));
+  const int staid = static_cast<int>(frame_field(dec->frame, 36, 12));
   char descriptor[TEXT_MAX];
   ReadText(dec, 56, n, descriptor);
-  const int setup = static_cast<int>(bits_unsigned(dec->frame, 56 + n * 8, 8));
+  const int setup = static_cast<int>(frame_field(dec->frame, 56 + n * 8, 8));
   AppendStationDescription(dec, staid);
   if (!check_station_id(dec, staid)) return -1;
   std::memcpy(dec->station.antenna_descriptor, descriptor, sizeof descriptor);
@@ -99,22 +99,22 @@ int decode_type1007(RtcmDecoder* dec) {
 }
 
 int decode_type1008(RtcmDecoder* dec) {
-  const int n = static_cast<int>(bits_unsigned(dec->frame, 48, 8));
+  const int n = static_cast<int>(frame_field(dec->frame, 48, 8));
   // The serial count follows the descriptor; it must lie inside the message to be read.
   if (n * 8 + 72 > dec->len * 8) {
     trace(2, "rtcm3 1008 length error: len=%d\n", dec->len);
     return -1;
   }
-  const int m = static_cast<int>(bits_unsigned(dec->frame, 64 + n * 8, 8));
+  const int m = static_cast<int>(frame_field(dec->frame, 64 + n * 8, 8));
   if ((n + m) * 8 + 72 > dec->len * 8) {
     trace(2, "rtcm3 1008 length error: len=%d\n", dec->len);
     return -1;
   }
-  const int staid = static_cast<int>(bits_unsigned(dec->frame, 36, 12));
+  const int staid = static_cast<int>(frame_field(dec->frame, 36, 12));
   char descriptor[TEXT_MAX];
   char serial[TEXT_MAX];
   ReadText(dec, 56, n, descriptor);
-  const int setup = static_cast<int>(bits_unsigned(dec->frame, 56 + n * 8, 8));
+  const int setup = static_cast<int>(frame_field(dec->frame, 56 + n * 8, 8));
   ReadText(dec, 72 + n * 8, m, serial);
   AppendStationDescription(dec, staid);
   if (!check_station_id(dec, staid)) return -1;
@@ -138,7 +138,7 @@ int decode_type1033(RtcmDecoder* dec) {
       inside = false;
       break;
     }
-    counts[i] = static_cast<int>(bits_unsigned(dec->frame, pos, 8));
+    counts[i] = static_cast<int>(frame_field(dec->frame, pos, 8));
     total += counts[i];
     pos += 8 + counts[i] * 8;
     if (i == 0) pos += 8;  // setup id after the antenna descriptor
@@ -152,11 +152,11 @@ int decode_type1033(RtcmDecoder* dec) {
     ReadText(dec, pos + 8, counts[i], texts[i]);
     pos += 8 + counts[i] * 8;
     if (i == 0) {
-      setup = static_cast<int>(bits_unsigned(dec->frame, pos, 8));
+      setup = static_cast<int>(frame_field(dec->frame, pos, 8));
       pos += 8;
     }
   }
-  const int staid = static_cast<int>(bits_unsigned(dec->frame, 36, 12));
+  const int staid = static_cast<int>(frame_field(dec->frame, 36, 12));
   AppendStationDescription(dec, staid);
   if (!check_station_id(dec, staid)) return -1;
   StationInfo& sta = dec->station;

@@ -1,21 +1,55 @@
 #include "rtcm/summary.h"
 
-#include <cinttypes>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "rtcm/frame.h"
 
 namespace rtcm {
 
+namespace {
+
+// Appends what "%d" (or "%" PRId64) prints.
+void AppendInteger(std::string& text, int64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  text.append(digits, end);
+}
+
+// Appends what "%f" prints. to_chars with a precision rounds exactly as printf does; values
+// that are not finite keep printf's own spelling.
+void AppendFixed6(std::string& text, double value) {
+  char digits[400];  // the largest double has 309 digits before the point
+  if (!std::isfinite(value)) {
+    const int n = std::snprintf(digits, sizeof digits, "%f", value);
+    text.append(digits, static_cast<size_t>(n));
+    return;
+  }
+  const auto end =
+      std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, 6).ptr;
+  text.append(digits, end);
+}
+
+}  // namespace
+
 void AppendEpochSummary(const RtcmDecoder& dec, std::string& text) {
-  char line[160];
-  std::snprintf(line, sizeof line, "Station id: %d\n", dec.staid);
-  text += line;
+  // Formatted piece by piece: printf's "%f" was the largest single cost of a summary.
+  text += "Station id: ";
+  AppendInteger(text, dec.staid);
+  text += '\n';
   for (int i = 0; i < dec.obs.count; ++i) {
     const ObsRecord& record = dec.obs.records[i];
-    std::snprintf(line, sizeof line, "GPS satellite PRN: %d L1: %f L2: %f Time: %" PRId64 "\n",
-                  static_cast<int>(record.sat), record.phase[0], record.phase[1], record.time.time);
-    text += line;
+    text += "GPS satellite PRN: ";
+    AppendInteger(text, record.sat);
+    text += " L1: ";
+    AppendFixed6(text, record.phase[0]);
+    text += " L2: ";
+    AppendFixed6(text, record.phase[1]);
+    text += " Time: ";
+    AppendInteger(text, record.time.time);
+    text += '\n';
   }
 }
 
@@ -35,9 +69,14 @@ std::string ChunkSummarizer::Feed(std::string_view chunk, int* last_result) {
   int result = 0;
   if (_ready) {
     RtcmDecoder* dec = _decoder.get();
-    for (const char byte : chunk) {
-      result = input_rtcm3(dec, static_cast<uint8_t>(byte));
+    const auto* data = reinterpret_cast<const uint8_t*>(chunk.data());
+    size_t left = chunk.size();
+    while (left > 0) {
+      size_t used = 0;
+      result = input_rtcm3_block(dec, data, left, &used);
       if (result == 1) AppendEpochSummary(*dec, text);
+      data += used;
+      left -= used;
     }
   }
   if (last_result) *last_result = result;

@@ -1,0 +1,62 @@
+#pragma once
+// The client's TCP socket: every wait bounded, and a close from any thread that ends the waits
+// of the others at once. Reads and writes run without a lock while a close may come from another
+// thread, so the descriptor is released only when no operation uses it any more.
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string_view>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/system/error_code.hpp>
+
+namespace tarno {
+
+class ClientSocket {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  ClientSocket();  // closed; throws std::system_error when no wake-up descriptor can be made
+  ~ClientSocket();
+  ClientSocket(const ClientSocket&) = delete;
+  ClientSocket& operator=(const ClientSocket&) = delete;
+
+  // Tries the endpoints in order, each connect bounded by what is left of `bound`. The error is
+  // that of the last attempt (timed_out when the bound ran out).
+  boost::system::error_code Connect(const boost::asio::ip::tcp::resolver::results_type& endpoints,
+                                    std::chrono::nanoseconds bound);
+
+  // Sends every byte or fails; timed_out after `bound`.
+  boost::system::error_code WriteAll(std::string_view bytes, std::chrono::nanoseconds bound);
+
+  // Waits until `deadline` for at least one byte and reads at most `capacity`. The end of the
+  // stream is the eof error, never a read of zero bytes; operation_aborted after Close.
+  std::size_t ReadSome(char* buffer, std::size_t capacity, Clock::time_point deadline,
+                       boost::system::error_code& error);
+
+  // Ends every wait in progress at once (they report operation_aborted), then closes the
+  // descriptor once they have left. For good: a closed socket is never opened again. Returns the
+  // error the close reported; closing a socket that was never opened reports none.
+  boost::system::error_code Close();
+
+  bool IsOpen() const;
+
+ private:
+  class Use;  // one read, write or connect in progress
+  enum class Wait { Readable, Writable };
+  // Waits for the socket or the wake-up; no error when the socket is ready.
+  boost::system::error_code Poll(int fd, Wait wait, Clock::time_point deadline) const;
+  boost::system::error_code ConnectOne(const boost::asio::ip::tcp::endpoint& endpoint,
+                                       Clock::time_point deadline);
+
+  mutable std::mutex _mutex;
+  std::condition_variable _idle_cv;
+  int _fd = -1;
+  bool _connected = false;
+  bool _closed = false;
+  int _users = 0;
+  int _wake_fd = -1;  // eventfd, readable from the first Close on
+};
+
+}  // namespace tarno

@@ -1,0 +1,353 @@
+#include "ntrip_interface.h"
+
+#include <cstdio>
+#include <exception>
+#include <string_view>
+#include <system_error>
+
+#include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
+
+#include "base64.h"
+#include "caster_response.h"
+#include "log.h"
+#include "rtcm/summary.h"
+
+namespace tarno {
+
+namespace {
+
+// One read: the size of one raw chunk at most.
+constexpr std::size_t kReadSize = 2048;
+
+bool IsConnected(ClientState state) {
+  return static_cast<std::int32_t>(state) >= static_cast<std::int32_t>(ClientState::Connected);
+}
+
+}  // namespace
+
+NTRIPClient::NTRIPClient(const std::string& host, const std::string& port,
+                         const std::string& mountpoint, double latitude, double longitude,
+                         double altitude, bool decode, Timing timing)
+    : _timing(std::move(timing)),
+      _decode_rtcm(decode),
+      _position(latitude, longitude, altitude),
+      _host(host),
+      _port(port),
+      _mountpoint(mountpoint) {
+  // Ports are numbers: service names are never looked up.
+  _endpoints = _resolver.resolve(_host, _port, boost::asio::ip::tcp::resolver::numeric_service);
+  if (_decode_rtcm) _summarizer = std::make_unique<rtcm::ChunkSummarizer>();
+  GenerateGGA(latitude, longitude, altitude, &_gga_sentence, _timing.utc_clock);
+  _stop_token = _stop_source.get_token();
+
+  _jreceive_rtcm = std::jthread([this](std::stop_token) { RunGuarded(&NTRIPClient::ReceiveRTCM); });
+  try {
+    _jsend_gga =
+        std::jthread([this](std::stop_token) { RunGuarded(&NTRIPClient::SendGGAtoServer); });
+  } catch (...) {
+    // The receive loop watches only the client's own stop source.
+    _stop_source.request_stop();
+    _jreceive_rtcm.join();
+    throw;
+  }
+}
+
+NTRIPClient::~NTRIPClient() {
+  WriteLog("NTRIPClient::~NTRIPClient() Start");
+  _ShutdownjThreads();
+  if (_socket_connected && CloseConnection() != ClientState::Disconnected) {
+    WriteLog("BIG Error while closing the socket");
+  }
+  if (_jsend_gga.joinable()) _jsend_gga.join();
+  if (_jreceive_rtcm.joinable()) _jreceive_rtcm.join();
+  WriteLog("NTRIPClient::~NTRIPClient() End");
+}
+
+void NTRIPClient::RunGuarded(void (NTRIPClient::*body)(std::stop_token)) {
+  // Nothing in the client may end the process: an error no step handles ends this thread only.
+  try {
+    (this->*body)(_stop_token);
+  } catch (const std::exception& e) {
+    WriteLog(std::string("Exception ") + e.what(), Importance::Error);
+  }
+}
+
+void NTRIPClient::SetCredentials(const std::string& username, const std::string& password) {
+  _username = username;
+  _password = password;
+}
+
+void NTRIPClient::SetPosition(const GpsCoordinate& position) {
+  std::scoped_lock lock(_position_mutex);
+  _position = position;
+}
+
+void NTRIPClient::SetState(ClientState state) {
+  _state.store(state);
+  if (IsConnected(state)) {
+    // Taking the mutex orders this store before the receive loop's next look at the state.
+    { std::scoped_lock lock(_wake_mutex); }
+    _wake_cv.notify_all();
+  }
+}
+
+std::string NTRIPClient::ReadQueue(std::deque<std::string>& queue, std::condition_variable& cv,
+                                   const char* taken_text, const char* empty_text,
+                                   SourceLocation where) {
+  std::string result;
+  std::unique_lock lock(_buffer_mutex);
+  if (cv.wait_for(lock, _timing.reader_wait, [&queue] { return !queue.empty(); })) {
+    result = std::move(queue.front());
+    queue.pop_front();
+    WriteLog(taken_text + std::to_string(result.size()), Importance::Info, where);
+  } else {
+    WriteLog(empty_text, Importance::Info, where);
+  }
+  return result;
+}
+
+std::string NTRIPClient::ReadRTCMBuffer() {
+  return ReadQueue(_rtcm_buffer, _rtcm_cv, "ReadRTCMBuffer a recupere un message de taille : ",
+                   "ReadRTCMBuffer buffer empty", SourceLocation::current());
+}
+
+std::string NTRIPClient::ReadRTCMDecodedBuffer() {
+  return ReadQueue(_rtcm_decoded_buffer, _rtcm_decoded_cv,
+                   "ReadRTCMDecodedBuffer a recupere un message de taille : ",
+                   "ReadRTCMDecodeBuffer buffer empty", SourceLocation::current());
+}
+
+void NTRIPClient::_ShutdownjThreads() {
+  _stop_source.request_stop();
+  WriteLog("Closing All the threads");
+}
+
+void NTRIPClient::StoreChunk(const std::string& chunk) {
+  std::scoped_lock lock(_buffer_mutex);
+  _rtcm_buffer.push_back(chunk);
+  if (_decode_rtcm) _rtcm_decoded_buffer.push_back(processRTCM3(chunk));
+  _rtcm_cv.notify_one();
+  if (_decode_rtcm) _rtcm_decoded_cv.notify_one();
+}
+
+std::string NTRIPClient::processRTCM3(const std::string& chunk) {
+  int last_result = 0;
+  std::string text = _summarizer->Feed(chunk, &last_result);
+  if (!chunk.empty() && last_result == 0) {
+    WriteLog("Receive data of size " + std::to_string(chunk.size()));
+    WriteLog("Message number not supported");
+  }
+  return text;
+}
+
+}  // namespace tarno
+
+namespace tarno {
+
+ClientState NTRIPClient::InitSocket() {
+  if (const auto error = _socket.Connect(_endpoints, _timing.connect_bound)) {
+    WriteLog("Error occured !" + error.message());
+    _socket_connected = false;
+    SetState(ClientState::Error);
+  } else {
+    _socket_connected = true;
+    SetState(ClientState::SocketConnected);
+  }
+  return _state;
+}
+
+ClientState NTRIPClient::Connection() {
+  const auto fail = [this](const std::string& description) {
+    WriteLog("Errors: Network Connection: " + description);
+    SetState(ClientState::Error);
+    return _state.load();
+  };
+
+  std::string credential;
+  Base64Encode(_username + ":" + _password, credential);
+  // The credential itself never reaches a log line.
+  WriteLog("Authorization for user \"" + _username + "\", credential of " +
+           std::to_string(credential.size()) + " characters");
+
+  std::string gga;
+  {
+    std::scoped_lock lock(_position_mutex);
+    gga = _gga_sentence;
+  }
+  WriteLog(gga);
+
+  // Casters refuse requests without an NTRIP user agent.
+  const std::string request =
+      "GET /" + _mountpoint + " HTTP/1.1\r\n" + "Host: " + _host + "\r\n" +
+      "Authorization: Basic " + credential + "\r\n" + "Ntrip-Version: Ntrip/2.0\r\n" +
+      "User-Agent: NTRIP NTRIP_Client/1.0\r\n" + "Ntrip-GGA:" + gga + "\r\n" + "\r\n";
+  if (const auto error = _socket.WriteAll(request, _timing.request_bound)) {
+    return fail(error.message());
+  }
+
+  ResponseHeadReader reader;
+  const auto deadline = ClientSocket::Clock::now() + _timing.header_bound;
+  char buffer[kReadSize];
+  auto progress = ResponseHeadReader::Progress::NeedMore;
+  while (progress == ResponseHeadReader::Progress::NeedMore) {
+    boost::system::error_code error;
+    const std::size_t n = _socket.ReadSome(buffer, sizeof buffer, deadline, error);
+    if (error) return fail(error.message());
+    progress = reader.Feed(std::string_view(buffer, n));
+  }
+  if (progress == ResponseHeadReader::Progress::Failed) return fail(reader.failure());
+
+  const ResponseHead& head = reader.head();
+  WriteLog("En-tetes de la reponse: " + head.text);
+  if (!head.success) return fail(PrintableStatusLine(head.status_line));
+
+  _body_decoder.emplace(
+      head.chunked ? StreamBodyDecoder::Framing::Chunked : StreamBodyDecoder::Framing::Plain,
+      head.ntrip1);
+  // Bytes that came with the head are the stream's first bytes.
+  std::string first;
+  const auto result = _body_decoder->Feed(reader.leftover(), first);
+  if (!first.empty()) StoreChunk(first);
+  if (result == StreamBodyDecoder::Result::Malformed) return fail(_body_decoder->failure());
+  if (result == StreamBodyDecoder::Result::End) return fail("stream ended with the headers");
+
+  SetState(ClientState::Connected);
+  return _state;
+}
+
+ClientState NTRIPClient::CloseConnection() {
+  WriteLog("Closing the connection with the socket");
+  const auto error = _socket.Close();
+  _socket_connected = false;
+  _io_context.stop();
+  if (!error) {
+    SetState(ClientState::Disconnected);
+  } else {
+    WriteLog("Error while closing the socket");
+    WriteLog("Exception" + error.message());
+    SetState(ClientState::Error);
+  }
+  return _state;
+}
+
+void NTRIPClient::ReceiveRTCM(std::stop_token stop) {
+  WriteLog("ReceiveRTCM Start");
+  while (!stop.stop_requested()) {
+    if (!IsConnected(_state)) {
+      WriteLog("ReceiveRTCM is waiting the socket to connect", Importance::Warning);
+      std::unique_lock lock(_wake_mutex);
+      _wake_cv.wait_for(lock, stop, _timing.receive_period, [this] { return IsConnected(_state); });
+      continue;
+    }
+    if (!_socket.IsOpen()) {
+      std::unique_lock lock(_wake_mutex);
+      _wake_cv.wait_for(lock, stop, _timing.receive_period, [] { return false; });
+      continue;
+    }
+    // No pause between reads while connected: a pause would let a fast stream back up in the
+    // socket with a delay that grows without bound.
+    if (Receive() == ClientState::Receiving) continue;
+
+    WriteLog("Socket didn't received data");
+    WriteLog("Close Connection");
+    if (CloseConnection() != ClientState::Disconnected) {
+      WriteLog("BIG Error while closing the socket", Importance::Error);
+    }
+    break;
+  }
+  WriteLog("ReceiveRTCM End");
+}
+
+ClientState NTRIPClient::Receive() {
+  try {
+    WriteLog("Receive: Try go get some data");
+    char buffer[kReadSize];
+    boost::system::error_code error;
+    // A caster silent this long is dead or unreachable; corrections that old are useless.
+    const std::size_t n = _socket.ReadSome(
+        buffer, sizeof buffer, ClientSocket::Clock::now() + _timing.idle_read_bound, error);
+    if (error) {
+      if (error == boost::asio::error::operation_aborted) {
+        WriteLog("Exception Operation Aborted" + error.message());
+      } else {
+        WriteLog("Exception " + error.message());
+      }
+      SetState(ClientState::Error);
+      return _state;
+    }
+    WriteLog("Receive: Receive message size : " + std::to_string(n));
+
+    std::string chunk;
+    const auto result = _body_decoder->Feed(std::string_view(buffer, n), chunk);
+    if (!chunk.empty()) StoreChunk(chunk);
+    if (result == StreamBodyDecoder::Result::Malformed) {
+      WriteLog("Exception " + _body_decoder->failure());
+      SetState(ClientState::Error);
+      return _state;
+    }
+    if (result == StreamBodyDecoder::Result::End) {
+      WriteLog("Exception " + boost::system::error_code(boost::asio::error::eof).message());
+      SetState(ClientState::Error);
+      return _state;
+    }
+    SetState(ClientState::Receiving);
+  } catch (const std::exception& e) {
+    WriteLog(std::string("Exception ") + e.what());
+    SetState(ClientState::Error);
+  }
+  return _state;
+}
+
+void NTRIPClient::SendGGAtoServer(std::stop_token stop) {
+  WriteLog("SendGGAtoServer Start");
+  while (!stop.stop_requested()) {
+    std::unique_lock lock(_position_mutex);
+    WriteLog("Going to Generate GGA from");
+    char coordinates[128];
+    std::snprintf(coordinates, sizeof coordinates, "GPS Coordinate: %f, %f", _position.latitude(),
+                  _position.longitude());
+    WriteLog(coordinates);
+    GenerateGGA(_position.latitude(), _position.longitude(), _position.altitude(), &_gga_sentence,
+                _timing.utc_clock);
+    const std::string update = "Ntrip-GGA:" + _gga_sentence + "\r\n";
+
+    // A stop request ends the wait too, so dropping a client never waits out a whole period.
+    const auto deadline = std::chrono::steady_clock::now() + _timing.gga_period;
+    _gga_cv.wait_until(lock, stop, deadline, [this] { return _stop_send_gga_to_server; });
+    if (_stop_send_gga_to_server) {
+      WriteLog("Leaving SendGGAtoServer. !_stop_send_gga_to_server = true");
+      break;
+    }
+    if (stop.stop_requested()) break;
+
+    if (_socket.IsOpen() && IsConnected(_state)) {
+      if (const auto error = _socket.WriteAll(update, _timing.request_bound)) {
+        WriteLog("Errors: Sending GGA: " + error.message(), Importance::Error);
+        break;
+      }
+      WriteLog("Sent the lasted GGA to the Server");
+    } else if (!_socket.IsOpen()) {
+      WriteLog("The socket is close cannot send GGA");
+      WriteLog("Leaving SendGGAtoServer");
+      break;
+    } else {
+      WriteLog("Cannot send GGA, waiting");
+    }
+  }
+  WriteLog("SendGGAtoServer End");
+}
+
+void NTRIPClient::_ActiveShutdownSendGGAtoServer() {
+  WriteLog("Start _ActiveShutdownSendGGAtoServer");
+  {
+    std::scoped_lock lock(_position_mutex);
+    _stop_send_gga_to_server = true;
+    _gga_cv.notify_one();
+    WriteLog("End _ActiveShutdownSendGGAtoServer");
+  }
+  if (_socket_connected) CloseConnection();
+  _ShutdownjThreads();
+}
+
+}  // namespace tarno

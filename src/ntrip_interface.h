@@ -1,0 +1,134 @@
+#pragma once
+// The network side of the component: one NTRIP connection to one caster, its two queues of
+// received data, its receive loop and its GGA upload loop.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include "client_socket.h"
+#include "gga.h"
+#include "log_location.h"
+#include "stream_body.h"
+
+namespace rtcm {
+class ChunkSummarizer;
+}
+
+namespace tarno {
+
+enum class ClientState : std::int32_t {
+  Error = -1,
+  Disconnected = 0,
+  SocketConnected = 2,
+  Connected = 4,
+  Receiving = 6,
+};
+
+// Periods and bounds of a client. The defaults are the production values; tests shorten them.
+struct ClientTiming {
+  std::chrono::nanoseconds gga_period = std::chrono::seconds(10);
+  std::chrono::nanoseconds receive_period = std::chrono::seconds(1);  // pause while not connected
+  std::chrono::nanoseconds reader_wait = std::chrono::seconds(2);     // queue readers
+  std::chrono::nanoseconds connect_bound = std::chrono::seconds(10);
+  std::chrono::nanoseconds request_bound = std::chrono::seconds(10);  // any write
+  std::chrono::nanoseconds header_bound = std::chrono::seconds(10);
+  std::chrono::nanoseconds idle_read_bound = std::chrono::seconds(30);
+  UtcClock utc_clock = [] { return std::chrono::system_clock::now(); };
+};
+
+class NTRIPClient {
+ public:
+  using Timing = ClientTiming;
+
+  // Resolves host and port (a number) at once, builds the first GGA sentence and starts the
+  // receive and GGA threads. Throws std::invalid_argument for an invalid position, and
+  // boost::system::system_error when the name does not resolve.
+  NTRIPClient(const std::string& host, const std::string& port, const std::string& mountpoint,
+              double latitude, double longitude, double altitude, bool decode,
+              Timing timing = Timing());
+  ~NTRIPClient();
+  NTRIPClient(const NTRIPClient&) = delete;
+  NTRIPClient& operator=(const NTRIPClient&) = delete;
+
+  void SetCredentials(const std::string& username, const std::string& password);
+  void SetPosition(const GpsCoordinate& position);
+
+  ClientState State() const { return _state.load(); }
+  const std::string& GetHost() const { return _host; }
+  const std::string& GetPort() const { return _port; }
+  bool IsSocketConnected() const { return _socket_connected.load(); }
+  bool IsDecoding() const { return _decode_rtcm; }
+
+  // Oldest chunk (or summary), waiting at most the reader wait; empty when none came.
+  std::string ReadRTCMBuffer();
+  std::string ReadRTCMDecodedBuffer();
+
+  ClientState InitSocket();
+  ClientState Connection();
+  ClientState CloseConnection();
+
+  void _ActiveShutdownSendGGAtoServer();
+  void _ShutdownjThreads();
+
+ private:
+  void RunGuarded(void (NTRIPClient::*body)(std::stop_token));
+  void ReceiveRTCM(std::stop_token stop);
+  ClientState Receive();
+  void SendGGAtoServer(std::stop_token stop);
+
+  // Queues one chunk of stream bytes (and its summary when decoding).
+  void StoreChunk(const std::string& chunk);
+  // Summary of the epochs that this chunk completes; the decoder lives as long as the connection.
+  std::string processRTCM3(const std::string& chunk);
+  std::string ReadQueue(std::deque<std::string>& queue, std::condition_variable& cv,
+                        const char* taken_text, const char* empty_text, SourceLocation where);
+  void SetState(ClientState state);
+
+  std::atomic<ClientState> _state{ClientState::Disconnected};
+  const Timing _timing;
+  const bool _decode_rtcm;
+  GpsCoordinate _position;
+  const std::string _host, _port, _mountpoint;
+  std::string _username, _password;
+  std::atomic<bool> _socket_connected{false};
+  std::string _gga_sentence;
+
+  boost::asio::io_context _io_context;
+  boost::asio::ip::tcp::resolver _resolver{_io_context};
+  boost::asio::ip::tcp::resolver::results_type _endpoints;
+  ClientSocket _socket;
+  // Set by Connection before the state reaches Connected, then used by the receive thread only.
+  std::optional<StreamBodyDecoder> _body_decoder;
+
+  std::mutex _buffer_mutex;
+  std::condition_variable _rtcm_cv, _rtcm_decoded_cv;
+  std::deque<std::string> _rtcm_buffer;
+  std::deque<std::string> _rtcm_decoded_buffer;
+  std::unique_ptr<rtcm::ChunkSummarizer> _summarizer;  // under _buffer_mutex
+
+  // Wakes the receive loop's pause when the connection is made or stop is requested.
+  std::mutex _wake_mutex;
+  std::condition_variable_any _wake_cv;
+
+  std::stop_source _stop_source;
+  std::stop_token _stop_token;
+  std::mutex _position_mutex;
+  std::condition_variable_any _gga_cv;
+  bool _stop_send_gga_to_server = false;
+
+  // Last members: the threads start once everything they use exists.
+  std::jthread _jreceive_rtcm, _jsend_gga;
+};
+
+}  // namespace tarno

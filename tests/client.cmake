@@ -1,0 +1,13 @@
+# Client tests: one executable per test file, so each builds on its own.
+file(GLOB CLIENT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/client/*_test.cpp)
+foreach(source ${CLIENT_TEST_SOURCES})
+  get_filename_component(name ${source} NAME_WE)
+  add_executable(client_${name} ${source})
+  target_include_directories(client_${name} PRIVATE ${CMAKE_CURRENT_LIST_DIR}/client)
+  target_link_libraries(client_${name} PRIVATE ntrip_client GTest::gtest_main)
+  target_compile_definitions(client_${name} PRIVATE NTRIP_DATA_DIR="${NTRIP_DATA_DIR}")
+  if(TARGET replay_caster)
+    target_link_libraries(client_${name} PRIVATE replay_caster)
+  endif()
+  gtest_discover_tests(client_${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS client)
+endforeach()

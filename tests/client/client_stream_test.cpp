@@ -1,0 +1,168 @@
+// The stream after the headers: byte-exact delivery, the end of a connection, and stopping.
+#include <fstream>
+#include <iterator>
+
+#include "client_fixture.h"
+#include "raw_server.h"
+#include "replay_caster.h"
+
+namespace client_test {
+namespace {
+
+using tarno::ClientState;
+
+caster::CasterOptions FastStream(const std::string& bytes, std::size_t max_bytes, bool chunked) {
+  caster::CasterOptions o;
+  o.mounts = {{"RTCM3", bytes}};
+  o.rate = 0;
+  o.chunked = chunked;
+  o.max_bytes = max_bytes;
+  return o;
+}
+
+std::string Port(const caster::ReplayCaster& c) {
+  return std::to_string(c.Port());
+}
+
+using StreamTest = ClientTest;
+
+TEST_F(StreamTest, PlainAndChunkedStreamsArriveByteExactInChunksOfAtMost2048Bytes) {
+  for (const bool chunked : {false, true}) {
+    // The recording loops: more bytes than it holds also checks the wrap.
+    caster::ReplayCaster server(FastStream(RandomBytes(150'000), 300'000, chunked));
+    auto client = Connect(Port(server));
+    ASSERT_GE(client->State(), ClientState::Connected);
+    std::size_t chunks = 0, largest = 0;
+    const std::string received = Collect(*client, 300'000, &chunks, &largest);
+    ASSERT_TRUE(server.WaitUntil([](const auto& c) { return c.Connection(0).closed; }, 5s));
+    EXPECT_TRUE(received == server.Connection(0).served) << "chunked " << chunked;
+    EXPECT_EQ(received.size(), 300'000u);
+    EXPECT_LE(largest, 2048u);
+    EXPECT_GE(chunks, 300'000u / 2048);
+  }
+}
+
+TEST_F(StreamTest, CasterClosingTheConnectionGivesDisconnectedAndEndsTheLoop) {
+  caster::ReplayCaster server(FastStream(RandomBytes(3000), 3000, false));
+  auto client = Connect(Port(server));
+  EXPECT_EQ(Collect(*client, 3000).size(), 3000u);
+  ASSERT_TRUE(log.WaitFor("ReceiveRTCM End", 5s));
+  EXPECT_EQ(client->State(), ClientState::Disconnected);
+  EXPECT_FALSE(client->IsSocketConnected());
+  EXPECT_TRUE(log.Contains("Exception End of file"));
+  EXPECT_TRUE(log.Contains("Socket didn't received data"));
+  EXPECT_TRUE(log.Contains("Close Connection"));
+}
+
+TEST_F(StreamTest, LastChunkOfAChunkedStreamEndsTheLoopLikeAClose) {
+  caster::ReplayCaster server(FastStream(RandomBytes(3000), 3000, true));
+  auto client = Connect(Port(server));
+  const std::string received = Collect(*client, 3000);
+  ASSERT_TRUE(log.WaitFor("ReceiveRTCM End", 5s));
+  ASSERT_TRUE(server.WaitUntil([](const auto& c) { return c.Connection(0).closed; }, 5s));
+  EXPECT_TRUE(received == server.Connection(0).served);
+  EXPECT_EQ(client->State(), ClientState::Disconnected);
+}
+
+TEST_F(StreamTest, ResetByTheCasterEndsTheLoop) {
+  caster::CasterOptions o = FastStream(RandomBytes(3000), 0, false);
+  o.fault = {caster::FaultMode::Reset, 1000, ""};
+  caster::ReplayCaster server(o);
+  auto client = Connect(Port(server));
+  // A reset may discard bytes still unread in the socket: what came is a prefix of what went.
+  const std::string received = Collect(*client, 1000);
+  ASSERT_TRUE(server.WaitUntil([](const auto& c) { return c.Connection(0).closed; }, 5s));
+  EXPECT_TRUE(server.Connection(0).served.rfind(received, 0) == 0);
+  ASSERT_TRUE(log.WaitFor("ReceiveRTCM End", 5s));
+  EXPECT_LT(client->State(), ClientState::Connected);
+}
+
+TEST_F(StreamTest, StopWhileBlockedInAReadEndsTheReadAtOnce) {
+  caster::CasterOptions o = FastStream(RandomBytes(3000), 0, true);
+  o.fault = {caster::FaultMode::StallAfter, 1000, ""};
+  caster::ReplayCaster server(o);
+  auto client = Connect(Port(server));
+  ASSERT_EQ(Collect(*client, 1000).size(), 1000u);
+  // Every read so far returned; the next one has begun and finds nothing to read.
+  ASSERT_TRUE(log.WaitUntil(
+      [](const std::vector<LogLine>& lines) {
+        std::size_t begun = 0, returned = 0;
+        for (const auto& line : lines) {
+          begun += line.text == "Receive: Try go get some data" ? 1 : 0;
+          returned += line.text.rfind("Receive: Receive message size : ", 0) == 0 ? 1 : 0;
+        }
+        return begun == returned + 1;
+      },
+      5s));
+  client->_ActiveShutdownSendGGAtoServer();
+  ASSERT_TRUE(log.WaitFor("ReceiveRTCM End", 5s));
+  EXPECT_TRUE(log.ContainsPrefix("Exception Operation Aborted"));
+  client.reset();
+  EXPECT_TRUE(log.Contains("NTRIPClient::~NTRIPClient() End"));
+}
+
+TEST_F(StreamTest, DestroyingAClientBlockedInAReadNeedsNoShutdownFirst) {
+  caster::CasterOptions o = FastStream(RandomBytes(3000), 0, false);
+  o.fault = {caster::FaultMode::StallAfter, 500, ""};
+  caster::ReplayCaster server(o);
+  auto client = Connect(Port(server));
+  ASSERT_EQ(Collect(*client, 500).size(), 500u);
+  client.reset();
+  EXPECT_TRUE(log.Contains("ReceiveRTCM End"));
+  EXPECT_TRUE(log.Contains("SendGGAtoServer End"));
+}
+
+TEST_F(StreamTest, StalledStreamIsAFailedReadAfterTheIdleBound) {
+  caster::CasterOptions o = FastStream(RandomBytes(3000), 0, false);
+  o.fault = {caster::FaultMode::StallAfter, 500, ""};
+  caster::ReplayCaster server(o);
+  auto timing = FastTiming();
+  timing.idle_read_bound = 300ms;
+  auto client = Connect(Port(server), "RTCM3", timing);
+  ASSERT_EQ(Collect(*client, 500).size(), 500u);
+  ASSERT_TRUE(log.WaitFor("ReceiveRTCM End", 10s));
+  EXPECT_TRUE(log.Contains("Exception Connection timed out"));
+  EXPECT_EQ(client->State(), ClientState::Disconnected);
+}
+
+TEST_F(StreamTest, MalformedChunkHeaderIsAFailedReadAfterTheGoodBytes) {
+  RawServer server("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nZZ\r\n",
+                   false);
+  auto client = Connect(server.Port());
+  EXPECT_EQ(client->ReadRTCMBuffer(), "abc");
+  // Whether the bad header came with the headers or in a later read depends on the transfer.
+  EXPECT_TRUE(log.WaitForPrefix({"Exception malformed chunked transfer",
+                                 "Errors: Network Connection: malformed chunked transfer"},
+                                5s));
+  EXPECT_LT(client->State(), ClientState::Connected);
+}
+
+TEST_F(StreamTest, ReadersOfEmptyQueuesReturnEmptyAfterTheirWait) {
+  RawServer server("ICY 200 OK\r\n\r\n", false);
+  auto client = Connect(server.Port());
+  EXPECT_EQ(client->ReadRTCMBuffer(), "");
+  EXPECT_TRUE(log.Contains("ReadRTCMBuffer buffer empty"));
+  EXPECT_EQ(client->ReadRTCMDecodedBuffer(), "");
+  EXPECT_TRUE(log.Contains("ReadRTCMDecodeBuffer buffer empty"));
+}
+
+TEST_F(StreamTest, DecodingGivesOneSummaryPerRawChunkInTheSameOrder) {
+  std::ifstream file(NTRIP_DATA_DIR "/pygpsdata-RTCMMSM3.log", std::ios::binary);
+  const std::string recording((std::istreambuf_iterator<char>(file)), {});
+  ASSERT_FALSE(recording.empty());
+  caster::ReplayCaster server(FastStream(recording, recording.size() * 3, true));
+  auto client = Connect(Port(server), "RTCM3", FastTiming(), true);
+  std::size_t chunks = 0;
+  const std::string received = Collect(*client, recording.size() * 3, &chunks);
+  ASSERT_TRUE(server.WaitUntil([](const auto& c) { return c.Connection(0).closed; }, 5s));
+  EXPECT_TRUE(received == server.Connection(0).served);
+  std::size_t summaries = 0;
+  while (log.Count("ReadRTCMDecodeBuffer buffer empty") == 0) {
+    client->ReadRTCMDecodedBuffer();
+    ++summaries;
+  }
+  EXPECT_EQ(summaries - 1, chunks);
+}
+
+}  // namespace
+}  // namespace client_test
