@@ -125,6 +125,7 @@ void NTRIPClient::_ShutdownjThreads() {
 
 void NTRIPClient::StoreChunk(const std::string& chunk) {
   std::scoped_lock lock(_buffer_mutex);
+  _bytes_received += chunk.size();
   _rtcm_buffer.push_back(chunk);
   if (_decode_rtcm) _rtcm_decoded_buffer.push_back(processRTCM3(chunk));
   _rtcm_cv.notify_one();

@@ -69,6 +69,10 @@ class NTRIPClient {
   const std::string& GetPort() const { return _port; }
   bool IsSocketConnected() const { return _socket_connected.load(); }
   bool IsDecoding() const { return _decode_rtcm; }
+  // Stream bytes queued so far on this connection; the component tells a set-up that worked
+  // (corrections arrived) from one that only looked connected.
+  std::uint64_t BytesReceived() const { return _bytes_received.load(); }
+  bool HasReceivedData() const { return BytesReceived() > 0; }
 
   // Oldest chunk (or summary), waiting at most the reader wait; empty when none came.
   std::string ReadRTCMBuffer();
@@ -102,6 +106,7 @@ class NTRIPClient {
   const std::string _host, _port, _mountpoint;
   std::string _username, _password;
   std::atomic<bool> _socket_connected{false};
+  std::atomic<std::uint64_t> _bytes_received{0};
   std::string _gga_sentence;
 
   boost::asio::io_context _io_context;

@@ -1,5 +1,17 @@
 #include "maps_ntrip_client.h"
 
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "utils.h"
+
+using tarno::Importance;
+using tarno::WriteLog;
+
 namespace {
 
 constexpr MAPS::InputDefinition kInputs[] = {
@@ -28,9 +40,30 @@ constexpr MAPS::PropertyDefinition kProperties[] = {
 constexpr int kPriority = 128;
 constexpr int kHostSetting = 3;
 constexpr int kThreaded = 1;
+constexpr std::size_t kElementSize = 2048;
+constexpr std::size_t kSampleValues = 4;
 
 MAPSComponent* CreateNtripClient(MAPS::InstanceHandle* instance) {
   return new MAPS_NTRIP_Client(instance);
+}
+
+std::string Fixed6(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", value);
+  return text;
+}
+
+// Pieces of at most `limit` bytes, cut after a line feed where one falls inside the piece.
+std::vector<std::string_view> SplitAtLineEnds(std::string_view text, std::size_t limit) {
+  std::vector<std::string_view> pieces;
+  while (text.size() > limit) {
+    std::size_t cut = text.rfind('\n', limit - 1);
+    cut = cut == std::string_view::npos ? limit : cut + 1;
+    pieces.push_back(text.substr(0, cut));
+    text.remove_prefix(cut);
+  }
+  if (!text.empty()) pieces.push_back(text);
+  return pieces;
 }
 
 }  // namespace
@@ -52,14 +85,73 @@ const MAPS::ModuleDefinition kNtripClientDefinition = {
 
 MAPS_NTRIP_Client::MAPS_NTRIP_Client(MAPS::InstanceHandle* instance) : MAPSComponent(instance) {}
 
-MAPS_NTRIP_Client::~MAPS_NTRIP_Client() = default;
+MAPS_NTRIP_Client::~MAPS_NTRIP_Client() {
+  if (_stop_watch.joinable()) {
+    _stop_watch.request_stop();
+    _stop_watch.join();
+  }
+  // Threads first: a writer still running must not outlive the client or the mutexes it uses.
+  for (std::jthread* t : {&_jread_rtcm_decoded, &_jread_rtcm}) {
+    if (t->joinable()) {
+      t->request_stop();
+      t->join();
+    }
+  }
+  _myLog.reset();
+  _ntrip_client.reset();
+  _input_reader.reset();
+  tarno::SetHostReportSink({});
+}
 
-// Until the client is built this component only samples its input and ignores every sample:
-// nothing is connected, nothing is written.
 void MAPS_NTRIP_Client::Birth() {
+  _max_accuracy_errors = 15;
+  _accuracy_error_count = 0;
+  _decode_rtcm = GetBoolProperty("decode_rtcm");
+  _position_accuracy = GetFloatProperty("position_accuracy");
+  const std::string logging_path = GetStringProperty("logging_path");
+  _log_destination = static_cast<std::int32_t>(GetIntegerProperty("log_destination"));
+
+  tarno::SetHostReportSink([this](tarno::HostReportKind kind, const std::string& text) {
+    switch (kind) {
+      case tarno::HostReportKind::Information:
+        ReportInfo(text);
+        break;
+      case tarno::HostReportKind::Warning:
+        ReportWarning(text);
+        break;
+      case tarno::HostReportKind::Error:
+        ReportError(text);
+        break;
+    }
+  });
+  switch (_log_destination) {
+    case 0:
+      ReportInfo("Logging Component ON !");
+      // glog takes one initialisation at a time: the old logger goes before the new one starts.
+      _myLog.reset();
+      _myLog = std::make_unique<tarno::Log>(InstanceName(), false, logging_path);
+      break;
+    case 1:
+      ReportInfo("Debug Component ON !");
+      break;
+    case 2:
+      ReportInfo("Minimum printing ON !");
+      break;
+    default:
+      break;
+  }
+  if (auto writer = tarno::WriterForDestination(_log_destination)) {
+    tarno::ActiveLogWriter = std::move(writer);
+  }
+
+  if (!_stop_watch.joinable()) {
+    _stop_watch = std::jthread([this](std::stop_token stop) { WatchForStop(stop); });
+  }
+
   _input_reader = MAPS::CreateInputReader(
       *this, MAPS::InputReaderPolicy::PeriodicSampling, 1000000, false, {FindInput("iGPSPos")},
-      [](std::int64_t, MAPS::InputElt<double>) {}, [](std::int64_t, MAPS::InputElt<double>) {});
+      [this](std::int64_t ts, MAPS::InputElt<double> s) { first_time_process(ts, std::move(s)); },
+      [this](std::int64_t ts, MAPS::InputElt<double> s) { on_data_callback(ts, std::move(s)); });
 }
 
 void MAPS_NTRIP_Client::Core() {
@@ -71,8 +163,322 @@ void MAPS_NTRIP_Client::Core() {
   }
 }
 
-void MAPS_NTRIP_Client::Banzai() {}
+void MAPS_NTRIP_Client::Banzai() {
+  WriteLog("Start MAPS_NTRIP_Client::Banzai()");
+  if (_jread_rtcm.joinable()) _jread_rtcm.join();
+  WriteLog("After _jread_rtcm.join()");
+  if (_jread_rtcm_decoded.joinable()) _jread_rtcm_decoded.join();
+  WriteLog("End MAPS_NTRIP_Client::Banzai()");
+}
+
+void MAPS_NTRIP_Client::WatchForStop(std::stop_token stop) {
+  std::mutex wait_mutex;
+  std::condition_variable_any wake;
+  std::unique_lock wait_lock(wait_mutex);
+  while (!stop.stop_requested()) {
+    if (IsStopping()) {
+      std::scoped_lock lock(_setup_mutex);
+      if (_client_in_setup) {
+        _client_in_setup->CloseConnection();
+        _client_in_setup.reset();
+      }
+    }
+    wake.wait_for(wait_lock, stop, std::chrono::milliseconds(50), [] { return false; });
+  }
+}
 
 void MAPS_NTRIP_Client::Death() {
+  if (_stop_watch.joinable()) {
+    _stop_watch.request_stop();
+    _stop_watch.join();
+  }
+  WriteLog("Start MAPS_NTRIP_Client::Death");
+  WriteLog("_ntrip_client != nullptr");
+  if (_ntrip_client) {
+    _ntrip_client->_ActiveShutdownSendGGAtoServer();
+    _ntrip_client.reset();
+  }
+  WriteLog("_myLog!= nullptr");
+  if (_myLog) _myLog.reset();
   _input_reader.reset();
+}
+
+void MAPS_NTRIP_Client::InitFlagsThread() {
+  WriteLog("InitFlagsThread Start");
+  _stop_raw_writer = false;
+  _stop_decoded_writer = false;
+  _raw_writer_stopped = false;
+  _decoded_writer_stopped = false;
+  WriteLog("InitFlagsThread End");
+}
+
+void MAPS_NTRIP_Client::EmergencyStopThreads() {
+  WriteLog("EmergencyStopThreads Start");
+  {
+    std::scoped_lock lock(_raw_mutex);
+    _stop_raw_writer = true;
+    _stop_decoded_writer = true;
+  }
+  {
+    std::unique_lock lock(_raw_mutex);
+    _raw_stopped_cv.wait(lock, [this] { return _raw_writer_stopped || !_raw_writer_running; });
+  }
+  if (_jread_rtcm.joinable()) _jread_rtcm.join();
+  if (_ntrip_client && _ntrip_client->IsDecoding()) {
+    {
+      std::unique_lock lock(_decoded_mutex);
+      _decoded_stopped_cv.wait(
+          lock, [this] { return _decoded_writer_stopped || !_decoded_writer_running; });
+    }
+    if (_jread_rtcm_decoded.joinable()) _jread_rtcm_decoded.join();
+  }
+  WriteLog("EmergencyStopThreads End");
+}
+
+void MAPS_NTRIP_Client::WriteElement(const MAPS::OutputPort& output, std::string_view bytes) {
+  MAPSIOElt* element = StartWriting(output);
+  std::copy(bytes.begin(), bytes.end(), element->Data());
+  element->VectorSize(bytes.size());
+  StopWriting(element);
+}
+
+void MAPS_NTRIP_Client::WriteRTCMBuffer() {
+  WriteLog("WriteRTCMBuffer Start");
+  const MAPS::OutputPort output = FindOutput("oRawRTCM");
+  while (!IsStopping()) {
+    try {
+      if (!_ntrip_client) {
+        WriteLog("WriteRTCMBuffer: No Ntrip client for the now");
+        std::this_thread::sleep_for(_no_client_wait);
+        continue;
+      }
+      std::string chunk;
+      {
+        std::scoped_lock lock(_raw_mutex);
+        if (_stop_raw_writer) {
+          WriteLog("EmergencyStopThreads() requested to stop");
+          _raw_writer_stopped = true;
+          _raw_stopped_cv.notify_one();
+          break;
+        }
+        chunk = _ntrip_client->ReadRTCMBuffer();
+      }
+      if (chunk.empty()) {
+        WriteLog("WriteRTCMBuffer : No data in RTCM Buffer or stoping");
+        continue;
+      }
+      WriteLog("StartWriting(Output(oRawRTCM) of size : " + std::to_string(chunk.size()));
+      // A read never exceeds an element; the loop only guards the element's bound.
+      for (std::size_t at = 0; at < chunk.size(); at += kElementSize) {
+        WriteElement(output, std::string_view(chunk).substr(at, kElementSize));
+      }
+    } catch (int signal) {
+      WriteLog("Exception " + std::to_string(signal), Importance::Error);
+    } catch (const std::runtime_error& e) {
+      WriteLog(std::string("Exception ") + e.what(), Importance::Error);
+    } catch (const std::exception& e) {
+      WriteLog(std::string("Exception ") + e.what(), Importance::Error);
+    } catch (...) {
+      WriteLog("Exception of an unknown type", Importance::Error);
+    }
+  }
+  {
+    std::scoped_lock lock(_raw_mutex);
+    _raw_writer_running = false;
+  }
+  _raw_stopped_cv.notify_all();
+  WriteLog("WriteRTCMBuffer End");
+}
+
+void MAPS_NTRIP_Client::WriteDecodedRTCMBuffer() {
+  WriteLog("WriteDecodedRTCMBuffer Start");
+  const MAPS::OutputPort output = FindOutput("oDecodeRTCM");
+  while (!IsStopping()) {
+    try {
+      if (!_ntrip_client) {
+        WriteLog("No Ntrip client for the now");
+        std::this_thread::sleep_for(_no_client_wait);
+        continue;
+      }
+      std::scoped_lock lock(_decoded_mutex);
+      if (_stop_decoded_writer) {
+        WriteLog("EmergencyStopThreads() requested to stop");
+        _decoded_writer_stopped = true;
+        _decoded_stopped_cv.notify_one();
+        break;
+      }
+      const std::string summary = _ntrip_client->ReadRTCMDecodedBuffer();
+      if (summary.empty()) {
+        WriteLog("WriteDecodedRTCMBuffer No data in RTCM Buffer or Stoping");
+        continue;
+      }
+      WriteLog("WriteDecodedRTCMBuffer !rtcm_message_decode.empty()");
+      // An epoch of many satellites outgrows one element: whole lines per element, in order.
+      for (std::string_view piece : SplitAtLineEnds(summary, kElementSize)) {
+        WriteElement(output, piece);
+      }
+    } catch (int signal) {
+      WriteLog("Exception " + std::to_string(signal), Importance::Info);
+    } catch (const std::runtime_error& e) {
+      WriteLog(std::string("Exception ") + e.what(), Importance::Info);
+    } catch (const std::exception& e) {
+      WriteLog(std::string("Exception ") + e.what(), Importance::Info);
+    } catch (...) {
+      WriteLog("Exception of an unknown type", Importance::Info);
+    }
+  }
+  {
+    std::scoped_lock lock(_decoded_mutex);
+    _decoded_writer_running = false;
+  }
+  _decoded_stopped_cv.notify_all();
+  WriteLog("WriteDecodedRTCMBuffer End");
+}
+
+void MAPS_NTRIP_Client::DropFailedClient() {
+  _ntrip_client.reset();
+  _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
+  WriteLog("Next connection attempt in " + std::to_string(_reconnect_spacing.Delay().count()) +
+           " s");
+}
+
+void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> sample) {
+  WriteLog("first_time_process Start");
+  if (sample.DataPointer(0) == nullptr || sample.VectorSize(0) < kSampleValues) {
+    WriteLog("Position sample ignored: " + std::to_string(sample.VectorSize(0)) +
+             " values, at least 4 needed");
+    return;
+  }
+  // A caster on this machine or the local network needs no public internet.
+  const std::string ip_for_probe = GetStringProperty("ip");
+  if (tarno::IsLocalCasterAddress(ip_for_probe)) {
+    WriteLog("Internet probe skipped: the caster " + ip_for_probe + " is a local address");
+  } else if (!tarno::IsInternetAvailable()) {
+    WriteLog("Internet is not available");
+    ReportWarning("Internet is not available");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return;
+  }
+  if (_ntrip_client) {
+    WriteLog("There is nothing to initialize _ntrip_client != nullptr");
+    WriteLog("first_time_process End");
+    return;
+  }
+  const auto now = tarno::ReconnectSpacing::Clock::now();
+  if (!_reconnect_spacing.MayAttempt(now)) {
+    char left[32];
+    std::snprintf(left, sizeof left, "%.1f", _reconnect_spacing.SecondsLeft(now));
+    WriteLog("Waiting before the next connection attempt: " + std::string(left) + " s left after " +
+             std::to_string(_reconnect_spacing.Failures()) + " failed attempts");
+    return;
+  }
+  const double* values = sample.DataPointer(0);
+  try {
+    const std::string mountpoint = GetStringProperty("mountpoint");
+    const std::string port = GetStringProperty("port");
+    const std::string ip = GetStringProperty("ip");
+    _ntrip_client = std::make_shared<tarno::NTRIPClient>(ip, port, mountpoint, values[0], values[1],
+                                                         values[2], _decode_rtcm);
+  } catch (const std::exception& e) {
+    const std::string text = std::string("Exception: ") + e.what();
+    ReportInfo(text);
+    WriteLog(text, Importance::Error);
+    _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
+    throw std::runtime_error(text);
+  }
+  const std::string password = GetStringProperty("password");
+  const std::string username = GetStringProperty("username");
+  _ntrip_client->SetCredentials(username, password);
+
+  {
+    std::scoped_lock lock(_setup_mutex);
+    _client_in_setup = _ntrip_client;
+  }
+  struct SetupDone {
+    MAPS_NTRIP_Client& self;
+    ~SetupDone() {
+      std::scoped_lock lock(self._setup_mutex);
+      self._client_in_setup.reset();
+    }
+  } setup_done{*this};
+
+  if (IsStopping() || _ntrip_client->InitSocket() != tarno::ClientState::SocketConnected) {
+    ReportInfo("Error with Boost Initialisation");
+    DropFailedClient();
+    WriteLog("Restart the Socket Error while Initialization", Importance::Error);
+    return;
+  }
+  ReportInfo("Connecting to " + _ntrip_client->GetHost() + ":" + _ntrip_client->GetPort());
+  if (!IsStopping() && _ntrip_client->Connection() == tarno::ClientState::Connected) {
+    InitFlagsThread();
+    _raw_writer_running = true;
+    _jread_rtcm = std::jthread([this] { WriteRTCMBuffer(); });
+    if (_ntrip_client->IsDecoding()) {
+      _decoded_writer_running = true;
+      _jread_rtcm_decoded = std::jthread([this] { WriteDecodedRTCMBuffer(); });
+    }
+    WriteLog("first_time_process End");
+    return;
+  }
+  ReportInfo("Restart the Socket Error while Connecting");
+  if (_ntrip_client->IsSocketConnected()) _ntrip_client->CloseConnection();
+  DropFailedClient();
+  WriteLog("Restart the Socket Error while Connecting", Importance::Error);
+}
+
+void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<double> sample) {
+  WriteLog("Start on data callback");
+  if (!_ntrip_client) {
+    WriteLog("Trying to Initialize the socket again");
+    first_time_process(timestamp, std::move(sample));
+    WriteLog("first_time_process done leave on data callback");
+    return;
+  }
+  if (sample.DataPointer(0) == nullptr || sample.VectorSize(0) < kSampleValues) {
+    WriteLog("Position sample ignored: " + std::to_string(sample.VectorSize(0)) +
+             " values, at least 4 needed");
+    return;
+  }
+  const tarno::ClientState state = _ntrip_client->State();
+  ReportInfo("_ntrip_client->State :" + std::to_string(static_cast<std::int32_t>(state)));
+  if (static_cast<std::int32_t>(state) < static_cast<std::int32_t>(tarno::ClientState::Connected)) {
+    ReportInfo("Socket State is below Connected => Restart the socket");
+    WriteLog("Socket State is below Connected => Restart the socket");
+    EmergencyStopThreads();
+    _ntrip_client->_ActiveShutdownSendGGAtoServer();
+    const bool delivered = _ntrip_client->HasReceivedData();
+    _ntrip_client.reset();
+    // A link that carried corrections is rebuilt at once; one that never did counts as a
+    // failed set-up (wrong mount point, a caster that hangs up), so its retries are spaced.
+    if (delivered) {
+      _reconnect_spacing.RecordSuccess();
+    } else {
+      _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return;
+  }
+  if (_ntrip_client->HasReceivedData()) _reconnect_spacing.RecordSuccess();
+
+  const double* values = sample.DataPointer(0);
+  _ntrip_client->SetPosition(tarno::GpsCoordinate(values[0], values[1], values[2]));
+
+  const std::string accuracy_text = "Position Accuracy : " + Fixed6(values[3]) + " m";
+  ReportInfo(accuracy_text);
+  WriteLog(accuracy_text);
+  if (values[3] > _position_accuracy) {
+    ++_accuracy_error_count;
+    WriteLog("Position accuracy above " + Fixed6(_position_accuracy) + " m");
+    if (_accuracy_error_count > _max_accuracy_errors) {
+      _accuracy_error_count = 0;
+      ReportInfo("Number max of accuracy errors has been reach => Restart the Socket");
+      WriteLog("Number max of accuracy errors has been reach => Restart the Socket");
+      ReportInfo("Reset the NTRIP Client because reach max number of accuracy errors");
+      EmergencyStopThreads();
+      _ntrip_client->_ActiveShutdownSendGGAtoServer();
+      _ntrip_client.reset();
+      return;
+    }
+  }
+  WriteLog("End on data callback");
 }

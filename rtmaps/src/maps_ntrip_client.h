@@ -1,8 +1,19 @@
 #pragma once
 // The NTRIP_Client component model: its definition and the component class.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <stop_token>
+#include <thread>
 
+#include "log.h"
 #include "maps_sdk.h"
+#include "ntrip_interface.h"
+#include "reconnect_spacing.h"
 
 // The definition the package declares to the host.
 extern const MAPS::ModuleDefinition kNtripClientDefinition;
@@ -18,5 +29,48 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   void Death() override;
 
  private:
+  void InitFlagsThread();
+  void EmergencyStopThreads();
+  void WriteRTCMBuffer();
+  void WriteDecodedRTCMBuffer();
+  void first_time_process(std::int64_t timestamp, MAPS::InputElt<double> sample);
+  void on_data_callback(std::int64_t timestamp, MAPS::InputElt<double> sample);
+
+  // Writes one output element per piece; a summary longer than an element goes out in pieces.
+  void WriteElement(const MAPS::OutputPort& output, std::string_view bytes);
+  // Drops the current client after a failed set-up and spaces the next attempt.
+  void DropFailedClient();
+  // Runs beside the host thread: once the host stops the component, a client still connecting
+  // is closed, so a caster that never answers cannot hold the stop for the 10 s header bound.
+  void WatchForStop(std::stop_token stop);
+
+  std::uint32_t _max_accuracy_errors = 15;
   std::unique_ptr<MAPS::InputReader> _input_reader;
+  std::int32_t _log_destination = 0;
+  bool _decode_rtcm = true;
+  std::chrono::seconds _no_client_wait{2};
+  std::jthread _jread_rtcm;
+  std::jthread _jread_rtcm_decoded;
+  std::shared_ptr<tarno::NTRIPClient> _ntrip_client;
+  std::unique_ptr<tarno::Log> _myLog;
+  std::mutex _raw_mutex;
+  std::mutex _decoded_mutex;
+  std::condition_variable _raw_stopped_cv;
+  std::condition_variable _decoded_stopped_cv;
+  std::atomic<bool> _stop_raw_writer{false};
+  std::atomic<bool> _stop_decoded_writer{false};
+  std::atomic<bool> _raw_writer_stopped{false};
+  std::atomic<bool> _decoded_writer_stopped{false};
+  double _position_accuracy = 0.1;
+  std::uint32_t _accuracy_error_count = 0;
+
+  // A writer that has left its loop for any reason (host stop included) can no longer
+  // acknowledge a stop request; the stop handshake also ends on these.
+  std::atomic<bool> _raw_writer_running{false};
+  std::atomic<bool> _decoded_writer_running{false};
+  // Spacing of set-up attempts after consecutive failures, so a caster never sees a storm.
+  tarno::ReconnectSpacing _reconnect_spacing;
+  std::mutex _setup_mutex;
+  std::shared_ptr<tarno::NTRIPClient> _client_in_setup;  // under _setup_mutex
+  std::jthread _stop_watch;
 };
