@@ -37,6 +37,7 @@ class Kernel {
   virtual bool IsStopping(InstanceHandle* instance) = 0;
   virtual std::uint32_t EngineState(InstanceHandle* instance) = 0;
   virtual std::string InstanceName(InstanceHandle* instance) = 0;
+  virtual double TimeScale(InstanceHandle* instance) = 0;
 
   // Returns null (after an error report) when the settings are unusable.
   virtual ReaderHandle* CreateReader(InstanceHandle* instance, ReaderSettings settings) = 0;

@@ -283,6 +283,9 @@ class MAPSComponent {
   // The engine state word; see MAPS::kEngineStateStopping.
   std::uint32_t EngineState() const;
   std::string InstanceName() const;
+  // How fast the engine's clock runs: 1 in production. A test engine may run sampling faster
+  // (0.1: a one-second period every 100 ms); a component scales its own waits by the same factor.
+  double TimeScale() const;
   MAPS::InstanceHandle* Instance() const { return instance_; }
 
  private:

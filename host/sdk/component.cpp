@@ -58,3 +58,7 @@ std::uint32_t MAPSComponent::EngineState() const {
 std::string MAPSComponent::InstanceName() const {
   return TheKernel().InstanceName(instance_);
 }
+
+double MAPSComponent::TimeScale() const {
+  return TheKernel().TimeScale(instance_);
+}

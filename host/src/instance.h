@@ -86,6 +86,7 @@ class Instance {
   static void StopWriting(MAPSIOElt* element, bool discard);
   void Report(MAPS::ReportKind kind, const std::string& text) const;
   bool IsStopping() const { return stopping_.load(); }
+  double TimeScale() const { return settings_.sampling_period_scale; }
   MAPS::ReaderHandle* CreateReader(MAPS::ReaderSettings settings);
   static int Read(MAPS::ReaderHandle* reader);
   static void DestroyReader(MAPS::ReaderHandle* reader);

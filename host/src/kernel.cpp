@@ -44,6 +44,9 @@ class EngineKernelImpl final : public MAPS::Kernel {
   std::string InstanceName(MAPS::InstanceHandle* instance) override {
     return Instance::FromHandle(instance).Name();
   }
+  double TimeScale(MAPS::InstanceHandle* instance) override {
+    return Instance::FromHandle(instance).TimeScale();
+  }
   MAPS::ReaderHandle* CreateReader(MAPS::InstanceHandle* instance,
                                    MAPS::ReaderSettings settings) override {
     return Instance::FromHandle(instance).CreateReader(std::move(settings));

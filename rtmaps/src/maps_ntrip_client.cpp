@@ -106,6 +106,8 @@ MAPS_NTRIP_Client::~MAPS_NTRIP_Client() {
 void MAPS_NTRIP_Client::Birth() {
   _max_accuracy_errors = 15;
   _accuracy_error_count = 0;
+  _time_scale = TimeScale();
+  _reconnect_spacing = tarno::ReconnectSpacing(_time_scale);
   _decode_rtcm = GetBoolProperty("decode_rtcm");
   _position_accuracy = GetFloatProperty("position_accuracy");
   const std::string logging_path = GetStringProperty("logging_path");
@@ -249,7 +251,7 @@ void MAPS_NTRIP_Client::WriteRTCMBuffer() {
     try {
       if (!_ntrip_client) {
         WriteLog("WriteRTCMBuffer: No Ntrip client for the now");
-        std::this_thread::sleep_for(_no_client_wait);
+        std::this_thread::sleep_for(Scaled(_no_client_wait));
         continue;
       }
       std::string chunk;
@@ -297,7 +299,7 @@ void MAPS_NTRIP_Client::WriteDecodedRTCMBuffer() {
     try {
       if (!_ntrip_client) {
         WriteLog("No Ntrip client for the now");
-        std::this_thread::sleep_for(_no_client_wait);
+        std::this_thread::sleep_for(Scaled(_no_client_wait));
         continue;
       }
       std::scoped_lock lock(_decoded_mutex);
@@ -338,8 +340,10 @@ void MAPS_NTRIP_Client::WriteDecodedRTCMBuffer() {
 void MAPS_NTRIP_Client::DropFailedClient() {
   _ntrip_client.reset();
   _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
-  WriteLog("Next connection attempt in " + std::to_string(_reconnect_spacing.Delay().count()) +
-           " s");
+  char delay[32];
+  std::snprintf(delay, sizeof delay, "%.1f",
+                static_cast<double>(_reconnect_spacing.Delay().count()) * _time_scale);
+  WriteLog("Next connection attempt in " + std::string(delay) + " s");
 }
 
 void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> sample) {
@@ -356,7 +360,7 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
   } else if (!tarno::IsInternetAvailable()) {
     WriteLog("Internet is not available");
     ReportWarning("Internet is not available");
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::this_thread::sleep_for(Scaled(std::chrono::seconds(1)));
     return;
   }
   if (_ntrip_client) {
@@ -377,8 +381,14 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
     const std::string mountpoint = GetStringProperty("mountpoint");
     const std::string port = GetStringProperty("port");
     const std::string ip = GetStringProperty("ip");
+    tarno::ClientTiming timing;
+    for (auto* wait :
+         {&timing.gga_period, &timing.receive_period, &timing.reader_wait, &timing.connect_bound,
+          &timing.request_bound, &timing.header_bound, &timing.idle_read_bound}) {
+      *wait = Scaled(*wait);
+    }
     _ntrip_client = std::make_shared<tarno::NTRIPClient>(ip, port, mountpoint, values[0], values[1],
-                                                         values[2], _decode_rtcm);
+                                                         values[2], _decode_rtcm, timing);
   } catch (const std::exception& e) {
     const std::string text = std::string("Exception: ") + e.what();
     ReportInfo(text);
@@ -455,7 +465,7 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     } else {
       _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
     }
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    std::this_thread::sleep_for(Scaled(std::chrono::seconds(1)));
     return;
   }
   if (_ntrip_client->HasReceivedData()) _reconnect_spacing.RecordSuccess();

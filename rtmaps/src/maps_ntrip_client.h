@@ -43,6 +43,12 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   // Runs beside the host thread: once the host stops the component, a client still connecting
   // is closed, so a caster that never answers cannot hold the stop for the 10 s header bound.
   void WatchForStop(std::stop_token stop);
+  // A wait of the design, run at the host's clock speed (1 in production).
+  template <typename Rep, typename Period>
+  std::chrono::nanoseconds Scaled(std::chrono::duration<Rep, Period> wait) const {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::duration<double, std::nano>(wait) * _time_scale);
+  }
 
   std::uint32_t _max_accuracy_errors = 15;
   std::unique_ptr<MAPS::InputReader> _input_reader;
@@ -73,4 +79,5 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   std::mutex _setup_mutex;
   std::shared_ptr<tarno::NTRIPClient> _client_in_setup;  // under _setup_mutex
   std::jthread _stop_watch;
+  double _time_scale = 1.0;
 };

@@ -10,6 +10,9 @@ class ReconnectSpacing {
  public:
   using Clock = std::chrono::steady_clock;
 
+  // time_scale: the host's clock factor; 1 in production.
+  explicit ReconnectSpacing(double time_scale = 1.0) : _time_scale(time_scale) {}
+
   // True when a set-up may be attempted at `now`.
   bool MayAttempt(Clock::time_point now) const { return _failures == 0 || now >= _next_attempt; }
   // Seconds left before the next attempt (0 when one may be made now).
@@ -18,7 +21,8 @@ class ReconnectSpacing {
   }
   void RecordFailure(Clock::time_point now) {
     ++_failures;
-    _next_attempt = now + Delay();
+    _next_attempt = now + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double>(Delay().count() * _time_scale));
   }
   // A connection that delivered data proves the set-up good.
   void RecordSuccess() { _failures = 0; }
@@ -31,6 +35,7 @@ class ReconnectSpacing {
   }
 
  private:
+  double _time_scale = 1.0;
   std::uint32_t _failures = 0;
   Clock::time_point _next_attempt{};
 };
