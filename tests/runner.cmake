@@ -7,4 +7,4 @@ add_executable(runner_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/runner/serial_pty_test.cpp)
 target_include_directories(runner_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/runner)
 target_link_libraries(runner_tests PRIVATE host_runner_io GTest::gtest_main ${CMAKE_DL_LIBS})
-gtest_discover_tests(runner_tests DISCOVERY_TIMEOUT 60)
+gtest_discover_tests(runner_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS runner)
