@@ -42,7 +42,10 @@ std::optional<Number> ParseWhole(std::string_view text) {
   const char* end = text.data() + text.size();
   // from_chars refuses a leading '+', which people type; accept it for the number kinds.
   const char* begin = text.data();
-  if (!text.empty() && text.front() == '+') ++begin;
+  if (!text.empty() && text.front() == '+') {
+    ++begin;
+    if (begin != end && *begin == '-') return std::nullopt;  // "+-5" is not a number
+  }
   const auto [stop, error] = std::from_chars(begin, end, number);
   if (text.empty() || error != std::errc() || stop != end) return std::nullopt;
   return number;

@@ -189,6 +189,8 @@ TEST(PropertyValueText, NumbersAreWholeDecimalTextAndFloatsAreFinite) {
   EXPECT_EQ(maps_host::ParsePropertyValue(real, "1e-3"), maps_host::PropertyValue{0.001});
   EXPECT_FALSE(maps_host::ParsePropertyValue(real, "inf"));
   EXPECT_FALSE(maps_host::ParsePropertyValue(real, "+"));
+  EXPECT_FALSE(maps_host::ParsePropertyValue(integer, "+-5"));
+  EXPECT_FALSE(maps_host::ParsePropertyValue(real, "+-1.5"));
   EXPECT_EQ(maps_host::FormatPropertyValue(real, 0.1), "0.1");
 }
 
