@@ -40,46 +40,46 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const int kind_number = in.Byte() % 6;
   std::string_view text = in.Rest();
 
-  PropertyInfo spec;
-  spec.name = "fuzzed";
-  spec.kind = static_cast<MAPS::PropertyKind>(kind_number);
+  PropertyInfo info;
+  info.name = "fuzzed";
+  info.kind = static_cast<MAPS::PropertyKind>(kind_number);
   const bool known_kind = kind_number < 5;
-  FUZZ_CHECK(!maps_host::KindName(spec.kind).empty());
+  FUZZ_CHECK(!maps_host::KindName(info.kind).empty());
 
-  if (spec.kind == MAPS::PropertyKind::Enumeration) {
+  if (info.kind == MAPS::PropertyKind::Enumeration) {
     const std::size_t nul = text.find('\0');
     const std::string_view list = text.substr(0, nul);
     text = nul == std::string_view::npos ? std::string_view() : text.substr(nul + 1);
-    spec.items = maps_host::SplitEnumerationItems(list);
+    info.items = maps_host::SplitEnumerationItems(list);
     // Splitting loses nothing: the items joined again give the list.
     std::string joined;
-    for (std::size_t i = 0; i < spec.items.size(); ++i) {
+    for (std::size_t i = 0; i < info.items.size(); ++i) {
       if (i) joined += '|';
-      joined += spec.items[i];
+      joined += info.items[i];
     }
     FUZZ_CHECK(joined == list);
-    FUZZ_CHECK(!spec.items.empty());
+    FUZZ_CHECK(!info.items.empty());
   }
 
-  const auto value = maps_host::ParsePropertyValue(spec, text);
+  const auto value = maps_host::ParsePropertyValue(info, text);
   if (!known_kind) {
     FUZZ_CHECK(!value);
     return 0;
   }
-  if (spec.kind == MAPS::PropertyKind::String) FUZZ_CHECK(value.has_value());
+  if (info.kind == MAPS::PropertyKind::String) FUZZ_CHECK(value.has_value());
   if (!value) return 0;
-  FUZZ_CHECK(KindHolds(spec.kind, *value));
+  FUZZ_CHECK(KindHolds(info.kind, *value));
   if (const double* number = std::get_if<double>(&*value)) FUZZ_CHECK(std::isfinite(*number));
-  if (spec.kind == MAPS::PropertyKind::Enumeration) {
+  if (info.kind == MAPS::PropertyKind::Enumeration) {
     const auto index = std::get<std::int64_t>(*value);
-    FUZZ_CHECK(index >= 0 && static_cast<std::size_t>(index) < spec.items.size());
+    FUZZ_CHECK(index >= 0 && static_cast<std::size_t>(index) < info.items.size());
   }
 
   // The text form parses back to a value with the same text form; numbers exactly.
-  const std::string shown = maps_host::FormatPropertyValue(spec, *value);
-  const auto again = maps_host::ParsePropertyValue(spec, shown);
+  const std::string shown = maps_host::FormatPropertyValue(info, *value);
+  const auto again = maps_host::ParsePropertyValue(info, shown);
   FUZZ_CHECK(again.has_value());
-  FUZZ_CHECK(maps_host::FormatPropertyValue(spec, *again) == shown);
-  if (spec.kind != MAPS::PropertyKind::Enumeration) FUZZ_CHECK(*again == *value);
+  FUZZ_CHECK(maps_host::FormatPropertyValue(info, *again) == shown);
+  if (info.kind != MAPS::PropertyKind::Enumeration) FUZZ_CHECK(*again == *value);
   return 0;
 }
