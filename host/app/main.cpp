@@ -1,21 +1,23 @@
-// ntrip-host: the substitute host program.
+// ntrip-host: the substitute host program. Runs the NTRIP_Client component of a package with
+// positions fed to its input and its outputs written to sinks, or describes the package.
+// Exit status: 0 ok, 1 runtime failure, 2 bad command line or option value.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <string>
-#include <string_view>
+#include <vector>
 
 #include "describe.h"
 #include "engine.h"
+#include "options.h"
+#include "run.h"
+#include "stop_control.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: ntrip-host --describe [--package PATH]\n"
-    "  --describe      print the model, its input, outputs and properties with their defaults\n"
-    "  --package PATH  the package to load (default: ../lib/ntrip_client_package.so next to\n"
-    "                  this program)\n";
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
 
 int Describe(const std::filesystem::path& package_path) {
   maps_host::Engine engine;
@@ -30,33 +32,34 @@ int Describe(const std::filesystem::path& package_path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool describe = false;
-  std::filesystem::path package_path;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view argument = argv[i];
-    if (argument == "--describe") {
-      describe = true;
-    } else if (argument == "--package" && i + 1 < argc) {
-      package_path = argv[++i];
-    } else if (argument == "--help" || argument == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else {
-      std::cerr << "ntrip-host: unknown argument " << argument << "\n" << kUsage;
-      return 2;
-    }
-  }
-  if (!describe) {
-    std::cerr << kUsage;
-    return 2;
-  }
-  if (package_path.empty()) {
-    package_path = maps_host::DefaultPackagePath(maps_host::CurrentExecutable());
-  }
+  // Before any thread exists, so that every thread inherits the blocked stop signals.
+  maps_host::TakeOverStopSignals();
+
+  maps_host::RunOptions options;
   try {
-    return Describe(package_path);
+    options = maps_host::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const maps_host::UsageError& error) {
+    std::cerr << "ntrip-host: " << error.what() << "\n(see ntrip-host --help)\n";
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::cout << maps_host::kUsageText;
+    return 0;
+  }
+  const std::filesystem::path executable = maps_host::CurrentExecutable();
+  try {
+    if (options.describe) {
+      const std::filesystem::path package_path = options.package_path.empty()
+                                                     ? maps_host::DefaultPackagePath(executable)
+                                                     : options.package_path;
+      return Describe(package_path);
+    }
+    return maps_host::RunComponent(options, executable);
+  } catch (const maps_host::UsageError& error) {
+    std::cerr << "ntrip-host: " << error.what() << "\n";
+    return kExitUsage;
   } catch (const std::exception& error) {
     std::cerr << "ntrip-host: " << error.what() << "\n";
-    return 1;
+    return kExitFailure;
   }
 }

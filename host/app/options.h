@@ -1,0 +1,50 @@
+#pragma once
+// The command line of ntrip-host: what to run and how, parsed before anything starts.
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "runner/position_source.h"
+
+namespace maps_host {
+
+// A command line that cannot be run: the program exits with status 2.
+class UsageError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+struct PositionChoice {
+  runner::PositionOption option = runner::PositionOption::kFixed;
+  std::string option_name;  // "--position", "--positions" or "--nmea"
+  std::string text;
+};
+
+struct RunOptions {
+  bool help = false;
+  bool describe = false;
+  bool demo = false;
+  bool status = false;
+  bool quiet = false;
+  std::filesystem::path package_path;  // empty: next to the program
+  // --set NAME=VALUE in command-line order; later ones win.
+  std::vector<std::pair<std::string, std::string>> properties;
+  std::optional<PositionChoice> position;
+  std::optional<std::string> raw_out;
+  std::optional<std::string> decoded_out;
+  std::optional<double> duration_seconds;  // empty: until a signal (the demo: 20 s)
+  double sampling_scale = 1.0;             // multiplies the engine's sampling periods
+
+  bool HasProperty(const std::string& name) const;
+};
+
+// Throws UsageError naming the option and what is wrong with it.
+RunOptions ParseCommandLine(const std::vector<std::string>& arguments);
+
+// One line per option.
+extern const char* const kUsageText;
+
+}  // namespace maps_host

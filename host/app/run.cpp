@@ -1,0 +1,329 @@
+#include "run.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "demo.h"
+#include "describe.h"
+#include "engine.h"
+#include "runner/option_text.h"
+#include "runner/position_feeder.h"
+#include "runner/position_source.h"
+#include "runner/sink.h"
+#include "status.h"
+#include "stop_control.h"
+
+namespace maps_host {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kModel = "NTRIP_Client";
+constexpr const char* kInstanceName = "NTRIP_Client_1";
+constexpr const char* kPositionInput = "iGPSPos";
+constexpr const char* kRawOutput = "oRawRTCM";
+constexpr const char* kDecodedOutput = "oDecodeRTCM";
+constexpr double kDemoSeconds = 20.0;
+// A stop waits this long for the component; past it the process ends with status 1.
+constexpr std::chrono::seconds kShutdownLimit{10};
+// The demo's last stream bytes are still on their way through the component when the caster
+// closes; they get this long to reach the raw output.
+constexpr std::chrono::seconds kDemoDrainLimit{3};
+
+// The runner's own lines on stderr; information lines are dropped when quiet.
+class Console {
+ public:
+  explicit Console(bool quiet) : quiet_(quiet) {}
+  void Info(const std::string& line) const {
+    if (!quiet_) Write(line);
+  }
+  void Warning(const std::string& line) const { Write("warning: " + line); }
+  void Error(const std::string& line) const { Write(line); }
+  static void Write(const std::string& line) {
+    std::fprintf(stderr, "ntrip-host: %s\n", line.c_str());
+  }
+  runner::LogFunction LogFunction() const {
+    return [quiet = quiet_](runner::LogLevel level, const std::string& line) {
+      if (quiet && level == runner::LogLevel::kInfo) return;
+      Write(level == runner::LogLevel::kWarning ? "warning: " + line : line);
+    };
+  }
+  ReportSink Reports() const {
+    return [quiet = quiet_](const Report& report) {
+      if (quiet && report.kind == MAPS::ReportKind::Information) return;
+      WriteReportToConsole(report);
+    };
+  }
+
+ private:
+  const bool quiet_;
+};
+
+bool IsFileSinkText(const std::string& text) {
+  return text != "-" && !text.starts_with("tcp-listen://") && !text.starts_with("serial:");
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+// Unknown names and values the property cannot take are option errors, found before start.
+void ApplyProperties(Instance& instance,
+                     const std::vector<std::pair<std::string, std::string>>& properties) {
+  const std::vector<std::string> known = instance.PropertyNames();
+  for (const auto& [name, value] : properties) {
+    if (std::find(known.begin(), known.end(), name) == known.end()) {
+      // The value is not echoed: it may be a password given under a mistyped name.
+      throw UsageError("--set " + name + ": " + kModel + " has no property \"" + name +
+                       "\" (its properties: " + JoinNames(known) + ")");
+    }
+    try {
+      instance.SetProperty(name, value);
+    } catch (const PropertyError& error) {
+      throw UsageError("--set " + name + ": " + error.what());
+    }
+  }
+}
+
+// Files of the "Log" destination go under logging_path: say at start when they cannot.
+void WarnAboutLogDirectory(const Instance& instance, const Console& console) {
+  if (instance.PropertyText("log_destination") != "Log") return;
+  const std::string path = instance.PropertyText("logging_path");
+  std::error_code error;
+  if (!path.empty() && fs::is_directory(fs::path(path), error)) return;
+  console.Warning((path.empty() ? std::string("an empty logging_path") : path) +
+                  " is not a directory. The component logs to files there (log_destination "
+                  "Log): set --set logging_path=DIR or --set log_destination=Console");
+}
+
+std::unique_ptr<runner::Sink> MakeOptionalSink(const std::optional<std::string>& text,
+                                               const char* option, const Console& console) {
+  if (!text) return nullptr;
+  runner::SinkSettings settings;
+  settings.log = console.LogFunction();
+  try {
+    return runner::MakeSink(*text, option, settings);
+  } catch (const runner::OptionError& error) {
+    throw UsageError(error.what());
+  }
+}
+
+// Hands every element of an output to the status and to its sink. A sink that fails (disk full,
+// closed pipe) is written no more and ends the run as a failure.
+class OutputRoute {
+ public:
+  OutputRoute(std::string option, runner::Sink* sink, StopRequest& stop, const Console& console)
+      : option_(std::move(option)), sink_(sink), stop_(stop), console_(console) {}
+
+  void Write(std::string_view bytes) {
+    if (sink_ == nullptr || failed_.load()) return;
+    try {
+      sink_->Write(bytes);
+    } catch (const runner::SinkError& error) {
+      failed_.store(true);
+      console_.Error(option_ + ": " + error.what() + "; stopping");
+      stop_.Request(option_ + " failed", true);
+    }
+  }
+
+ private:
+  const std::string option_;
+  runner::Sink* const sink_;
+  StopRequest& stop_;
+  const Console& console_;
+  std::atomic<bool> failed_{false};
+};
+
+std::string_view Bytes(const OutputElement& element) {
+  return {reinterpret_cast<const char*>(element.data.data()), element.data.size()};
+}
+
+std::string Seconds(Clock::duration duration) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(duration).count());
+  return text;
+}
+
+}  // namespace
+
+int RunComponent(const RunOptions& options, const fs::path& executable) {
+  const Console console(options.quiet);
+  StopRequest stop;
+  SignalWatcher signals([&](const std::string& name) { stop.Request("received " + name); });
+
+  // What the demo fills in; the user's own options still win.
+  std::vector<std::pair<std::string, std::string>> properties;
+  std::optional<PositionChoice> position = options.position;
+  std::optional<std::string> raw_out = options.raw_out;
+  std::optional<std::string> decoded_out = options.decoded_out;
+  std::optional<double> duration = options.duration_seconds;
+  const bool show_status = options.status || options.demo;
+  std::unique_ptr<caster::ReplayCaster> demo_caster;
+  fs::path demo_raw_path;
+  if (options.demo) {
+    if (raw_out && !IsFileSinkText(*raw_out)) {
+      throw UsageError(
+          "--demo compares the raw output with what its caster served: give "
+          "--raw-out a file path");
+    }
+    std::vector<std::string> mounts;
+    try {
+      demo_caster = StartDemoCaster(FindDemoData(executable), mounts);
+    } catch (const std::exception& error) {
+      console.Error(std::string("cannot start the demo caster: ") + error.what());
+      return 1;
+    }
+    properties = {{"ip", "127.0.0.1"},
+                  {"port", std::to_string(demo_caster->Port())},
+                  {"mountpoint", kDemoMount},
+                  {"username", kDemoUser},
+                  {"password", kDemoPassword}};
+    if (!options.HasProperty("log_destination")) {
+      properties.emplace_back("log_destination", "Console");
+    }
+    if (!position) {
+      position = PositionChoice{runner::PositionOption::kFixed, "--position", kDemoPosition};
+    }
+    if (!raw_out) raw_out = DefaultDemoRawPath(executable).string();
+    if (!decoded_out) decoded_out = "-";
+    if (!duration) duration = kDemoSeconds;
+    demo_raw_path = *raw_out;
+    std::printf("demo: caster on 127.0.0.1:%u, mount points %s (%s is %s)\n",
+                static_cast<unsigned>(demo_caster->Port()), JoinNames(mounts).c_str(), kDemoMount,
+                kDemoRecording);
+    std::printf("demo: runs %.0f s; raw output goes to %s; decoded summaries follow\n", *duration,
+                demo_raw_path.c_str());
+    std::fflush(stdout);
+  }
+  properties.insert(properties.end(), options.properties.begin(), options.properties.end());
+
+  // Declared before the engine: the engine's output consumers use them until it stops.
+  RunStatus status(Clock::now());
+  std::unique_ptr<runner::Sink> raw_sink = MakeOptionalSink(raw_out, "--raw-out", console);
+  std::unique_ptr<runner::Sink> decoded_sink =
+      MakeOptionalSink(decoded_out, "--decoded-out", console);
+  OutputRoute raw_route("--raw-out", raw_sink.get(), stop, console);
+  OutputRoute decoded_route("--decoded-out", decoded_sink.get(), stop, console);
+
+  std::unique_ptr<runner::PositionSource> source;
+  if (position) {
+    runner::LiveNmeaSettings live;
+    live.log = console.LogFunction();
+    try {
+      source = runner::MakePositionSource(position->option, position->text, live);
+    } catch (const runner::OptionError& error) {
+      throw UsageError(error.what());
+    }
+  }
+
+  Engine engine(EngineOptions{options.sampling_scale, console.Reports()});
+  fs::path package_path = options.package_path;
+  if (package_path.empty()) package_path = DefaultPackagePath(executable);
+  try {
+    engine.LoadPackage(package_path);
+  } catch (const std::exception& error) {
+    console.Error(error.what());
+    return 1;
+  }
+  Instance* created = nullptr;
+  try {
+    created = &engine.CreateInstance(kModel, kInstanceName);
+  } catch (const std::exception& error) {
+    console.Error(package_path.string() + ": " + error.what());
+    return 1;
+  }
+  Instance& instance = *created;
+  ApplyProperties(instance, properties);
+  WarnAboutLogDirectory(instance, console);
+  if (!source) {
+    console.Warning(
+        "no position source (--position, --positions or --nmea): the component gets "
+        "no samples and will not connect");
+  }
+
+  instance.SetOutputConsumer(kRawOutput, [&](const OutputElement& element) {
+    status.OnRaw(Bytes(element), Clock::now());
+    raw_route.Write(Bytes(element));
+  });
+  instance.SetOutputConsumer(kDecodedOutput, [&](const OutputElement& element) {
+    status.OnDecoded(Bytes(element));
+    decoded_route.Write(Bytes(element));
+  });
+
+  console.Info(
+      "running " + std::string(kModel) + " from " + package_path.string() +
+      "; positions: " + (source ? source->Description() : std::string("none")) +
+      "; raw output: " + (raw_sink ? raw_sink->Description() : std::string("none")) +
+      "; decoded output: " + (decoded_sink ? decoded_sink->Description() : std::string("none")));
+  const Clock::time_point started = Clock::now();
+  instance.Start();
+  std::optional<runner::PositionFeeder> feeder;
+  if (source) {
+    feeder.emplace(*source, [&instance](const runner::PositionSample& sample) {
+      instance.PushSample(kPositionInput, sample);
+    });
+  }
+
+  const Clock::time_point deadline = duration
+                                         ? started + std::chrono::duration_cast<Clock::duration>(
+                                                         std::chrono::duration<double>(*duration))
+                                         : Clock::time_point::max();
+  Clock::time_point next_tick = started + std::chrono::seconds(1);
+  while (!stop.WaitUntil(std::min(next_tick, deadline))) {
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+      stop.Request("duration reached");
+      break;
+    }
+    if (instance.HasFailed()) {
+      stop.Request("the component failed", true);
+      break;
+    }
+    if (now >= next_tick) {
+      if (show_status) Console::Write("status " + status.Line(now));
+      next_tick += std::chrono::seconds(1);
+    }
+  }
+
+  console.Info("stopping (" + stop.Reason() + ")");
+  ShutdownDeadline shutdown_deadline(kShutdownLimit);
+  if (feeder) feeder->Stop();
+  if (demo_caster) {
+    // Closing the caster first lets the bytes already sent reach the raw output.
+    demo_caster->Stop();
+    if (!stop.Failed()) {
+      status.WaitForRawBytes(ServedBytes(*demo_caster), Clock::now() + kDemoDrainLimit);
+    }
+  }
+  instance.Stop();
+  engine.DestroyInstance(instance);
+  engine.UnloadPackages();
+  if (raw_sink) raw_sink->Close();
+  if (decoded_sink) decoded_sink->Close();
+  shutdown_deadline.Done();
+  console.Info("stopped after " + Seconds(Clock::now() - started) + ": " + status.Summary());
+  if (source) console.Info("positions: " + source->Counters().Summary());
+
+  int exit_status = stop.Failed() ? 1 : 0;
+  if (demo_caster) {
+    std::fflush(stdout);
+    const std::string verdict = CompareRawWithServed(demo_raw_path, *demo_caster);
+    std::printf("raw output equals the bytes the caster served: %s\n", verdict.c_str());
+    std::fflush(stdout);
+    if (verdict != "yes") exit_status = 1;
+  }
+  return exit_status;
+}
+
+}  // namespace maps_host

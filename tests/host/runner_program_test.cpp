@@ -1,0 +1,394 @@
+// ntrip-host as a user runs it: the real program started as a child process with its output on
+// pipes, against the real package and a replay caster on loopback.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "replay_caster.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Generous bounds for a loaded machine; a clean stop takes well under a second.
+constexpr auto kPromptExit = 8s;
+constexpr auto kRunLimit = 60s;
+
+// One run of ntrip-host: stdout and stderr collected by a reader thread each.
+class HostProcess {
+ public:
+  explicit HostProcess(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), NTRIP_HOST_PATH);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork");
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      dup2(err[1], STDERR_FILENO);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    out_reader_ = std::jthread([this, fd = out[0]] { Collect(fd, stdout_); });
+    err_reader_ = std::jthread([this, fd = err[0]] { Collect(fd, stderr_); });
+  }
+
+  ~HostProcess() {
+    if (!exit_status_) {
+      kill(pid_, SIGKILL);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+  }
+
+  void Signal(int signal_number) const { kill(pid_, signal_number); }
+
+  // The exit status, or nothing if the process still runs after `limit`.
+  std::optional<int> WaitForExit(Clock::duration limit) {
+    if (exit_status_) return exit_status_;
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid_, 0));
+    if (pidfd < 0) throw std::runtime_error("pidfd_open");
+    pollfd wait_for{pidfd, POLLIN, 0};
+    const int ready = poll(
+        &wait_for, 1,
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(limit).count()));
+    close(pidfd);
+    if (ready != 1) return std::nullopt;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    // The pipes end with the process: let the readers take the last bytes.
+    out_reader_.join();
+    err_reader_.join();
+    return exit_status_;
+  }
+
+  // Waits until stderr holds `count` occurrences of `text`.
+  bool WaitForStderr(const std::string& text, Clock::duration limit, int count = 1) {
+    std::unique_lock lock(mutex_);
+    return grew_.wait_for(lock, limit, [&] { return Occurrences(stderr_, text) >= count; });
+  }
+
+  std::string Stdout() const {
+    std::scoped_lock lock(mutex_);
+    return stdout_;
+  }
+  std::string Stderr() const {
+    std::scoped_lock lock(mutex_);
+    return stderr_;
+  }
+
+  static int Occurrences(const std::string& haystack, const std::string& needle) {
+    int count = 0;
+    for (std::size_t at = haystack.find(needle); at != std::string::npos;
+         at = haystack.find(needle, at + needle.size())) {
+      ++count;
+    }
+    return count;
+  }
+
+ private:
+  void Collect(int fd, std::string& into) {
+    char buffer[4096];
+    while (true) {
+      const ssize_t got = read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) break;
+      {
+        std::scoped_lock lock(mutex_);
+        into.append(buffer, static_cast<std::size_t>(got));
+      }
+      grew_.notify_all();
+    }
+    close(fd);
+  }
+
+  pid_t pid_ = -1;
+  std::optional<int> exit_status_;
+  mutable std::mutex mutex_;
+  std::condition_variable grew_;
+  std::string stdout_;
+  std::string stderr_;
+  std::jthread out_reader_;
+  std::jthread err_reader_;
+};
+
+// Runs to the end; fails the test if the program outlives kRunLimit.
+struct Finished {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+Finished RunToEnd(std::vector<std::string> arguments) {
+  HostProcess host(std::move(arguments));
+  const std::optional<int> status = host.WaitForExit(kRunLimit);
+  EXPECT_TRUE(status.has_value()) << "ntrip-host did not end; stderr:\n" << host.Stderr();
+  return {status.value_or(-1), host.Stdout(), host.Stderr()};
+}
+
+class ScratchDirectory {
+ public:
+  ScratchDirectory() {
+    path_ = fs::temp_directory_path() /
+            ("ntrip-host-test-" + std::to_string(getpid()) + "-" + std::to_string(next_++));
+    fs::create_directories(path_);
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  static inline std::atomic<int> next_{0};
+  fs::path path_;
+};
+
+caster::CasterOptions LoopbackCaster(caster::FaultMode fault = caster::FaultMode::None) {
+  caster::CasterOptions options;
+  options.mounts.push_back(
+      {"TEST", caster::ReadFileBytes(NTRIP_TEST_DATA_DIR "/pygpsdata-RTCM3.log")});
+  options.user = "tester";
+  options.password = "secret";
+  options.fault.mode = fault;
+  return options;
+}
+
+std::vector<std::string> PointedAt(const caster::ReplayCaster& caster) {
+  return {"--set", "ip=127.0.0.1",    "--set", "port=" + std::to_string(caster.Port()),
+          "--set", "mountpoint=TEST", "--set", "username=tester",
+          "--set", "password=secret", "--set", "log_destination=Console"};
+}
+
+std::vector<std::string> Joined(std::vector<std::string> first,
+                                const std::vector<std::string>& more) {
+  first.insert(first.end(), more.begin(), more.end());
+  return first;
+}
+
+// ---- Option errors: exit status 2 and a clear message, before the component starts ----------
+
+// Birth's first report; its absence shows the component never started.
+constexpr const char* kStartedMark = "running NTRIP_Client";
+
+TEST(RunnerOptionErrors, UnknownPropertyIsRefusedBeforeStart) {
+  const Finished run = RunToEnd({"--set", "no_such_property=1", "--set", "ip=127.0.0.1"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("has no property \"no_such_property\""), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
+}
+
+TEST(RunnerOptionErrors, UnknownPropertyMessageDoesNotEchoTheValue) {
+  const Finished run = RunToEnd({"--set", "pasword=hunter2-secret"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err.find("hunter2-secret"), std::string::npos) << run.err;
+}
+
+TEST(RunnerOptionErrors, BadPropertyValueIsRefusedBeforeStart) {
+  for (const char* assignment :
+       {"decode_rtcm=maybe", "position_accuracy=fast", "log_destination=Printer"}) {
+    SCOPED_TRACE(assignment);
+    const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--set", assignment});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("Bad value"), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
+  }
+}
+
+TEST(RunnerOptionErrors, BadSinkTextIsRefusedBeforeStart) {
+  const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--raw-out", "tcp-listen://nope"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("--raw-out"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
+}
+
+TEST(RunnerOptionErrors, BadPositionTextIsRefusedBeforeStart) {
+  const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--position", "48.1,11.5"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("--position"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
+}
+
+TEST(RunnerOptionErrors, MalformedCommandLinesExitWithUsageStatus) {
+  const std::vector<std::vector<std::string>> lines{{"--no-such-option"},
+                                                    {"--duration", "-1"},
+                                                    {"--duration"},
+                                                    {"--set", "=value"},
+                                                    {"--sampling-scale", "0"},
+                                                    {"--status=yes"},
+                                                    {"--position", "1,2,3,4", "--nmea", "x.nmea"}};
+  for (const auto& line : lines) {
+    SCOPED_TRACE(line.front());
+    const Finished run = RunToEnd(line);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("ntrip-host: "), std::string::npos);
+  }
+}
+
+TEST(RunnerOptionErrors, MissingPackageIsARuntimeFailure) {
+  const Finished run = RunToEnd({"--package", "/nonexistent/package.so", "--duration", "1"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("/nonexistent/package.so"), std::string::npos) << run.err;
+}
+
+// ---- What still works as before ---------------------------------------------------------------
+
+TEST(RunnerProgram, DescribeStillPrintsTheModel) {
+  const Finished run = RunToEnd({"--describe"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("model NTRIP_Client version 1.0"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("output oRawRTCM"), std::string::npos) << run.out;
+}
+
+TEST(RunnerProgram, HelpListsEveryOption) {
+  const Finished run = RunToEnd({"--help"});
+  EXPECT_EQ(run.status, 0);
+  for (const char* option :
+       {"--describe", "--package", "--set", "--position ", "--positions", "--nmea", "--raw-out",
+        "--decoded-out", "--duration", "--status", "--quiet", "--demo", "--sampling-scale"}) {
+    EXPECT_NE(run.out.find(option), std::string::npos) << option;
+  }
+}
+
+// ---- Running and stopping -------------------------------------------------------------------
+
+TEST(RunnerStop, DurationEndsTheRunByItselfWithStatusZero) {
+  const Finished run =
+      RunToEnd({"--set", "ip=127.0.0.1", "--set", "log_destination=Nothing", "--duration", "2"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.err.find("stopping (duration reached)"), std::string::npos) << run.err;
+}
+
+TEST(RunnerStop, SigtermWhileTheClientWaitsForASilentCasterExitsZeroPromptly) {
+  caster::ReplayCaster silent(LoopbackCaster(caster::FaultMode::NeverAnswer));
+  HostProcess host(Joined(PointedAt(silent), {"--position", "48.1,11.5,520,0.02"}));
+  ASSERT_TRUE(
+      silent.WaitUntil([](const caster::ReplayCaster& c) { return c.ConnectionCount() >= 1; }, 20s))
+      << host.Stderr();
+  host.Signal(SIGTERM);
+  const std::optional<int> status = host.WaitForExit(kPromptExit);
+  ASSERT_TRUE(status.has_value()) << "still running after SIGTERM; stderr:\n" << host.Stderr();
+  EXPECT_EQ(*status, 0) << host.Stderr();
+  EXPECT_NE(host.Stderr().find("stopping (received SIGTERM)"), std::string::npos);
+}
+
+TEST(RunnerStop, SigintBeforeAnyPositionExitsZeroPromptly) {
+  HostProcess host({"--set", "ip=127.0.0.1", "--set", "log_destination=Nothing"});
+  ASSERT_TRUE(host.WaitForStderr(kStartedMark, 20s)) << host.Stderr();
+  host.Signal(SIGINT);
+  const std::optional<int> status = host.WaitForExit(kPromptExit);
+  ASSERT_TRUE(status.has_value()) << "still running after SIGINT; stderr:\n" << host.Stderr();
+  EXPECT_EQ(*status, 0) << host.Stderr();
+}
+
+TEST(RunnerStatus, StatusPrintsOneLineASecondOnStderr) {
+  const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--set", "log_destination=Nothing",
+                                 "--status", "--duration", "3.5"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_GE(HostProcess::Occurrences(run.err, "ntrip-host: status "), 2) << run.err;
+  EXPECT_NE(run.err.find("| raw 0 B in 0 elements"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("last correction none yet"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("status"), std::string::npos) << "status belongs on stderr";
+}
+
+TEST(RunnerStatus, QuietHidesInformationButKeepsWarnings) {
+  ScratchDirectory scratch;
+  const std::string missing = (scratch.Path() / "missing").string();
+  const Finished run = RunToEnd(
+      {"--set", "ip=127.0.0.1", "--set", "logging_path=" + missing, "--quiet", "--duration", "1"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err.find("[Information]"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
+  // The log directory warning, with its hint, stays.
+  EXPECT_NE(run.err.find(missing + " is not a directory."), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("--set log_destination=Console"), std::string::npos) << run.err;
+}
+
+TEST(RunnerStatus, NoLogDirectoryWarningWhenLoggingToTheConsole) {
+  const Finished run = RunToEnd(
+      {"--set", "ip=127.0.0.1", "--set", "log_destination=Console", "--quiet", "--duration", "1"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err.find("is not a directory"), std::string::npos) << run.err;
+}
+
+// ---- With the finished component: real streams through the real outputs ----------------------
+
+TEST(RunnerWithComponent, RawOutputFileHoldsTheCastersStreamAfterSigterm) {
+  caster::ReplayCaster live(LoopbackCaster());
+  ScratchDirectory scratch;
+  const fs::path raw = scratch.Path() / "raw.rtcm";
+  HostProcess host(Joined(PointedAt(live), {"--position", "48.1,11.5,520,0.02", "--raw-out",
+                                            raw.string(), "--status", "--quiet"}));
+  ASSERT_TRUE(live.WaitUntil(
+      [](const caster::ReplayCaster& c) { return c.Connection(0).served.size() >= 3000; }, 30s))
+      << host.Stderr();
+  host.Signal(SIGTERM);
+  const std::optional<int> status = host.WaitForExit(kPromptExit);
+  ASSERT_TRUE(status.has_value()) << host.Stderr();
+  EXPECT_EQ(*status, 0) << host.Stderr();
+  // What left the caster last may not have been read yet: the output is a prefix of the stream.
+  const std::string written = caster::ReadFileBytes(raw.string());
+  const std::string served = live.Connection(0).served;
+  ASSERT_FALSE(written.empty()) << host.Stderr();
+  EXPECT_EQ(written, served.substr(0, written.size()));
+  EXPECT_NE(host.Stderr().find("types 1005:"), std::string::npos) << host.Stderr();
+}
+
+TEST(RunnerWithComponent, PositionsFromACsvFileReachTheCaster) {
+  caster::ReplayCaster live(LoopbackCaster());
+  ScratchDirectory scratch;
+  const fs::path csv = scratch.Path() / "positions.csv";
+  std::ofstream(csv) << "48.5,11.25,500,0.02\n";
+  HostProcess host(Joined(PointedAt(live), {"--positions", csv.string(), "--quiet"}));
+  ASSERT_TRUE(live.WaitUntil(
+      [](const caster::ReplayCaster& c) { return !c.Connection(0).gga.empty(); }, 30s))
+      << host.Stderr();
+  EXPECT_NE(live.Connection(0).gga.front().find("4830.0"), std::string::npos)
+      << live.Connection(0).gga.front();
+  host.Signal(SIGINT);
+  EXPECT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+}
+
+TEST(RunnerWithComponent, DemoRawOutputEqualsServedBytes) {
+  ScratchDirectory scratch;
+  const fs::path raw = scratch.Path() / "demo.rtcm";
+  const Finished run = RunToEnd({"--demo", "--duration", "4", "--raw-out", raw.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("raw output equals the bytes the caster served: yes"), std::string::npos)
+      << run.out << run.err;
+  EXPECT_GT(fs::file_size(raw), 0u);
+  EXPECT_GE(HostProcess::Occurrences(run.err, "ntrip-host: status "), 2) << run.err;
+}
+
+TEST(RunnerWithComponent, DemoRefusesARawOutputThatIsNotAFile) {
+  const Finished run = RunToEnd({"--demo", "--raw-out", "-"});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("--raw-out"), std::string::npos) << run.err;
+}
+
+}  // namespace
