@@ -189,7 +189,15 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
                   {"mountpoint", kDemoMount},
                   {"username", kDemoUser},
                   {"password", kDemoPassword}};
-    if (!options.HasProperty("log_destination")) {
+    // Log files keep the console for the summaries, the reports and the status line.
+    if (!options.HasProperty("log_destination") && !options.HasProperty("logging_path")) {
+      const fs::path log_dir = DefaultDemoRawPath(executable).parent_path() / "demo-logs";
+      std::error_code ignored;
+      fs::create_directories(log_dir, ignored);
+      properties.emplace_back("log_destination", "Log");
+      properties.emplace_back("logging_path", log_dir.string());
+      std::printf("demo: log files go to %s\n", log_dir.c_str());
+    } else if (!options.HasProperty("log_destination")) {
       properties.emplace_back("log_destination", "Console");
     }
     if (!position) {
