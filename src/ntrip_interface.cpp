@@ -118,6 +118,22 @@ std::string NTRIPClient::ReadRTCMDecodedBuffer() {
                    "ReadRTCMDecodeBuffer buffer empty", SourceLocation::current());
 }
 
+bool NTRIPClient::TryReadRTCMBuffer(std::string* chunk) {
+  std::scoped_lock lock(_buffer_mutex);
+  if (_rtcm_buffer.empty()) return false;
+  *chunk = std::move(_rtcm_buffer.front());
+  _rtcm_buffer.pop_front();
+  return true;
+}
+
+bool NTRIPClient::TryReadRTCMDecodedBuffer(std::string* summary) {
+  std::scoped_lock lock(_buffer_mutex);
+  if (_rtcm_decoded_buffer.empty()) return false;
+  *summary = std::move(_rtcm_decoded_buffer.front());
+  _rtcm_decoded_buffer.pop_front();
+  return true;
+}
+
 void NTRIPClient::_ShutdownjThreads() {
   _stop_source.request_stop();
   WriteLog("Closing All the threads");

@@ -77,6 +77,10 @@ class NTRIPClient {
   // Oldest chunk (or summary), waiting at most the reader wait; empty when none came.
   std::string ReadRTCMBuffer();
   std::string ReadRTCMDecodedBuffer();
+  // The oldest element without waiting; false when the queue is empty. Lets a writer that was
+  // asked to stop publish what is already queued before its client is dropped.
+  bool TryReadRTCMBuffer(std::string* chunk);
+  bool TryReadRTCMDecodedBuffer(std::string* summary);
 
   ClientState InitSocket();
   ClientState Connection();

@@ -259,6 +259,13 @@ void MAPS_NTRIP_Client::WriteRTCMBuffer() {
         std::scoped_lock lock(_raw_mutex);
         if (_stop_raw_writer) {
           WriteLog("EmergencyStopThreads() requested to stop");
+          // The client goes once this writer has stopped: what it already received goes out
+          // first, or those bytes would be lost with it.
+          for (std::string queued; _ntrip_client->TryReadRTCMBuffer(&queued);) {
+            for (std::size_t at = 0; at < queued.size(); at += kElementSize) {
+              WriteElement(output, std::string_view(queued).substr(at, kElementSize));
+            }
+          }
           _raw_writer_stopped = true;
           _raw_stopped_cv.notify_one();
           break;
@@ -305,6 +312,11 @@ void MAPS_NTRIP_Client::WriteDecodedRTCMBuffer() {
       std::scoped_lock lock(_decoded_mutex);
       if (_stop_decoded_writer) {
         WriteLog("EmergencyStopThreads() requested to stop");
+        for (std::string queued; _ntrip_client->TryReadRTCMDecodedBuffer(&queued);) {
+          for (std::string_view piece : SplitAtLineEnds(queued, kElementSize)) {
+            WriteElement(output, piece);
+          }
+        }
         _decoded_writer_stopped = true;
         _decoded_stopped_cv.notify_one();
         break;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine.h"
@@ -28,8 +29,10 @@ inline std::string Recording(const std::string& name) {
 // Everything written on one output, element by element.
 class OutputLog {
  public:
-  maps_host::OutputConsumer Consumer() {
-    return [this](const maps_host::OutputElement& e) {
+  // `delay`: time the consumer takes per element, to let a backlog build up in the client.
+  maps_host::OutputConsumer Consumer(std::chrono::microseconds delay = {}) {
+    return [this, delay](const maps_host::OutputElement& e) {
+      if (delay.count() > 0) std::this_thread::sleep_for(delay);
       {
         std::scoped_lock lock(mutex_);
         elements_.emplace_back(e.data.begin(), e.data.end());
@@ -86,6 +89,7 @@ struct ComponentOptions {
   std::string username = "user";
   std::string password = "secret";
   bool decode = true;
+  std::chrono::microseconds raw_consumer_delay{0};
   std::vector<std::pair<std::string, std::string>> properties;  // applied last
 };
 
@@ -110,7 +114,7 @@ class ComponentHarness {
     Set("log_destination", "Console");
     Set("decode_rtcm", options_.decode ? "true" : "false");
     for (const auto& [name, value] : options_.properties) Set(name, value);
-    instance_->SetOutputConsumer("oRawRTCM", raw_.Consumer());
+    instance_->SetOutputConsumer("oRawRTCM", raw_.Consumer(options_.raw_consumer_delay));
     instance_->SetOutputConsumer("oDecodeRTCM", decoded_.Consumer());
   }
   ~ComponentHarness() { Stop(); }

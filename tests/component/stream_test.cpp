@@ -62,6 +62,26 @@ TEST(ComponentStream, CasterDropRebuildsTheClientAndTheStreamStaysByteExact) {
     EXPECT_EQ(text, "ReceiveRTCM is waiting the socket to connect");
 }
 
+TEST(ComponentStream, BytesQueuedWhenTheCasterHangsUpStillComeOutBeforeTheRebuild) {
+  // The caster sends 1.5 MB at full speed and hangs up; the output takes a millisecond per
+  // element, so most of the stream is still queued in the client when it is dropped.
+  auto caster_options = ServeRecording("pygpsdata-RTCM3.log", 0);
+  caster_options.max_bytes = 1500000;
+  ComponentOptions options;
+  options.decode = false;
+  options.raw_consumer_delay = std::chrono::milliseconds(1);
+  ComponentHarness h(caster_options, options);
+  h.Start();
+  ASSERT_TRUE(Eventually([&] { return h.ServingConnections() >= 2; }, 30s));
+  const std::string first = h.Caster().Connection(0).served;
+  ASSERT_EQ(first.size(), 1500000u);
+  ASSERT_TRUE(
+      h.Raw().WaitUntil([&](const OutputLog& l) { return l.Bytes().size() > first.size(); }, 30s));
+  h.Stop();
+  EXPECT_TRUE(IsPrefix(first, h.Raw().Bytes()));
+  EXPECT_TRUE(IsPrefix(h.Raw().Bytes(), h.ServedBytes()));
+}
+
 TEST(ComponentStream, LongSummaryGoesOutAsWholeLinesInElementsOfAtMost2048Bytes) {
   // One GPS MSM 7 epoch with 32 satellites prints about 2.8 kB of summary.
   obs_test::MsmMessage m;
