@@ -100,6 +100,7 @@ std::string NTRIPClient::ReadQueue(std::deque<std::string>& queue, std::conditio
   if (cv.wait_for(lock, _timing.reader_wait, [&queue] { return !queue.empty(); })) {
     result = std::move(queue.front());
     queue.pop_front();
+    _room_cv.notify_all();
     WriteLog(taken_text + std::to_string(result.size()), Importance::Info, where);
   } else {
     WriteLog(empty_text, Importance::Info, where);
@@ -123,6 +124,7 @@ bool NTRIPClient::TryReadRTCMBuffer(std::string* chunk) {
   if (_rtcm_buffer.empty()) return false;
   *chunk = std::move(_rtcm_buffer.front());
   _rtcm_buffer.pop_front();
+  _room_cv.notify_all();
   return true;
 }
 
@@ -131,6 +133,7 @@ bool NTRIPClient::TryReadRTCMDecodedBuffer(std::string* summary) {
   if (_rtcm_decoded_buffer.empty()) return false;
   *summary = std::move(_rtcm_decoded_buffer.front());
   _rtcm_decoded_buffer.pop_front();
+  _room_cv.notify_all();
   return true;
 }
 
@@ -248,6 +251,14 @@ ClientState NTRIPClient::CloseConnection() {
   return _state;
 }
 
+bool NTRIPClient::WaitForQueueRoom(std::stop_token stop) {
+  std::unique_lock lock(_buffer_mutex);
+  return _room_cv.wait(lock, stop, [this] {
+    return _rtcm_buffer.size() < kMaxQueuedChunks &&
+           (!_decode_rtcm || _rtcm_decoded_buffer.size() < kMaxQueuedChunks);
+  });
+}
+
 void NTRIPClient::ReceiveRTCM(std::stop_token stop) {
   WriteLog("ReceiveRTCM Start");
   while (!stop.stop_requested()) {
@@ -262,6 +273,7 @@ void NTRIPClient::ReceiveRTCM(std::stop_token stop) {
       _wake_cv.wait_for(lock, stop, _timing.receive_period, [] { return false; });
       continue;
     }
+    if (!WaitForQueueRoom(stop)) break;
     // No pause between reads while connected: a pause would let a fast stream back up in the
     // socket with a delay that grows without bound.
     if (Receive() == ClientState::Receiving) continue;

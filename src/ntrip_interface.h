@@ -102,7 +102,15 @@ class NTRIPClient {
   std::string ReadQueue(std::deque<std::string>& queue, std::condition_variable& cv,
                         const char* taken_text, const char* empty_text, SourceLocation where);
   void SetState(ClientState state);
+  // Waits until both queues have room; false when stop was requested first.
+  bool WaitForQueueRoom(std::stop_token stop);
 
+ public:
+  // Chunks a queue holds at most (about 1 MiB of stream): beyond it the receive loop stops
+  // reading and TCP slows the caster, instead of memory and delay growing without bound.
+  static constexpr std::size_t kMaxQueuedChunks = 512;
+
+ private:
   std::atomic<ClientState> _state{ClientState::Disconnected};
   const Timing _timing;
   const bool _decode_rtcm;
@@ -125,6 +133,8 @@ class NTRIPClient {
   std::deque<std::string> _rtcm_buffer;
   std::deque<std::string> _rtcm_decoded_buffer;
   std::unique_ptr<rtcm::ChunkSummarizer> _summarizer;  // under _buffer_mutex
+  // Signalled when a reader takes an element: a full queue makes the receive loop wait.
+  std::condition_variable_any _room_cv;
 
   // Wakes the receive loop's pause when the connection is made or stop is requested.
   std::mutex _wake_mutex;

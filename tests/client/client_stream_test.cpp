@@ -1,6 +1,7 @@
 // The stream after the headers: byte-exact delivery, the end of a connection, and stopping.
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "client_fixture.h"
 #include "raw_server.h"
@@ -40,6 +41,27 @@ TEST_F(StreamTest, PlainAndChunkedStreamsArriveByteExactInChunksOfAtMost2048Byte
     EXPECT_LE(largest, 2048u);
     EXPECT_GE(chunks, 300'000u / 2048);
   }
+}
+
+TEST_F(StreamTest, AFullQueueStopsReadingUntilTheWritersCatchUpAndLosesNothing) {
+  constexpr std::size_t kTotal = 6'000'000;
+  caster::ReplayCaster server(FastStream(RandomBytes(200'000), kTotal, false));
+  auto client = Connect(Port(server));
+  ASSERT_GE(client->State(), ClientState::Connected);
+  // Nobody reads: the queue fills to its bound and the rest waits in the sockets.
+  const std::uint64_t bound = tarno::NTRIPClient::kMaxQueuedChunks * 2048;
+  std::uint64_t seen = 0;
+  for (int steady = 0; steady < 20;) {
+    std::this_thread::sleep_for(10ms);
+    const std::uint64_t now = client->BytesReceived();
+    steady = now == seen && now > 0 ? steady + 1 : 0;
+    seen = now;
+  }
+  EXPECT_LE(seen, bound);
+  EXPECT_LT(seen, kTotal);
+  const std::string received = Collect(*client, kTotal);
+  EXPECT_EQ(received.size(), kTotal);
+  EXPECT_TRUE(received == server.Connection(0).served);
 }
 
 TEST_F(StreamTest, CasterClosingTheConnectionGivesDisconnectedAndEndsTheLoop) {
