@@ -1,0 +1,165 @@
+// Casters (or settings) with which no stream can be set up: the component never publishes a
+// byte, retries with growing spacing instead of at every sample, and stops promptly at any moment.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fault_fixture.h"
+
+using namespace fault_test;
+
+namespace {
+
+constexpr const char* kSpacedWait = "Waiting before the next connection attempt";
+
+// How a failed set-up shows: caster connections, or, with no caster reached, a report per try.
+enum class Attempts { CasterConnections, InitSocketReports, ConstructionReports };
+
+struct SetupFault {
+  std::string name = {};
+  std::function<caster::CasterOptions()> caster = {};
+  std::vector<std::pair<std::string, std::string>> properties = {};  // over the harness defaults
+  std::string mountpoint = "RTCM3";
+  Attempts attempts = Attempts::CasterConnections;
+  // Failures that drop a built client log the delay before the next try, growing.
+  bool logs_next_delay = true;
+  // The answer head was a stream's: the writers start, and stop when the link is found lost.
+  bool answer_accepted = false;
+};
+
+std::ostream& operator<<(std::ostream& out, const SetupFault& f) {
+  return out << f.name;
+}
+
+caster::CasterOptions WithFault(caster::FaultMode mode, std::string status_line = "") {
+  auto o = ServeRecording("pygpsdata-RTCM3.log");
+  o.fault.mode = mode;
+  o.fault.status_line = std::move(status_line);
+  return o;
+}
+
+const SetupFault kSetupFaults[] = {
+    {.name = "StallBeforeTheHeaders",
+     .caster = [] { return WithFault(caster::FaultMode::NeverAnswer); }},
+    {.name = "EndlessHeaders",
+     .caster = [] { return WithFault(caster::FaultMode::EndlessHeaders); }},
+    {.name = "Unauthorized401",
+     .caster =
+         [] { return WithFault(caster::FaultMode::StatusLine, "HTTP/1.1 401 Unauthorized"); }},
+    {.name = "UnknownMountPoint404",
+     .caster = [] { return ServeRecording("pygpsdata-RTCM3.log"); },
+     .mountpoint = "NOSUCHMOUNT"},
+    {.name = "SourcetableAnswer",
+     .caster = [] { return WithFault(caster::FaultMode::Sourcetable); }},
+    // A caster that hangs up before the first stream byte is a failed set-up too.
+    {.name = "CloseRightAfterTheAnswer",
+     .caster =
+         [] {
+           auto o = ServeRecording("pygpsdata-RTCM3.log");
+           o.fault = {caster::FaultMode::CloseAfter, 0, ""};
+           return o;
+         },
+     .logs_next_delay = false,
+     .answer_accepted = true},
+    {.name = "ResetRightAfterTheAnswer",
+     .caster =
+         [] {
+           auto o = ServeRecording("pygpsdata-RTCM3.log");
+           o.fault = {caster::FaultMode::Reset, 0, ""};
+           return o;
+         },
+     .logs_next_delay = false,
+     .answer_accepted = true},
+    {.name = "RefusedPort",
+     .caster = [] { return ServeRecording("pygpsdata-RTCM3.log"); },
+     .properties = {{"port", "refused"}},  // replaced by a free loopback port below
+     .attempts = Attempts::InitSocketReports},
+    // A port that is not a number fails in the client's name resolution, locally (service names
+    // are never looked up), so the client is never built.
+    {.name = "PortThatDoesNotResolve",
+     .caster = [] { return ServeRecording("pygpsdata-RTCM3.log"); },
+     .properties = {{"port", "not-a-number"}},
+     .attempts = Attempts::ConstructionReports,
+     .logs_next_delay = false},
+};
+
+ComponentOptions OptionsFor(const SetupFault& f) {
+  ComponentOptions options;
+  options.mountpoint = f.mountpoint;
+  for (auto [name, value] : f.properties) {
+    if (name == "port" && value == "refused") value = std::to_string(RefusedLoopbackPort());
+    options.properties.emplace_back(name, value);
+  }
+  return options;
+}
+
+std::size_t AttemptCount(ComponentHarness& h, Attempts kind) {
+  switch (kind) {
+    case Attempts::CasterConnections:
+      return h.Connections();
+    case Attempts::InitSocketReports:
+      return h.CountInfo("Error with Boost Initialisation");
+    case Attempts::ConstructionReports:
+      return CountInfoStartingWith(h, "Exception: ");
+  }
+  return 0;
+}
+
+class SetupFaults : public ::testing::TestWithParam<SetupFault> {};
+
+}  // namespace
+
+TEST_P(SetupFaults, NothingIsPublishedAndRetriesAreSpacedFurtherAndFurtherApart) {
+  const SetupFault& f = GetParam();
+  ComponentHarness h(f.caster(), OptionsFor(f));
+  h.Start();
+  // Spacing 0.1, 0.2, 0.4 s between the first four tries at ten samples a second.
+  ASSERT_TRUE(Eventually([&] { return AttemptCount(h, f.attempts) >= 4; }, 20s))
+      << AttemptCount(h, f.attempts) << " attempts";
+  EXPECT_LT(h.Stop(), 5s);
+
+  EXPECT_TRUE(h.Raw().Elements().empty());
+  EXPECT_TRUE(h.Decoded().Elements().empty());
+  EXPECT_EQ(h.ServingConnections(), 0u);
+  if (!f.answer_accepted) {
+    EXPECT_EQ(h.CountInfo("WriteRTCMBuffer Start"), 0u);
+  }
+  // Samples came in between the tries and were told to wait, with the failures counted up.
+  // (The first pause, one sampling period long, may fall between two samples.)
+  const auto waits = InfoStartingWith(h, kSpacedWait);
+  for (const char* after : {" after 2 failed attempts", " after 3 failed attempts"}) {
+    EXPECT_TRUE(
+        std::any_of(waits.begin(), waits.end(),
+                    [&](const std::string& text) { return text.find(after) != std::string::npos; }))
+        << "no wait logged" << after;
+  }
+  const std::size_t samples = h.CountInfo("first_time_process Start");
+  EXPECT_GT(samples, AttemptCount(h, f.attempts) + 2);
+  if (f.logs_next_delay) {
+    const auto delays = InfoStartingWith(h, "Next connection attempt in ");
+    ASSERT_GE(delays.size(), 3u);
+    EXPECT_EQ(delays[0], "Next connection attempt in 0.1 s");
+    EXPECT_EQ(delays[1], "Next connection attempt in 0.2 s");
+    EXPECT_EQ(delays[2], "Next connection attempt in 0.4 s");
+  }
+}
+
+TEST_P(SetupFaults, HostStopDuringTheFailingSetUpEndsPromptly) {
+  const SetupFault& f = GetParam();
+  ComponentHarness h(f.caster(), OptionsFor(f));
+  h.Start();
+  // A second try is under way or done, and the next one is being spaced.
+  ASSERT_TRUE(Eventually([&] { return AttemptCount(h, f.attempts) >= 2; }, 20s));
+  EXPECT_LT(h.Stop(), 5s);
+  EXPECT_TRUE(h.Raw().Elements().empty());
+  EXPECT_FALSE(h.Instance().IsRunning());
+}
+
+INSTANTIATE_TEST_SUITE_P(CasterFaults, SetupFaults, ::testing::ValuesIn(kSetupFaults),
+                         [](const ::testing::TestParamInfo<SetupFault>& info) {
+                           return info.param.name;
+                         });
