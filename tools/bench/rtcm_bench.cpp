@@ -15,6 +15,7 @@
 
 #include "rtcm/frame.h"
 #include "rtcm/summary.h"
+#include "msm7_frames.h"
 #include "rtcm_frame_builder.h"
 
 namespace {
@@ -34,46 +35,13 @@ std::string RecordingsStream(size_t bytes) {
   return all;
 }
 
-// One MSM 7 message: nsat satellites (ids 1..nsat) and the signals given, every cell set.
-std::vector<uint8_t> Msm7(int type, uint32_t tow_ms, bool last, int nsat,
-                          const std::vector<int>& signals) {
-  rtcm_test::BitWriter w;
-  w.Unsigned(1234, 12).Unsigned(tow_ms, 30).Unsigned(last ? 0 : 1, 1);
-  w.Unsigned(0, 3).Unsigned(0, 7).Unsigned(0, 2).Unsigned(0, 2).Unsigned(0, 1).Unsigned(0, 3);
-  uint64_t sat_mask = 0;
-  for (int s = 1; s <= nsat; ++s) sat_mask |= uint64_t{1} << (64 - s);
-  w.Unsigned(sat_mask, 64);
-  uint32_t sig_mask = 0;
-  for (int id : signals) sig_mask |= 1u << (32 - id);
-  w.Unsigned(sig_mask, 32);
-  const int ncell = nsat * static_cast<int>(signals.size());
-  for (int c = 0; c < ncell; ++c) w.Unsigned(1, 1);
-  for (int s = 0; s < nsat; ++s) w.Unsigned(70 + s, 8);
-  for (int s = 0; s < nsat; ++s) w.Unsigned(7, 4);
-  for (int s = 0; s < nsat; ++s) w.Unsigned(100 + s, 10);
-  for (int s = 0; s < nsat; ++s) w.Signed(-300 + s, 14);
-  for (int c = 0; c < ncell; ++c) w.Signed(1000 * c, 20);
-  for (int c = 0; c < ncell; ++c) w.Signed(2000 * c, 24);
-  for (int c = 0; c < ncell; ++c) w.Unsigned(500, 10);
-  for (int c = 0; c < ncell; ++c) w.Unsigned(0, 1);
-  for (int c = 0; c < ncell; ++c) w.Unsigned(700, 10);
-  for (int c = 0; c < ncell; ++c) w.Signed(-50 * c, 15);
-  return rtcm_test::FrameOf(type, w);
-}
-
 std::string MsmStream(size_t bytes) {
   std::string all;
   for (uint32_t tow = 100000; all.size() < bytes; tow += 1000) {
-    all += rtcm_test::AsString(Msm7(1077, tow, false, 16, {2, 10, 16, 24}));
-    all += rtcm_test::AsString(Msm7(1087, tow, true, 8, {2, 9}));
+    all += bench::Msm7Frame(1077, tow, false, 16, {2, 10, 16, 24});
+    all += bench::Msm7Frame(1087, tow, true, 8, {2, 9});
   }
   return all;
-}
-
-double ThreadCpuSeconds() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
 struct Timing {
@@ -85,11 +53,11 @@ struct Timing {
 template <typename Run>
 Timing Time(Run run) {
   Timing t;
-  const double cpu_start = ThreadCpuSeconds();
+  const double cpu_start = bench::ThreadCpuSeconds();
   const auto start = std::chrono::steady_clock::now();
   t.text_bytes = run();
   t.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  t.cpu = ThreadCpuSeconds() - cpu_start;
+  t.cpu = bench::ThreadCpuSeconds() - cpu_start;
   return t;
 }
 
