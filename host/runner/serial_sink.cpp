@@ -157,23 +157,11 @@ SerialSink::~SerialSink() {
 }
 
 void SerialSink::Write(std::string_view element) {
-  auto shared = std::make_shared<const std::string>(element);
-  std::scoped_lock lock(impl_->mutex);
-  if (impl_->closed) return;
-  impl_->counters.bytes_written += element.size();
-  ++impl_->counters.elements_written;
-  asio::post(impl_->io, [impl = impl_.get(), shared] { impl->Deliver(shared); });
+  PostElement(*impl_, element);
 }
 
 void SerialSink::Close() {
-  {
-    std::scoped_lock lock(impl_->mutex);
-    if (impl_->closed) return;
-    impl_->closed = true;
-    asio::post(impl_->io, [impl = impl_.get()] { impl->BeginClose(); });
-  }
-  impl_->work.reset();
-  if (impl_->thread.joinable()) impl_->thread.join();
+  CloseOnIoThread(*impl_);
 }
 
 SinkCounters SerialSink::Counters() const {

@@ -243,27 +243,12 @@ TcpListenSink::~TcpListenSink() {
 }
 
 void TcpListenSink::Write(std::string_view element) {
-  auto shared = std::make_shared<const std::string>(element);
-  {
-    std::scoped_lock lock(impl_->mutex);
-    if (impl_->closed) return;
-    impl_->counters.bytes_written += element.size();
-    ++impl_->counters.elements_written;
-    // Posted under the lock so no element can follow Close()'s shutdown into the queue.
-    asio::post(impl_->io, [impl = impl_.get(), shared] { impl->Deliver(shared); });
-  }
+  PostElement(*impl_, element);
 }
 
+// run() returns once the clients are drained or cut off and the acceptor is closed.
 void TcpListenSink::Close() {
-  {
-    std::scoped_lock lock(impl_->mutex);
-    if (impl_->closed) return;
-    impl_->closed = true;
-    asio::post(impl_->io, [impl = impl_.get()] { impl->BeginClose(); });
-  }
-  impl_->work.reset();
-  // run() returns once the clients are drained or cut off and the acceptor is closed.
-  if (impl_->thread.joinable()) impl_->thread.join();
+  CloseOnIoThread(*impl_);
 }
 
 SinkCounters TcpListenSink::Counters() const {
