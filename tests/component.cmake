@@ -1,17 +1,2 @@
 # The real host engine loading the real package, against the replay caster on loopback.
-set(COMPONENT_TEST_DIR ${CMAKE_CURRENT_LIST_DIR}/component)
-file(GLOB component_test_sources CONFIGURE_DEPENDS ${COMPONENT_TEST_DIR}/*_test.cpp)
-foreach(source ${component_test_sources})
-  get_filename_component(name ${source} NAME_WE)
-  set(target component_${name})
-  add_executable(${target} ${source})
-  target_include_directories(${target} PRIVATE ${COMPONENT_TEST_DIR} ${CMAKE_CURRENT_LIST_DIR}/host
-                                               ${CMAKE_CURRENT_LIST_DIR}/rtcm)
-  target_link_libraries(${target} PRIVATE maps_engine replay_caster rtcm ntrip_test_support
-                                          GTest::gtest_main)
-  target_compile_definitions(${target} PRIVATE
-    NTRIP_PACKAGE_PATH="$<TARGET_FILE:ntrip_client_package>"
-    NTRIP_DATA_DIR="${NTRIP_DATA_DIR}")
-  add_dependencies(${target} ntrip_client_package)
-  gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS component)
-endforeach()
+ntrip_engine_tests(component)

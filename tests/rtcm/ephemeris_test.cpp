@@ -17,6 +17,7 @@
 #include "rtcm/decoder.h"
 #include "rtcm/frame.h"
 #include "rtcm/gnss_time.h"
+#include "nav_test_support.h"
 #include "rtcm_frame_builder.h"
 
 namespace rtcm {
@@ -152,37 +153,9 @@ class EphemerisTest : public ::testing::Test {
   std::unique_ptr<RtcmDecoder> dec;
 };
 
-bool SameTime(GnssTime a, GnssTime b) {
-  return a.time == b.time && a.sec == b.sec;
-}
-
+using nav_test::SameTime;
 #ifdef RTCM3_SUMMARY_PATH
-// Runs rtcm3-summary --json over the frames (written to a temporary file); one object per line.
-std::vector<nlohmann::json> SummaryJson(const std::vector<std::vector<uint8_t>>& frames) {
-  char path[] = "/tmp/rtcm-nav-XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return {};
-  const std::vector<uint8_t> bytes = rtcm_test::Concat(frames);
-  const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  close(fd);
-  std::vector<nlohmann::json> lines;
-  if (FILE* pipe = written
-                       ? popen((std::string(RTCM3_SUMMARY_PATH) + " --json " + path).c_str(), "r")
-                       : nullptr) {
-    std::string line;
-    for (int c = std::fgetc(pipe); c != EOF; c = std::fgetc(pipe)) {
-      if (c != '\n') {
-        line.push_back(static_cast<char>(c));
-        continue;
-      }
-      lines.push_back(nlohmann::json::parse(line, nullptr, false));
-      line.clear();
-    }
-    pclose(pipe);
-  }
-  unlink(path);
-  return lines;
-}
+using nav_test::SummaryJson;
 #endif
 
 // --- 1019: length and fields ---------------------------------------------------------------

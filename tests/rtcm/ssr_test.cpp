@@ -18,6 +18,7 @@
 #include "rtcm/frame.h"
 #include "rtcm/gnss_time.h"
 #include "rtcm/ssr.h"
+#include "nav_test_support.h"
 #include "rtcm_frame_builder.h"
 
 namespace rtcm {
@@ -37,37 +38,9 @@ const GnssTime kNowUtc = Calendar(2024, 3, 6, 12, 0, 0);
 constexpr int kWeek = 2304;
 constexpr uint32_t kEpochTow = 302410;  // 12:00:10 GPS time
 
-bool SameTime(GnssTime a, GnssTime b) {
-  return a.time == b.time && a.sec == b.sec;
-}
-
+using nav_test::SameTime;
 #ifdef RTCM3_SUMMARY_PATH
-// Runs rtcm3-summary --json over the frames (written to a temporary file); one object per line.
-std::vector<nlohmann::json> SummaryJson(const std::vector<std::vector<uint8_t>>& frames) {
-  char path[] = "/tmp/rtcm-nav-XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) return {};
-  const std::vector<uint8_t> bytes = rtcm_test::Concat(frames);
-  const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-  close(fd);
-  std::vector<nlohmann::json> lines;
-  if (FILE* pipe = written
-                       ? popen((std::string(RTCM3_SUMMARY_PATH) + " --json " + path).c_str(), "r")
-                       : nullptr) {
-    std::string line;
-    for (int c = std::fgetc(pipe); c != EOF; c = std::fgetc(pipe)) {
-      if (c != '\n') {
-        line.push_back(static_cast<char>(c));
-        continue;
-      }
-      lines.push_back(nlohmann::json::parse(line, nullptr, false));
-      line.clear();
-    }
-    pclose(pipe);
-  }
-  unlink(path);
-  return lines;
-}
+using nav_test::SummaryJson;
 #endif
 
 // Width of the satellite ID, IODE and IOD CRC of each system's blocks.
