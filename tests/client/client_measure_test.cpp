@@ -18,6 +18,20 @@ struct Arrival {
   Clock::time_point when;
 };
 
+// Reads chunks until `size` bytes came (or a read found nothing), noting when each arrived.
+std::string ReadWithArrivals(tarno::NTRIPClient& client, std::size_t size,
+                             std::vector<Arrival>& arrivals) {
+  std::string received;
+  while (received.size() < size) {
+    const std::string chunk = client.ReadRTCMBuffer();
+    const auto now = Clock::now();
+    if (chunk.empty()) break;
+    received += chunk;
+    arrivals.push_back({received.size(), now});
+  }
+  return received;
+}
+
 double Milliseconds(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -37,15 +51,8 @@ TEST_F(MeasureTest, OneMebibyteAtFullSpeedArrivesByteExact) {
     auto client = Connect(std::to_string(server.Port()));
     ASSERT_GE(client->State(), tarno::ClientState::Connected);
 
-    std::string received;
     std::vector<Arrival> arrivals;
-    while (received.size() < kSize) {
-      const std::string chunk = client->ReadRTCMBuffer();
-      const auto now = Clock::now();
-      if (chunk.empty()) break;
-      received += chunk;
-      arrivals.push_back({received.size(), now});
-    }
+    const std::string received = ReadWithArrivals(*client, kSize, arrivals);
     ASSERT_TRUE(server.WaitUntil([](const auto& c) { return c.Connection(0).closed; }, 10s));
     const caster::ConnectionRecord record = server.Connection(0);
     ASSERT_EQ(received.size(), kSize);
@@ -84,15 +91,8 @@ TEST_F(MeasureTest, PacedStreamAddsNoDelayWorthNaming) {
   auto client = Connect(std::to_string(server.Port()));
   ASSERT_GE(client->State(), tarno::ClientState::Connected);
 
-  std::string received;
   std::vector<Arrival> arrivals;
-  while (received.size() < kSize) {
-    const std::string chunk = client->ReadRTCMBuffer();
-    const auto now = Clock::now();
-    if (chunk.empty()) break;
-    received += chunk;
-    arrivals.push_back({received.size(), now});
-  }
+  const std::string received = ReadWithArrivals(*client, kSize, arrivals);
   ASSERT_TRUE(server.WaitUntil([](const auto& c) { return c.Connection(0).closed; }, 10s));
   const caster::ConnectionRecord record = server.Connection(0);
   ASSERT_EQ(received.size(), kSize);

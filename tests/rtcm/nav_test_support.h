@@ -10,9 +10,16 @@
 #include <vector>
 
 #include "rtcm/decoder.h"
+#include "rtcm/gnss_time.h"
 #include "rtcm_frame_builder.h"
 
 namespace nav_test {
+
+inline rtcm::GnssTime Calendar(double y, double mo, double d, double h = 0, double mi = 0,
+                               double s = 0) {
+  const double fields[6] = {y, mo, d, h, mi, s};
+  return rtcm::time_from_calendar(fields);
+}
 
 inline bool SameTime(rtcm::GnssTime a, rtcm::GnssTime b) {
   return a.time == b.time && a.sec == b.sec;

@@ -28,10 +28,7 @@ using rtcm_test::BitWriter;
 using rtcm_test::FrameOf;
 using rtcm_test::WrapFrame;
 
-GnssTime Calendar(double y, double mo, double d, double h = 0, double mi = 0, double s = 0) {
-  const double fields[6] = {y, mo, d, h, mi, s};
-  return time_from_calendar(fields);
-}
+using nav_test::Calendar;
 
 // "Now": Wednesday 2024-03-06 12:00:00 UTC, GPS week 2304, time of week 302418 s.
 const GnssTime kNowUtc = Calendar(2024, 3, 6, 12, 0, 0);
