@@ -1,9 +1,6 @@
 #include "rtcm/ephemeris.h"
 
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
-#include <cstring>
 
 #include "rtcm/dispatch.h"
 #include "rtcm/frame.h"
@@ -95,16 +92,6 @@ constexpr GlonassAxis k1020Axes[3] = {{72, 96, 123}, {128, 152, 179}, {184, 208,
 
 int frame_bits(const RtcmDecoder* dec) {
   return dec->len * 8;
-}
-
-// Appends to the description, truncating at its capacity.
-void describe(RtcmDecoder* dec, const char* format, ...) {
-  const std::size_t used = std::strlen(dec->description);
-  if (used + 1 >= sizeof dec->description) return;
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(dec->description + used, sizeof dec->description - used, format, args);
-  va_end(args);
 }
 
 bool long_enough(const RtcmDecoder* dec, int type, int min_bits) {
@@ -221,20 +208,20 @@ int decode_brief(RtcmDecoder* dec, const BriefLayout& l) {
   if (dec->describe_messages) {
     switch (l.type) {
       case 1042:
-        describe(dec, " prn=%2d iode=%3d iodc=%3d week=%d toe=%6.0f toc=%6.0f svh=%02X", prn, iode,
-                 iodc, week, toe, toc, health[0]);
+        append_description(dec, " prn=%2d iode=%3d iodc=%3d week=%d toe=%6.0f toc=%6.0f svh=%02X",
+                           prn, iode, iodc, week, toe, toc, health[0]);
         break;
       case 1044:
-        describe(dec, " prn=%3d iode=%3d iodc=%3d week=%d toe=%6.0f toc=%6.0f svh=%02X", prn, iode,
-                 iodc, week, toe, toc, health[0]);
+        append_description(dec, " prn=%3d iode=%3d iodc=%3d week=%d toe=%6.0f toc=%6.0f svh=%02X",
+                           prn, iode, iodc, week, toe, toc, health[0]);
         break;
       case 1045:
-        describe(dec, " prn=%2d iode=%3d week=%d toe=%6.0f toc=%6.0f hs=%d dvs=%d", prn, iode, week,
-                 toe, toc, health[0], health[1]);
+        append_description(dec, " prn=%2d iode=%3d week=%d toe=%6.0f toc=%6.0f hs=%d dvs=%d", prn,
+                           iode, week, toe, toc, health[0], health[1]);
         break;
       default:
-        describe(dec, " prn=%2d iode=%3d week=%d toe=%6.0f toc=%6.0f hs=%d %d dvs=%d %d", prn, iode,
-                 week, toe, toc, health[0], health[1], health[2], health[3]);
+        append_description(dec, " prn=%2d iode=%3d week=%d toe=%6.0f toc=%6.0f hs=%d %d dvs=%d %d",
+                           prn, iode, week, toe, toc, health[0], health[1], health[2], health[3]);
         break;
     }
   }
@@ -273,8 +260,8 @@ int decode_type1019(RtcmDecoder* dec) {
     prn += 80;
   }
   if (dec->describe_messages)
-    describe(dec, " prn=%2d iode=%3d iodc=%3d week=%d toe=%6.0f toc=%6.0f svh=%02X", prn, eph.iode,
-             eph.iodc, eph.week, eph.toe_seconds, toc_seconds, eph.svh);
+    append_description(dec, " prn=%2d iode=%3d iodc=%3d week=%d toe=%6.0f toc=%6.0f svh=%02X", prn,
+                       eph.iode, eph.iodc, eph.week, eph.toe_seconds, toc_seconds, eph.svh);
   const int sat = sat_number(sys, prn);
   if (sat == 0) {
     trace(2, "rtcm3 1019 satellite number error: prn=%d\n", prn);
@@ -322,8 +309,8 @@ int decode_type1020(RtcmDecoder* dec) {
     return -1;
   }
   if (dec->describe_messages)
-    describe(dec, " prn=%2d tk=%02.0f:%02.0f:%02.0f frq=%2d bn=%d tb=%d", slot, tk_hours,
-             tk_minutes, tk_seconds, geph.frq, bn, tb);
+    append_description(dec, " prn=%2d tk=%02.0f:%02.0f:%02.0f frq=%2d bn=%d tb=%d", slot, tk_hours,
+                       tk_minutes, tk_seconds, geph.frq, bn, tb);
   geph.satellite = sat;
   geph.svh = bn;
   geph.iode = tb;

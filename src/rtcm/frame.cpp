@@ -1,5 +1,7 @@
 #include <algorithm>
 #include <array>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -189,6 +191,15 @@ double bits_sign_magnitude(const uint8_t* buff, int pos, int n) {
 double bits_signed38(const uint8_t* buff, int pos) {
   return static_cast<double>(bits_signed(buff, pos, 32)) * 64.0 +
          static_cast<double>(bits_unsigned(buff, pos + 32, 6));
+}
+
+void append_description(RtcmDecoder* dec, const char* format, ...) {
+  const std::size_t used = std::strlen(dec->description);
+  if (used + 1 >= sizeof dec->description) return;
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(dec->description + used, sizeof dec->description - used, format, args);
+  va_end(args);
 }
 
 uint32_t frame_crc24(const uint8_t* buff, int n) {

@@ -26,6 +26,9 @@ int32_t bits_signed(const uint8_t* buff, int pos, int n);
 double bits_sign_magnitude(const uint8_t* buff, int pos, int n);
 double bits_signed38(const uint8_t* buff, int pos);
 
+// Appends printf-style text to dec->description, cut at its capacity.
+void append_description(RtcmDecoder* dec, const char* format, ...);
+
 // CRC-24Q of n bytes; 0 for n < 1.
 uint32_t frame_crc24(const uint8_t* buff, int n);
 

@@ -1,9 +1,6 @@
 // Legacy RTK observation messages: GPS 1001-1004 and GLONASS 1009-1012.
 #include "rtcm/legacy_obs.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "rtcm/dispatch.h"
 #include "rtcm/frame.h"
 #include "rtcm/trace.h"
@@ -209,9 +206,8 @@ int DecodeObservations(RtcmDecoder* dec, const LegacyKind& kind) {
 
 void Describe(RtcmDecoder* dec, int staid, int nsat, int sync) {
   if (!dec->describe_messages) return;
-  const size_t used = std::strlen(dec->description);
-  std::snprintf(dec->description + used, sizeof dec->description - used,
-                " staid=%4d %s nsat=%2d sync=%d", staid, time_text(dec->time, 2), nsat, sync);
+  append_description(dec, " staid=%4d %s nsat=%2d sync=%d", staid, time_text(dec->time, 2), nsat,
+                     sync);
 }
 
 }  // namespace

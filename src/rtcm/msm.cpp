@@ -2,7 +2,6 @@
 #include "rtcm/msm.h"
 
 #include <array>
-#include <cstdio>
 #include <cstring>
 
 #include "rtcm/dispatch.h"
@@ -420,10 +419,8 @@ int decode_head_msm(RtcmDecoder* dec, int sys, int* sync, int* iod, MsmHeader* h
           time_text(dec->time, 2), sys, staid, h.nsat, h.nsig, flag, h.iod, h.ncell);
   }
   if (dec->describe_messages) {
-    const size_t used = std::strlen(dec->description);
-    std::snprintf(dec->description + used, sizeof dec->description - used,
-                  " staid=%4d %s nsat=%2d nsig=%2d iod=%2d ncell=%2d sync=%d", staid,
-                  time_text(dec->time, 2), h.nsat, h.nsig, h.iod, h.ncell, flag);
+    append_description(dec, " staid=%4d %s nsat=%2d nsig=%2d iod=%2d ncell=%2d sync=%d", staid,
+                       time_text(dec->time, 2), h.nsat, h.nsig, h.iod, h.ncell, flag);
   }
   if (sync) *sync = flag;
   if (iod) *iod = h.iod;

@@ -1,7 +1,5 @@
 #include "rtcm/ssr.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <span>
 
@@ -89,15 +87,6 @@ struct Header {
   int begin = 0;
 };
 
-void describe(RtcmDecoder* dec, const char* format, ...) {
-  const std::size_t used = std::strlen(dec->description);
-  if (used + 1 >= sizeof dec->description) return;
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(dec->description + used, sizeof dec->description - used, format, args);
-  va_end(args);
-}
-
 // Both headers: type 1 (orbit messages) carries the satellite reference datum bit.
 int decode_head(RtcmDecoder* dec, int sys, bool with_datum, Header* h) {
   const int epoch_bits = sys == SYS_GLONASS ? 17 : 20;
@@ -132,8 +121,8 @@ int decode_head(RtcmDecoder* dec, int sys, bool with_datum, Header* h) {
   h->update_interval = kUpdateIntervals[udi];
   h->begin = pos;
   if (dec->describe_messages)
-    describe(dec, " %s nsat=%2d iod=%2d udi=%2d sync=%d", time_text(dec->time, 2), h->nsat, h->iod,
-             udi, h->sync);
+    append_description(dec, " %s nsat=%2d iod=%2d udi=%2d sync=%d", time_text(dec->time, 2),
+                       h->nsat, h->iod, udi, h->sync);
   return h->nsat;
 }
 

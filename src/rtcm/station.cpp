@@ -1,6 +1,5 @@
 #include "rtcm/station.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "rtcm/dispatch.h"
@@ -12,8 +11,7 @@ namespace {
 
 void AppendStationDescription(RtcmDecoder* dec, int staid) {
   if (!dec->describe_messages) return;
-  const size_t used = std::strlen(dec->description);
-  std::snprintf(dec->description + used, sizeof dec->description - used, " staid=%4d", staid);
+  append_description(dec, " staid=%4d", staid);
 }
 
 // A text of `count` characters at bit pos; the characters past KEPT_TEXT are not kept.
