@@ -36,6 +36,20 @@ double Milliseconds(Clock::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// Delay of each caster write until the chunk holding its last byte was in the queue, sorted.
+std::vector<double> SortedDelays(const caster::ConnectionRecord& record,
+                                 const std::vector<Arrival>& arrivals) {
+  std::vector<double> delays;
+  std::size_t a = 0;
+  for (const auto& mark : record.writes) {
+    while (a < arrivals.size() && arrivals[a].end_offset < mark.end_offset) ++a;
+    if (a == arrivals.size()) break;
+    delays.push_back(Milliseconds(arrivals[a].when - mark.when));
+  }
+  std::sort(delays.begin(), delays.end());
+  return delays;
+}
+
 using MeasureTest = ClientTest;
 
 TEST_F(MeasureTest, OneMebibyteAtFullSpeedArrivesByteExact) {
@@ -59,15 +73,7 @@ TEST_F(MeasureTest, OneMebibyteAtFullSpeedArrivesByteExact) {
     EXPECT_TRUE(received == record.served);
     ASSERT_FALSE(record.writes.empty());
 
-    // Delay of each caster write: until the chunk holding its last byte was in the queue.
-    std::vector<double> delays;
-    std::size_t a = 0;
-    for (const auto& mark : record.writes) {
-      while (a < arrivals.size() && arrivals[a].end_offset < mark.end_offset) ++a;
-      if (a == arrivals.size()) break;
-      delays.push_back(Milliseconds(arrivals[a].when - mark.when));
-    }
-    std::sort(delays.begin(), delays.end());
+    const std::vector<double> delays = SortedDelays(record, arrivals);
     const double total = Milliseconds(arrivals.back().when - record.writes.front().when);
     std::printf(
         "[measure] %s: 1 MiB in %.1f ms (%.1f MB/s), %zu chunks; caster write to queue: median "
@@ -98,14 +104,7 @@ TEST_F(MeasureTest, PacedStreamAddsNoDelayWorthNaming) {
   ASSERT_EQ(received.size(), kSize);
   EXPECT_TRUE(received == record.served);
 
-  std::vector<double> delays;
-  std::size_t a = 0;
-  for (const auto& mark : record.writes) {
-    while (a < arrivals.size() && arrivals[a].end_offset < mark.end_offset) ++a;
-    if (a == arrivals.size()) break;
-    delays.push_back(Milliseconds(arrivals[a].when - mark.when));
-  }
-  std::sort(delays.begin(), delays.end());
+  const std::vector<double> delays = SortedDelays(record, arrivals);
   std::printf(
       "[measure] paced 200 kB/s: %zu writes, %zu chunks; caster write to queue: median %.3f ms, "
       "p99 %.3f ms, max %.3f ms\n",

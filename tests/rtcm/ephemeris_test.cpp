@@ -29,9 +29,8 @@ using rtcm_test::WrapFrame;
 
 using nav_test::Calendar;
 
-// "Now" for every test: Wednesday 2024-03-06 12:00:00 UTC, in GPS week 2304 (10-bit 256).
-const GnssTime kNowUtc = Calendar(2024, 3, 6, 12, 0, 0);
-constexpr int kNowWeek = 2304;
+using nav_test::kNowUtc;
+constexpr int kNowWeek = 2304;  // 10-bit 256
 
 // Raw field values of a 1019 message, all distinct and mostly nonzero so that a field read
 // at the wrong place or with the wrong sign shows up.
@@ -129,25 +128,11 @@ class PlacedMessage {
   std::vector<uint8_t> _message;
 };
 
-class EphemerisTest : public ::testing::Test {
+class EphemerisTest : public nav_test::NavDecoderTest {
  protected:
-  void SetUp() override {
-    dec = std::make_unique<RtcmDecoder>();
-    ASSERT_EQ(init_rtcm(dec.get()), 1);
-    dec->utc_clock = [] { return kNowUtc; };
-  }
-  void TearDown() override { free_rtcm(dec.get()); }
-
-  int Feed(const std::vector<uint8_t>& frame) {
-    int result = 0;
-    for (const uint8_t byte : frame) result = input_rtcm3(dec.get(), byte);
-    return result;
-  }
   const Ephemeris& Stored(int sat) const { return dec->navigation.ephemeris[sat - 1]; }
   const GlonassEphemeris& StoredGlonass() const { return dec->navigation.glonass[0]; }
   std::string Description() const { return dec->description; }
-
-  std::unique_ptr<RtcmDecoder> dec;
 };
 
 using nav_test::SameTime;

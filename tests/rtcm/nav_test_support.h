@@ -1,15 +1,18 @@
 #pragma once
-// What the ephemeris and SSR tests share: comparing decoder times, and running rtcm3-summary
-// --json over frames built in a test.
+// What the ephemeris and SSR tests share: a decoder with a pinned "now", comparing decoder
+// times, and running rtcm3-summary --json over frames built in a test.
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "rtcm/decoder.h"
+#include "rtcm/frame.h"
 #include "rtcm/gnss_time.h"
 #include "rtcm_frame_builder.h"
 
@@ -24,6 +27,29 @@ inline rtcm::GnssTime Calendar(double y, double mo, double d, double h = 0, doub
 inline bool SameTime(rtcm::GnssTime a, rtcm::GnssTime b) {
   return a.time == b.time && a.sec == b.sec;
 }
+
+// "Now" for every test: Wednesday 2024-03-06 12:00:00 UTC, GPS week 2304.
+inline const rtcm::GnssTime kNowUtc = Calendar(2024, 3, 6, 12, 0, 0);
+
+// A decoder whose UTC clock reads kNowUtc, fed whole frames.
+class NavDecoderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dec = std::make_unique<rtcm::RtcmDecoder>();
+    ASSERT_EQ(rtcm::init_rtcm(dec.get()), 1);
+    dec->utc_clock = [] { return kNowUtc; };
+  }
+  void TearDown() override { rtcm::free_rtcm(dec.get()); }
+
+  // The result of the frame's last byte.
+  int Feed(const std::vector<uint8_t>& frame) {
+    int result = 0;
+    for (const uint8_t byte : frame) result = rtcm::input_rtcm3(dec.get(), byte);
+    return result;
+  }
+
+  std::unique_ptr<rtcm::RtcmDecoder> dec;
+};
 
 #ifdef RTCM3_SUMMARY_PATH
 // Runs rtcm3-summary --json over the frames (written to a temporary file); one object per line.

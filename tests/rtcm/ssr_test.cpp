@@ -30,8 +30,8 @@ using rtcm_test::WrapFrame;
 
 using nav_test::Calendar;
 
-// "Now": Wednesday 2024-03-06 12:00:00 UTC, GPS week 2304, time of week 302418 s.
-const GnssTime kNowUtc = Calendar(2024, 3, 6, 12, 0, 0);
+// "Now" is GPS week 2304, time of week 302418 s.
+using nav_test::kNowUtc;
 constexpr int kWeek = 2304;
 constexpr uint32_t kEpochTow = 302410;  // 12:00:10 GPS time
 
@@ -120,20 +120,8 @@ void ExpectClock(const SsrCorrection& rec, const Clock& clock) {
   EXPECT_DOUBLE_EQ(rec.clock[2], clock.values[2] * 0.00000002);
 }
 
-class SsrTest : public ::testing::Test {
+class SsrTest : public nav_test::NavDecoderTest {
  protected:
-  void SetUp() override {
-    dec = std::make_unique<RtcmDecoder>();
-    ASSERT_EQ(init_rtcm(dec.get()), 1);
-    dec->utc_clock = [] { return kNowUtc; };
-  }
-  void TearDown() override { free_rtcm(dec.get()); }
-
-  int Feed(const std::vector<uint8_t>& frame) {
-    int result = 0;
-    for (const uint8_t byte : frame) result = input_rtcm3(dec.get(), byte);
-    return result;
-  }
   const SsrCorrection& Ssr(int sat) const { return dec->ssr[sat - 1]; }
   GnssTime Epoch() const { return time_from_gps_week(kWeek, kEpochTow); }
   bool NothingStored() const {
@@ -141,8 +129,6 @@ class SsrTest : public ::testing::Test {
       if (Ssr(sat).update != 0) return false;
     return true;
   }
-
-  std::unique_ptr<RtcmDecoder> dec;
 };
 
 std::vector<uint8_t> OrbitFrame(int type, const Header& header, const std::vector<Orbit>& blocks) {
