@@ -66,6 +66,20 @@ std::vector<std::string_view> SplitAtLineEnds(std::string_view text, std::size_t
   return pieces;
 }
 
+// Logs the exception in flight during a writer pass; the writer's loop goes on. `where` is the
+// writer's catch site.
+void LogWriterException(Importance importance, tarno::SourceLocation where) {
+  try {
+    throw;
+  } catch (int signal) {
+    WriteLog("Exception " + std::to_string(signal), importance, where);
+  } catch (const std::exception& e) {
+    WriteLog(std::string("Exception ") + e.what(), importance, where);
+  } catch (...) {
+    WriteLog("Exception of an unknown type", importance, where);
+  }
+}
+
 }  // namespace
 
 const MAPS::ModuleDefinition kNtripClientDefinition = {
@@ -244,6 +258,16 @@ void MAPS_NTRIP_Client::WriteElement(const MAPS::OutputPort& output, std::string
   StopWriting(element);
 }
 
+void MAPS_NTRIP_Client::WriteRaw(const MAPS::OutputPort& output, std::string_view bytes) {
+  for (std::size_t at = 0; at < bytes.size(); at += kElementSize) {
+    WriteElement(output, bytes.substr(at, kElementSize));
+  }
+}
+
+void MAPS_NTRIP_Client::WriteSummary(const MAPS::OutputPort& output, std::string_view text) {
+  for (std::string_view piece : SplitAtLineEnds(text, kElementSize)) WriteElement(output, piece);
+}
+
 void MAPS_NTRIP_Client::WriteRTCMBuffer() {
   WriteLog("WriteRTCMBuffer Start");
   const MAPS::OutputPort output = FindOutput("oRawRTCM");
@@ -262,9 +286,7 @@ void MAPS_NTRIP_Client::WriteRTCMBuffer() {
           // The client goes once this writer has stopped: what it already received goes out
           // first, or those bytes would be lost with it.
           for (std::string queued; _ntrip_client->TryReadRTCMBuffer(&queued);) {
-            for (std::size_t at = 0; at < queued.size(); at += kElementSize) {
-              WriteElement(output, std::string_view(queued).substr(at, kElementSize));
-            }
+            WriteRaw(output, queued);
           }
           _raw_writer_stopped = true;
           _raw_stopped_cv.notify_one();
@@ -277,18 +299,10 @@ void MAPS_NTRIP_Client::WriteRTCMBuffer() {
         continue;
       }
       WriteLog("StartWriting(Output(oRawRTCM) of size : " + std::to_string(chunk.size()));
-      // A read never exceeds an element; the loop only guards the element's bound.
-      for (std::size_t at = 0; at < chunk.size(); at += kElementSize) {
-        WriteElement(output, std::string_view(chunk).substr(at, kElementSize));
-      }
-    } catch (int signal) {
-      WriteLog("Exception " + std::to_string(signal), Importance::Error);
-    } catch (const std::runtime_error& e) {
-      WriteLog(std::string("Exception ") + e.what(), Importance::Error);
-    } catch (const std::exception& e) {
-      WriteLog(std::string("Exception ") + e.what(), Importance::Error);
+      // A read never exceeds an element; WriteRaw only guards the element's bound.
+      WriteRaw(output, chunk);
     } catch (...) {
-      WriteLog("Exception of an unknown type", Importance::Error);
+      LogWriterException(Importance::Error, tarno::SourceLocation::current());
     }
   }
   {
@@ -313,9 +327,7 @@ void MAPS_NTRIP_Client::WriteDecodedRTCMBuffer() {
       if (_stop_decoded_writer) {
         WriteLog("EmergencyStopThreads() requested to stop");
         for (std::string queued; _ntrip_client->TryReadRTCMDecodedBuffer(&queued);) {
-          for (std::string_view piece : SplitAtLineEnds(queued, kElementSize)) {
-            WriteElement(output, piece);
-          }
+          WriteSummary(output, queued);
         }
         _decoded_writer_stopped = true;
         _decoded_stopped_cv.notify_one();
@@ -328,17 +340,9 @@ void MAPS_NTRIP_Client::WriteDecodedRTCMBuffer() {
       }
       WriteLog("WriteDecodedRTCMBuffer !rtcm_message_decode.empty()");
       // An epoch of many satellites outgrows one element: whole lines per element, in order.
-      for (std::string_view piece : SplitAtLineEnds(summary, kElementSize)) {
-        WriteElement(output, piece);
-      }
-    } catch (int signal) {
-      WriteLog("Exception " + std::to_string(signal), Importance::Info);
-    } catch (const std::runtime_error& e) {
-      WriteLog(std::string("Exception ") + e.what(), Importance::Info);
-    } catch (const std::exception& e) {
-      WriteLog(std::string("Exception ") + e.what(), Importance::Info);
+      WriteSummary(output, summary);
     } catch (...) {
-      WriteLog("Exception of an unknown type", Importance::Info);
+      LogWriterException(Importance::Info, tarno::SourceLocation::current());
     }
   }
   {

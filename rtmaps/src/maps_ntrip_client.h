@@ -36,8 +36,11 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   void first_time_process(std::int64_t timestamp, MAPS::InputElt<double> sample);
   void on_data_callback(std::int64_t timestamp, MAPS::InputElt<double> sample);
 
-  // Writes one output element per piece; a summary longer than an element goes out in pieces.
   void WriteElement(const MAPS::OutputPort& output, std::string_view bytes);
+  // Raw bytes as elements of at most one element's size, in order.
+  void WriteRaw(const MAPS::OutputPort& output, std::string_view bytes);
+  // A summary as elements of whole lines where it outgrows one element, in order.
+  void WriteSummary(const MAPS::OutputPort& output, std::string_view text);
   // Drops the current client after a failed set-up and spaces the next attempt.
   void DropFailedClient();
   // Runs beside the host thread: once the host stops the component, a client still connecting
