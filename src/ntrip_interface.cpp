@@ -92,15 +92,20 @@ void NTRIPClient::SetState(ClientState state) {
   }
 }
 
+std::string NTRIPClient::PopFront(std::deque<std::string>& queue) {
+  std::string item = std::move(queue.front());
+  queue.pop_front();
+  _room_cv.notify_all();  // the receive loop may be waiting for room
+  return item;
+}
+
 std::string NTRIPClient::ReadQueue(std::deque<std::string>& queue, std::condition_variable& cv,
                                    const char* taken_text, const char* empty_text,
                                    SourceLocation where) {
   std::string result;
   std::unique_lock lock(_buffer_mutex);
   if (cv.wait_for(lock, _timing.reader_wait, [&queue] { return !queue.empty(); })) {
-    result = std::move(queue.front());
-    queue.pop_front();
-    _room_cv.notify_all();
+    result = PopFront(queue);
     WriteLog(taken_text + std::to_string(result.size()), Importance::Info, where);
   } else {
     WriteLog(empty_text, Importance::Info, where);
@@ -122,18 +127,14 @@ std::string NTRIPClient::ReadRTCMDecodedBuffer() {
 bool NTRIPClient::TryReadRTCMBuffer(std::string* chunk) {
   std::scoped_lock lock(_buffer_mutex);
   if (_rtcm_buffer.empty()) return false;
-  *chunk = std::move(_rtcm_buffer.front());
-  _rtcm_buffer.pop_front();
-  _room_cv.notify_all();
+  *chunk = PopFront(_rtcm_buffer);
   return true;
 }
 
 bool NTRIPClient::TryReadRTCMDecodedBuffer(std::string* summary) {
   std::scoped_lock lock(_buffer_mutex);
   if (_rtcm_decoded_buffer.empty()) return false;
-  *summary = std::move(_rtcm_decoded_buffer.front());
-  _rtcm_decoded_buffer.pop_front();
-  _room_cv.notify_all();
+  *summary = PopFront(_rtcm_decoded_buffer);
   return true;
 }
 

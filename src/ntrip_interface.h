@@ -99,6 +99,8 @@ class NTRIPClient {
   void StoreChunk(const std::string& chunk);
   // Summary of the epochs that this chunk completes; the decoder lives as long as the connection.
   std::string processRTCM3(const std::string& chunk);
+  // Takes the oldest item of a non-empty queue; caller holds _buffer_mutex.
+  std::string PopFront(std::deque<std::string>& queue);
   std::string ReadQueue(std::deque<std::string>& queue, std::condition_variable& cv,
                         const char* taken_text, const char* empty_text, SourceLocation where);
   void SetState(ClientState state);
