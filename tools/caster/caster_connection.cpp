@@ -183,32 +183,38 @@ void CasterConnection::WriteAnswer(std::string answer, Then then) {
     return;
   }
   out_head_ = std::move(answer);
+  WriteHead([self = shared_from_this(), then] {
+    switch (then) {
+      case Then::Stream:
+        self->stream_start_ = std::chrono::steady_clock::now();
+        self->NextPiece();
+        break;
+      case Then::Continue:
+        self->NextPiece();
+        break;
+      case Then::Finish:
+        self->Finish(false);
+        break;
+      case Then::Endless:
+        self->NextFiller();
+        break;
+    }
+  });
+}
+
+void CasterConnection::WriteHead(std::function<void()> then) {
   ArmGuard(kWriteBound);
-  asio::async_write(
-      socket_, asio::buffer(out_head_),
-      [self = shared_from_this(), then](const boost::system::error_code& ec, std::size_t) {
-        if (self->closed_) return;
-        self->DisarmGuard();
-        if (ec) {
-          self->Close(false);
-          return;
-        }
-        switch (then) {
-          case Then::Stream:
-            self->stream_start_ = std::chrono::steady_clock::now();
-            self->NextPiece();
-            break;
-          case Then::Continue:
-            self->NextPiece();
-            break;
-          case Then::Finish:
-            self->Finish(false);
-            break;
-          case Then::Endless:
-            self->NextFiller();
-            break;
-        }
-      });
+  asio::async_write(socket_, asio::buffer(out_head_),
+                    [self = shared_from_this(), then = std::move(then)](
+                        const boost::system::error_code& ec, std::size_t) {
+                      if (self->closed_) return;
+                      self->DisarmGuard();
+                      if (ec) {
+                        self->Close(false);
+                        return;
+                      }
+                      then();
+                    });
 }
 
 std::chrono::steady_clock::time_point CasterConnection::DueTime() const {
@@ -335,19 +341,7 @@ void CasterConnection::NextFiller() {
     lines += FillerHeaderLine(++filler_lines_);
   } while (rate <= 0 && lines.size() < 1024);
   out_head_ = std::move(lines);
-  auto write = [self = shared_from_this()] {
-    self->ArmGuard(kWriteBound);
-    asio::async_write(self->socket_, asio::buffer(self->out_head_),
-                      [self](const boost::system::error_code& ec, std::size_t) {
-                        if (self->closed_) return;
-                        self->DisarmGuard();
-                        if (ec) {
-                          self->Close(false);
-                          return;
-                        }
-                        self->NextFiller();
-                      });
-  };
+  auto write = [self = shared_from_this()] { self->WriteHead([self] { self->NextFiller(); }); };
   if (rate <= 0) {
     write();
     return;
@@ -375,18 +369,7 @@ void CasterConnection::Finish(bool end_chunked_stream) {
     return;
   }
   out_head_ = "0\r\n\r\n";
-  ArmGuard(kWriteBound);
-  asio::async_write(
-      socket_, asio::buffer(out_head_),
-      [self = shared_from_this(), drain](const boost::system::error_code& ec, std::size_t) {
-        if (self->closed_) return;
-        self->DisarmGuard();
-        if (ec) {
-          self->Close(false);
-          return;
-        }
-        drain();
-      });
+  WriteHead(drain);
 }
 
 void CasterConnection::Close(bool reset) {

@@ -48,6 +48,9 @@ class CasterConnection : public std::enable_shared_from_this<CasterConnection> {
   void RecordGga(const std::string& sentence, std::string_view where);
 
   void WriteAnswer(std::string answer, Then then);
+  // Writes out_head_ within the write bound; `then` runs once it is out. A failed write closes
+  // the connection.
+  void WriteHead(std::function<void()> then);
   void NextPiece();
   void WritePiece(std::string payload);
   void NextFiller();
