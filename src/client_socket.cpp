@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <system_error>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>

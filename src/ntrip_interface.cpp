@@ -3,10 +3,8 @@
 #include <cstdio>
 #include <exception>
 #include <string_view>
-#include <system_error>
 
 #include <boost/asio/error.hpp>
-#include <boost/system/system_error.hpp>
 
 #include "base64.h"
 #include "caster_response.h"
@@ -104,8 +102,10 @@ std::string NTRIPClient::ReadQueue(std::deque<std::string>& queue, std::conditio
                                    SourceLocation where) {
   std::string result;
   std::unique_lock lock(_buffer_mutex);
-  if (cv.wait_for(lock, _timing.reader_wait, [&queue] { return !queue.empty(); })) {
-    result = PopFront(queue);
+  const bool taken = cv.wait_for(lock, _timing.reader_wait, [&queue] { return !queue.empty(); });
+  if (taken) result = PopFront(queue);
+  lock.unlock();  // a log line may flush a file: never with the receive loop waiting on it
+  if (taken) {
     WriteLog(taken_text + std::to_string(result.size()), Importance::Info, where);
   } else {
     WriteLog(empty_text, Importance::Info, where);
@@ -143,11 +143,14 @@ void NTRIPClient::_ShutdownjThreads() {
   WriteLog("Closing All the threads");
 }
 
-void NTRIPClient::StoreChunk(const std::string& chunk) {
+void NTRIPClient::StoreChunk(std::string chunk) {
+  // Decoded before taking the queue lock so that readers never wait for the decoder; only one
+  // thread stores at a time (Connection before the state turns Connected, then the receive loop).
+  std::string summary = _decode_rtcm ? processRTCM3(chunk) : std::string();
   std::scoped_lock lock(_buffer_mutex);
   _bytes_received += chunk.size();
-  _rtcm_buffer.push_back(chunk);
-  if (_decode_rtcm) _rtcm_decoded_buffer.push_back(processRTCM3(chunk));
+  _rtcm_buffer.push_back(std::move(chunk));
+  if (_decode_rtcm) _rtcm_decoded_buffer.push_back(std::move(summary));
   _rtcm_cv.notify_one();
   if (_decode_rtcm) _rtcm_decoded_cv.notify_one();
 }
@@ -229,7 +232,7 @@ ClientState NTRIPClient::Connection() {
   // Bytes that came with the head are the stream's first bytes.
   std::string first;
   const auto result = _body_decoder->Feed(reader.leftover(), first);
-  if (!first.empty()) StoreChunk(first);
+  if (!first.empty()) StoreChunk(std::move(first));
   if (result == StreamBodyDecoder::Result::Malformed) return fail(_body_decoder->failure());
   if (result == StreamBodyDecoder::Result::End) return fail("stream ended with the headers");
 
@@ -310,7 +313,7 @@ ClientState NTRIPClient::Receive() {
 
     std::string chunk;
     const auto result = _body_decoder->Feed(std::string_view(buffer, n), chunk);
-    if (!chunk.empty()) StoreChunk(chunk);
+    if (!chunk.empty()) StoreChunk(std::move(chunk));
     if (result == StreamBodyDecoder::Result::Malformed) {
       WriteLog("Exception " + _body_decoder->failure());
       SetState(ClientState::Error);
@@ -350,6 +353,8 @@ void NTRIPClient::SendGGAtoServer(std::stop_token stop) {
       break;
     }
     if (stop.stop_requested()) break;
+    // A write may take up to its bound: positions and the shutdown must not wait for it.
+    lock.unlock();
 
     if (_socket.IsOpen() && IsConnected(_state)) {
       if (const auto error = _socket.WriteAll(update, _timing.request_bound)) {

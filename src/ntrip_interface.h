@@ -96,7 +96,7 @@ class NTRIPClient {
   void SendGGAtoServer(std::stop_token stop);
 
   // Queues one chunk of stream bytes (and its summary when decoding).
-  void StoreChunk(const std::string& chunk);
+  void StoreChunk(std::string chunk);
   // Summary of the epochs that this chunk completes; the decoder lives as long as the connection.
   std::string processRTCM3(const std::string& chunk);
   // Takes the oldest item of a non-empty queue; caller holds _buffer_mutex.
@@ -134,7 +134,7 @@ class NTRIPClient {
   std::condition_variable _rtcm_cv, _rtcm_decoded_cv;
   std::deque<std::string> _rtcm_buffer;
   std::deque<std::string> _rtcm_decoded_buffer;
-  std::unique_ptr<rtcm::ChunkSummarizer> _summarizer;  // under _buffer_mutex
+  std::unique_ptr<rtcm::ChunkSummarizer> _summarizer;  // used only by the thread that stores
   // Signalled when a reader takes an element: a full queue makes the receive loop wait.
   std::condition_variable_any _room_cv;
 
