@@ -64,11 +64,6 @@ void RunStatus::OnDecoded(std::string_view bytes) {
   ++decoded_elements_;
 }
 
-std::uint64_t RunStatus::RawBytes() const {
-  std::scoped_lock lock(mutex_);
-  return raw_bytes_;
-}
-
 std::string RunStatus::TypesText() const {
   if (types_.Counts().empty()) return "none";
   std::string text;

@@ -34,7 +34,6 @@ class RunStatus {
   void OnRaw(std::string_view bytes, Clock::time_point now);
   void OnDecoded(std::string_view bytes);
 
-  std::uint64_t RawBytes() const;
   // Waits until the raw output has carried at least `bytes`, or until `deadline`.
   bool WaitForRawBytes(std::uint64_t bytes, Clock::time_point deadline);
 

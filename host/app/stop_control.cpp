@@ -47,11 +47,6 @@ bool StopRequest::WaitUntil(Clock::time_point deadline) {
   return changed_.wait_until(lock, deadline, [this] { return requested_; });
 }
 
-bool StopRequest::Requested() const {
-  std::scoped_lock lock(mutex_);
-  return requested_;
-}
-
 std::string StopRequest::Reason() const {
   std::scoped_lock lock(mutex_);
   return reason_;

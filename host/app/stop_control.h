@@ -23,7 +23,6 @@ class StopRequest {
   void Request(const std::string& reason, bool failed = false);
   // True once requested; otherwise waits until `deadline`.
   bool WaitUntil(Clock::time_point deadline);
-  bool Requested() const;
   std::string Reason() const;
   bool Failed() const;
 

@@ -55,8 +55,6 @@ class Engine {
   Instance& CreateInstance(std::string_view model, std::string instance_name);
   void DestroyInstance(Instance& instance);
 
-  void SetReportSink(ReportSink sink) { reports_.SetSink(std::move(sink)); }
-
  private:
   const EngineOptions options_;
   const std::chrono::steady_clock::time_point origin_;

@@ -47,7 +47,6 @@ class Instance {
   Instance& operator=(const Instance&) = delete;
 
   const std::string& Name() const { return name_; }
-  const MAPS::ModuleDefinition& Definition() const { return definition_; }
 
   // Applies a value given as text before start. Throws PropertyError for an unknown name or a
   // bad value. After start: reports the refusal, keeps the value and returns false.

@@ -42,9 +42,6 @@ class OutputFifo {
   std::optional<OutputElement> Pop(std::chrono::steady_clock::time_point deadline);
   bool ClosedAndEmpty() const;
 
-  std::size_t BufferSize() const { return buffer_size_; }
-  std::size_t Capacity() const { return capacity_; }
-
  private:
   MAPS::OutputHandle* const handle_;
   const std::size_t buffer_size_;

@@ -30,14 +30,8 @@ void WriteReportToConsole(const Report& report) {
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-ReportRouter::ReportRouter(ReportSink sink) {
-  SetSink(std::move(sink));
-}
-
-void ReportRouter::SetSink(ReportSink sink) {
-  std::scoped_lock lock(mutex_);
-  sink_ = sink ? std::move(sink) : ReportSink(WriteReportToConsole);
-}
+ReportRouter::ReportRouter(ReportSink sink)
+    : sink_(sink ? std::move(sink) : ReportSink(WriteReportToConsole)) {}
 
 void ReportRouter::Deliver(const Report& report) const {
   // One report at a time, so a sink never sees two threads at once.

@@ -29,8 +29,7 @@ void WriteReportToConsole(const Report& report);
 
 class ReportRouter {
  public:
-  explicit ReportRouter(ReportSink sink);
-  void SetSink(ReportSink sink);  // empty: the console
+  explicit ReportRouter(ReportSink sink);  // empty: the console
   void Deliver(const Report& report) const;
 
  private:

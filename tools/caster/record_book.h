@@ -14,12 +14,11 @@ namespace caster {
 
 class RecordBook {
  public:
-  std::size_t Add(std::string peer) {
+  std::size_t Add() {
     std::size_t index = 0;
     {
       std::scoped_lock lock(mutex_);
       records_.emplace_back();
-      records_.back().peer = std::move(peer);
       index = records_.size() - 1;
       ++version_;
     }

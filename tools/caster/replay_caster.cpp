@@ -58,7 +58,7 @@ struct ReplayCaster::Impl {
         boost::system::error_code ignored;
         socket.set_option(tcp::no_delay(true), ignored);
         live.remove_if([](const std::weak_ptr<CasterConnection>& c) { return c.expired(); });
-        const std::size_t index = context.book.Add("");
+        const std::size_t index = context.book.Add();
         auto connection = std::make_shared<CasterConnection>(std::move(socket), context, index);
         live.push_back(connection);
         connection->Start();
