@@ -4,6 +4,17 @@
 
 namespace runner {
 
+bool OpenSerialPort(boost::asio::serial_port& port, const SerialDevice& device,
+                    boost::system::error_code& ec) {
+  port.open(device.device, ec);
+  if (!ec) port.set_option(boost::asio::serial_port_base::baud_rate(device.baud), ec);
+  if (ec) {
+    boost::system::error_code ignored;
+    port.close(ignored);
+  }
+  return !ec;
+}
+
 void RunGuarded(boost::asio::io_context& io, const LogFunction& log) {
   while (true) {
     try {

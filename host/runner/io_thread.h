@@ -1,10 +1,12 @@
 // Runs an io_context on the calling thread until it stops or runs out of work.
 #pragma once
 
+#include "runner/option_text.h"
 #include "runner/runner_log.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/serial_port.hpp>
 
 #include <memory>
 #include <mutex>
@@ -16,6 +18,11 @@ namespace runner {
 // An exception out of a handler is logged and the loop goes on: nothing ends the process
 // silently from a pieces' thread.
 void RunGuarded(boost::asio::io_context& io, const LogFunction& log);
+
+// Opens `port` on the device at its baud rate; on failure the port is closed again and false
+// returned with the reason in `ec`.
+bool OpenSerialPort(boost::asio::serial_port& port, const SerialDevice& device,
+                    boost::system::error_code& ec);
 
 // The two sinks that write from their own io thread share this hand-over. `Impl` holds `mutex`,
 // `closed`, `counters`, `io`, `work`, `thread`, and `Deliver(element)` / `BeginClose()` for the

@@ -80,11 +80,7 @@ struct LiveNmeaSource::Impl {
 
   void OpenSerial() {
     error_code ec;
-    serial.open(serial_device->device, ec);
-    if (!ec) serial.set_option(asio::serial_port_base::baud_rate(serial_device->baud), ec);
-    if (ec) {
-      error_code ignored;
-      serial.close(ignored);
+    if (!OpenSerialPort(serial, *serial_device, ec)) {
       Retry("cannot open: " + ec.message());
       return;
     }

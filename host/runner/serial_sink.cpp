@@ -52,13 +52,7 @@ struct SerialSink::Impl {
 
   bool OpenPort(error_code& ec) {
     last_open = Clock::now();
-    port.open(port_setting.device, ec);
-    if (!ec) port.set_option(asio::serial_port_base::baud_rate(port_setting.baud), ec);
-    if (ec) {
-      error_code ignored;
-      port.close(ignored);
-    }
-    return !ec;
+    return OpenSerialPort(port, port_setting, ec);
   }
 
   void Drop(std::size_t bytes, const char* why) {

@@ -362,13 +362,16 @@ void MAPS_NTRIP_Client::DropFailedClient() {
   WriteLog("Next connection attempt in " + std::string(delay) + " s");
 }
 
+bool MAPS_NTRIP_Client::UsableSample(const MAPS::InputElt<double>& sample) {
+  if (sample.DataPointer(0) != nullptr && sample.VectorSize(0) >= kSampleValues) return true;
+  WriteLog("Position sample ignored: " + std::to_string(sample.VectorSize(0)) +
+           " values, at least 4 needed");
+  return false;
+}
+
 void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> sample) {
   WriteLog("first_time_process Start");
-  if (sample.DataPointer(0) == nullptr || sample.VectorSize(0) < kSampleValues) {
-    WriteLog("Position sample ignored: " + std::to_string(sample.VectorSize(0)) +
-             " values, at least 4 needed");
-    return;
-  }
+  if (!UsableSample(sample)) return;
   // A caster on this machine or the local network needs no public internet.
   const std::string ip_for_probe = GetStringProperty("ip");
   if (tarno::IsLocalCasterAddress(ip_for_probe)) {
@@ -460,11 +463,7 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     WriteLog("first_time_process done leave on data callback");
     return;
   }
-  if (sample.DataPointer(0) == nullptr || sample.VectorSize(0) < kSampleValues) {
-    WriteLog("Position sample ignored: " + std::to_string(sample.VectorSize(0)) +
-             " values, at least 4 needed");
-    return;
-  }
+  if (!UsableSample(sample)) return;
   const tarno::ClientState state = _ntrip_client->State();
   ReportInfo("_ntrip_client->State :" + std::to_string(static_cast<std::int32_t>(state)));
   if (static_cast<std::int32_t>(state) < static_cast<std::int32_t>(tarno::ClientState::Connected)) {

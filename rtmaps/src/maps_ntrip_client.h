@@ -36,6 +36,8 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   void first_time_process(std::int64_t timestamp, MAPS::InputElt<double> sample);
   void on_data_callback(std::int64_t timestamp, MAPS::InputElt<double> sample);
 
+  // Latitude, longitude, altitude and accuracy are all there; logs the sample otherwise.
+  bool UsableSample(const MAPS::InputElt<double>& sample);
   void WriteElement(const MAPS::OutputPort& output, std::string_view bytes);
   // Raw bytes as elements of at most one element's size, in order.
   void WriteRaw(const MAPS::OutputPort& output, std::string_view bytes);
