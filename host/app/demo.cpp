@@ -63,7 +63,7 @@ fs::path DefaultDemoRawPath(const fs::path& executable) {
 std::size_t ServedBytes(const caster::ReplayCaster& caster) {
   std::size_t total = 0;
   for (std::size_t i = 0; i < caster.ConnectionCount(); ++i) {
-    total += caster.Connection(i).served.size();
+    total += caster.Connection(i).served_bytes;
   }
   return total;
 }
