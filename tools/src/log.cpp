@@ -34,16 +34,14 @@ void ReportToHost(HostReportKind kind, const std::string& text) {
   if (HostSink()) HostSink()(kind, text);
 }
 
-std::string CallerPrefix(SourceLocation where) {
-  std::ostringstream out;
+void StreamCaller(std::ostream& out, SourceLocation where) {
   out << SourceBaseName(where.file_name() ? where.file_name() : "") << ':' << where.line() << ':'
       << (where.function_name() ? where.function_name() : "");
-  return out.str();
 }
 
-std::string Body(char letter, SourceLocation where) {
+std::string CallerPrefix(SourceLocation where) {
   std::ostringstream out;
-  out << letter << LogTimestamp() << ' ' << CurrentThreadNumber() << ' ' << CallerPrefix(where);
+  StreamCaller(out, where);
   return out.str();
 }
 
@@ -65,27 +63,34 @@ void WriteLogToStdout(const char* message, int importance, SourceLocation) {
 }
 
 void WriteLogToFile(const char* message, int importance, SourceLocation where) {
+  google::LogSeverity severity = google::GLOG_ERROR;
+  char letter = 'I';
   switch (importance) {
     case 0:
-      google::LogMessage(__FILE__, __LINE__, google::GLOG_INFO).stream()
-          << Body('I', where) << " - " << message;
+      severity = google::GLOG_INFO;
       break;
     case 1:
-      break;
+      return;
     case 2:
-      google::LogMessage(__FILE__, __LINE__, google::GLOG_WARNING).stream()
-          << Body('W', where) << " - " << message;
+      severity = google::GLOG_WARNING;
+      letter = 'W';
       break;
     case 3:
-      google::LogMessage(__FILE__, __LINE__, google::GLOG_ERROR).stream()
-          << Body('E', where) << " - " << message;
+      letter = 'E';
       break;
     default:
-      google::LogMessage(__FILE__, __LINE__, google::GLOG_ERROR).stream()
-          << Body('I', where) << " - (Error while looking importance level: " << importance << " ) "
-          << message;
       break;
   }
+  // Streamed straight into glog's line: this runs for every chunk when logging to a file.
+  google::LogMessage line(__FILE__, __LINE__, severity);
+  std::ostream& out = line.stream();
+  out << letter << LogTimestamp() << ' ' << CurrentThreadNumber() << ' ';
+  StreamCaller(out, where);
+  out << " - ";
+  if (importance < 0 || importance > 3) {
+    out << "(Error while looking importance level: " << importance << " ) ";
+  }
+  out << message;
 }
 
 void WriteLogToHost(const char* message, int importance, SourceLocation where) {
