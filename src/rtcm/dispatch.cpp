@@ -42,7 +42,6 @@ struct Route {
   int last;
   PlainDecoder plain;
   SystemDecoder with_system;
-  int sys;
 };
 
 int HeadOnly1001(RtcmDecoder* dec) {
@@ -56,19 +55,19 @@ int CountOnly(RtcmDecoder*) {
 }
 
 constexpr Route kRoutes[] = {
-    {1001, 1001, HeadOnly1001, nullptr, 0},    {1002, 1002, decode_type1002, nullptr, 0},
-    {1003, 1003, HeadOnly1001, nullptr, 0},    {1004, 1004, decode_type1004, nullptr, 0},
-    {1005, 1005, decode_type1005, nullptr, 0}, {1006, 1006, decode_type1006, nullptr, 0},
-    {1007, 1007, decode_type1007, nullptr, 0}, {1008, 1008, decode_type1008, nullptr, 0},
-    {1009, 1009, HeadOnly1009, nullptr, 0},    {1010, 1010, decode_type1010, nullptr, 0},
-    {1011, 1011, HeadOnly1009, nullptr, 0},    {1012, 1012, decode_type1012, nullptr, 0},
-    {1013, 1013, CountOnly, nullptr, 0},       {1019, 1019, decode_type1019, nullptr, 0},
-    {1020, 1020, decode_type1020, nullptr, 0}, {1021, 1027, nullptr, NotSupported, 0},
-    {1030, 1032, nullptr, NotSupported, 0},    {1033, 1033, decode_type1033, nullptr, 0},
-    {1034, 1035, nullptr, NotSupported, 0},    {1037, 1039, nullptr, NotSupported, 0},
-    {1230, 1230, nullptr, NotSupported, 0},    {63, 63, decode_type1042, nullptr, 0},
-    {1042, 1042, decode_type1042, nullptr, 0}, {1044, 1044, decode_type1044, nullptr, 0},
-    {1045, 1045, decode_type1045, nullptr, 0}, {1046, 1046, decode_type1046, nullptr, 0},
+    {1001, 1001, HeadOnly1001, nullptr},    {1002, 1002, decode_type1002, nullptr},
+    {1003, 1003, HeadOnly1001, nullptr},    {1004, 1004, decode_type1004, nullptr},
+    {1005, 1005, decode_type1005, nullptr}, {1006, 1006, decode_type1006, nullptr},
+    {1007, 1007, decode_type1007, nullptr}, {1008, 1008, decode_type1008, nullptr},
+    {1009, 1009, HeadOnly1009, nullptr},    {1010, 1010, decode_type1010, nullptr},
+    {1011, 1011, HeadOnly1009, nullptr},    {1012, 1012, decode_type1012, nullptr},
+    {1013, 1013, CountOnly, nullptr},       {1019, 1019, decode_type1019, nullptr},
+    {1020, 1020, decode_type1020, nullptr}, {1021, 1027, nullptr, NotSupported},
+    {1030, 1032, nullptr, NotSupported},    {1033, 1033, decode_type1033, nullptr},
+    {1034, 1035, nullptr, NotSupported},    {1037, 1039, nullptr, NotSupported},
+    {1230, 1230, nullptr, NotSupported},    {63, 63, decode_type1042, nullptr},
+    {1042, 1042, decode_type1042, nullptr}, {1044, 1044, decode_type1044, nullptr},
+    {1045, 1045, decode_type1045, nullptr}, {1046, 1046, decode_type1046, nullptr},
 };
 
 // SSR groups of six: orbit, clock, code bias, orbit and clock, URA, high-rate clock.

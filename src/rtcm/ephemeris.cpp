@@ -100,13 +100,6 @@ bool long_enough(const RtcmDecoder* dec, int type, int min_bits) {
   return false;
 }
 
-// Places a GLONASS time of day (seconds, UTC) within 12 hours of the reference time of day.
-double near_day(double t, double tod) {
-  if (t < tod - 43200.0) return t + 86400.0;
-  if (t > tod + 43200.0) return t - 86400.0;
-  return t;
-}
-
 // The fields that the description of the BeiDou, QZSS and Galileo messages needs.
 struct Span {
   int pos;
@@ -315,15 +308,16 @@ int decode_type1020(RtcmDecoder* dec) {
   geph.svh = bn;
   geph.iode = tb;
 
-  if (dec->time.time == 0) dec->time = current_gps_time(dec);
+  ensure_reference_time(dec);
   int week = 0;
   const double tow = gps_week_from_time(gps_to_utc_time(dec->time), &week);
   const double tod = std::fmod(tow, 86400.0);
   const double day_start = tow - tod;
   // GLONASS time runs 3 hours ahead of UTC.
-  const double tof = near_day(tk_hours * 3600.0 + tk_minutes * 60.0 + tk_seconds - 10800.0, tod);
+  const double tof =
+      nearest_time_of_day(tk_hours * 3600.0 + tk_minutes * 60.0 + tk_seconds - 10800.0, tod);
   geph.tof = utc_to_gps_time(time_from_gps_week(week, day_start + tof));
-  const double toe = near_day(tb * 900.0 - 10800.0, tod);
+  const double toe = nearest_time_of_day(tb * 900.0 - 10800.0, tod);
   geph.toe = utc_to_gps_time(time_from_gps_week(week, day_start + toe));
 
   if (!dec->navigation.glonass || slot > dec->navigation.glo_count) return -1;  // released

@@ -54,4 +54,25 @@ inline int32_t frame_field_signed(const FrameBuffer& frame, int pos, int n) {
   return static_cast<int32_t>((value ^ sign) - sign);
 }
 
+// Reads consecutive fields of the frame from a bit position onwards.
+class FieldReader {
+ public:
+  FieldReader(const FrameBuffer& frame, int pos) : _frame(frame), _pos(pos) {}
+  uint32_t Unsigned(int bits) {
+    const uint32_t v = frame_field(_frame, _pos, bits);
+    _pos += bits;
+    return v;
+  }
+  int32_t Signed(int bits) {
+    const int32_t v = frame_field_signed(_frame, _pos, bits);
+    _pos += bits;
+    return v;
+  }
+  int pos() const { return _pos; }
+
+ private:
+  const FrameBuffer& _frame;
+  int _pos;
+};
+
 }  // namespace rtcm

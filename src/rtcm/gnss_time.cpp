@@ -69,11 +69,6 @@ double WeekFromTime(const double origin[6], GnssTime t, int* week) {
   return static_cast<double>(seconds - w * kWeekSeconds) + t.sec;
 }
 
-// Reference "now" of a decoder whose time is not known yet.
-void EnsureReferenceTime(RtcmDecoder* dec) {
-  if (dec->time.time == 0) dec->time = current_gps_time(dec);
-}
-
 }  // namespace
 
 GnssTime system_utc_time() {
@@ -194,6 +189,16 @@ GnssTime current_gps_time(const RtcmDecoder* dec) {
   return current_gps_time(dec->utc_clock);
 }
 
+void ensure_reference_time(RtcmDecoder* dec) {
+  if (dec->time.time == 0) dec->time = current_gps_time(dec);
+}
+
+double nearest_time_of_day(double tod, double ref) {
+  if (tod < ref - 43200.0) return tod + 86400.0;
+  if (tod > ref + 43200.0) return tod - 86400.0;
+  return tod;
+}
+
 const char* time_text(GnssTime t, int n) {
   thread_local char text[64];
   if (n < 0) n = 0;
@@ -220,7 +225,7 @@ int resolve_gps_week(const RtcmDecoder* dec, int week10) {
 }
 
 void resolve_time_of_week(RtcmDecoder* dec, double tow) {
-  EnsureReferenceTime(dec);
+  ensure_reference_time(dec);
   int week = 0;
   const double ref = gps_week_from_time(dec->time, &week);
   if (tow < ref - 302400.0) {
@@ -232,17 +237,12 @@ void resolve_time_of_week(RtcmDecoder* dec, double tow) {
 }
 
 void resolve_glonass_time_of_day(RtcmDecoder* dec, double tod) {
-  EnsureReferenceTime(dec);
+  ensure_reference_time(dec);
   GnssTime t = time_shift(gps_to_utc_time(dec->time), 10800.0);
   int week = 0;
   const double tow = gps_week_from_time(t, &week);
   const double ref = std::fmod(tow, 86400.0);
-  if (tod < ref - 43200.0) {
-    tod += 86400.0;
-  } else if (tod > ref + 43200.0) {
-    tod -= 86400.0;
-  }
-  t = time_from_gps_week(week, tow - ref + tod);
+  t = time_from_gps_week(week, tow - ref + nearest_time_of_day(tod, ref));
   dec->time = utc_to_gps_time(time_shift(t, -10800.0));
 }
 
@@ -308,6 +308,12 @@ double wavelength_of_frequency(int freq) {
   return kSpeedOfLight / kFrequencies[freq - 1];
 }
 
+double glonass_wavelength(int freq, int channel) {
+  if (freq == 1) return kSpeedOfLight / (1.602e9 + channel * 562500.0);
+  if (freq == 2) return kSpeedOfLight / (1.246e9 + channel * 437500.0);
+  return 0.0;
+}
+
 int find_or_add_obs(ObsSet* obs, GnssTime time, int sat) {
   for (int i = 0; i < obs->count; ++i) {
     if (obs->records[i].sat == sat) return i;
@@ -318,6 +324,12 @@ int find_or_add_obs(ObsSet* obs, GnssTime time, int sat) {
   record.time = time;
   record.sat = static_cast<uint8_t>(sat);
   return obs->count++;
+}
+
+uint8_t loss_of_lock(int lock, uint16_t* previous) {
+  const uint8_t lost = (lock == 0 || lock < *previous) ? 1 : 0;
+  *previous = static_cast<uint16_t>(lock);
+  return lost;
 }
 
 void apply_epoch_start_rule(RtcmDecoder* dec) {

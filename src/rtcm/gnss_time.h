@@ -53,6 +53,10 @@ struct ObsSet;
 
 // "Now" as GPS time through the decoder's clock seam.
 GnssTime current_gps_time(const RtcmDecoder* dec);
+// Sets dec->time to "now" while it is not known, as the reference for truncated times.
+void ensure_reference_time(RtcmDecoder* dec);
+// A time of day (s) moved by a day, if need be, to within 12 hours of the reference time of day.
+double nearest_time_of_day(double tod, double ref);
 // Full GPS week nearest to the current week (from the decoder's clock) for a 10-bit week.
 int resolve_gps_week(const RtcmDecoder* dec, int week10);
 // Sets dec->time from a GPS time of week in the week of dec->time.
@@ -66,9 +70,14 @@ uint8_t code_from_text(const char* text, int* freq);
 const char* code_text(int code);
 int code_priority(int sys, uint8_t code, const char* options);
 double wavelength_of_frequency(int freq);
+// Wavelength of GLONASS frequency 1 or 2 on a frequency channel (-7..6); 0 for other numbers.
+double glonass_wavelength(int freq, int channel);
 
 // Index of sat's record, adding a cleared record when absent; -1 when the set is full.
 int find_or_add_obs(ObsSet* obs, GnssTime time, int sat);
+// Loss-of-lock flag of a lock time indicator: 1 when it is 0 or fell below *previous, which
+// then takes the new value.
+uint8_t loss_of_lock(int lock, uint16_t* previous);
 // Epoch start rule: clears the set when the epoch is complete or dec->time moved on.
 void apply_epoch_start_rule(RtcmDecoder* dec);
 

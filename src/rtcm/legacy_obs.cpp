@@ -8,7 +8,6 @@
 namespace rtcm {
 namespace {
 
-constexpr double kSpeedOfLight = 299792458.0;
 constexpr double kGpsRangeModulus = 299792.458;  // metres per ambiguity unit
 constexpr double kGlonassRangeModulus = 599584.916;
 constexpr double kRangeResolution = 0.02;
@@ -20,7 +19,6 @@ constexpr double kRolloverStep = 1500.0;
 
 // Layout of one message kind.
 struct LegacyKind {
-  int type;
   bool glonass;
   bool dual_frequency;
   int first_satellite_bit;
@@ -28,14 +26,12 @@ struct LegacyKind {
   const char* number_error;  // trace text for a satellite without a number
 };
 
-constexpr LegacyKind k1002{1002, false, false,
-                           88,   74,    "rtcm3 1002 satellite number error: prn=%d\n"};
-constexpr LegacyKind k1004{1004, false, true,
-                           88,   125,   "rtcm3 1004 satellite number error: sys=%d prn=%d\n"};
-constexpr LegacyKind k1010{1010, true, false,
-                           85,   79,   "rtcm3 1010 satellite number error: prn=%d\n"};
-constexpr LegacyKind k1012{1012, true, true,
-                           85,   130,  "rtcm3 1012 satellite number error: sys=%d prn=%d\n"};
+constexpr LegacyKind k1002{false, false, 88, 74, "rtcm3 1002 satellite number error: prn=%d\n"};
+constexpr LegacyKind k1004{false, true, 88, 125,
+                           "rtcm3 1004 satellite number error: sys=%d prn=%d\n"};
+constexpr LegacyKind k1010{true, false, 85, 79, "rtcm3 1010 satellite number error: prn=%d\n"};
+constexpr LegacyKind k1012{true, true, 85, 130,
+                           "rtcm3 1012 satellite number error: sys=%d prn=%d\n"};
 
 // The raw fields of one satellite block.
 struct SatelliteFields {
@@ -54,42 +50,23 @@ struct SatelliteFields {
   int l2_cnr = 0;
 };
 
-class FieldReader {
- public:
-  FieldReader(const FrameBuffer& frame, int pos) : _frame(frame), _pos(pos) {}
-  int Unsigned(int bits) {
-    const uint32_t v = frame_field(_frame, _pos, bits);
-    _pos += bits;
-    return static_cast<int>(v);
-  }
-  int32_t Signed(int bits) {
-    const int32_t v = frame_field_signed(_frame, _pos, bits);
-    _pos += bits;
-    return v;
-  }
-  int pos() const { return _pos; }
-
- private:
-  const FrameBuffer& _frame;
-  int _pos;
-};
-
 SatelliteFields ReadSatellite(const LegacyKind& kind, FieldReader& in) {
   SatelliteFields f;
-  f.id = in.Unsigned(6);
-  f.l1_code = in.Unsigned(1);
-  if (kind.glonass) f.channel = in.Unsigned(5);
-  f.l1_range = static_cast<uint32_t>(in.Unsigned(kind.glonass ? 25 : 24));
+  // Every unsigned field here is 25 bits or fewer, so the int fields hold them exactly.
+  f.id = static_cast<int>(in.Unsigned(6));
+  f.l1_code = static_cast<int>(in.Unsigned(1));
+  if (kind.glonass) f.channel = static_cast<int>(in.Unsigned(5));
+  f.l1_range = in.Unsigned(kind.glonass ? 25 : 24);
   f.l1_phase_difference = in.Signed(20);
-  f.l1_lock = in.Unsigned(7);
-  f.ambiguity = in.Unsigned(kind.glonass ? 7 : 8);
-  f.l1_cnr = in.Unsigned(8);
+  f.l1_lock = static_cast<int>(in.Unsigned(7));
+  f.ambiguity = static_cast<int>(in.Unsigned(kind.glonass ? 7 : 8));
+  f.l1_cnr = static_cast<int>(in.Unsigned(8));
   if (kind.dual_frequency) {
-    f.l2_code = in.Unsigned(2);
+    f.l2_code = static_cast<int>(in.Unsigned(2));
     f.l2_range_difference = in.Signed(14);
     f.l2_phase_difference = in.Signed(20);
-    f.l2_lock = in.Unsigned(7);
-    f.l2_cnr = in.Unsigned(8);
+    f.l2_lock = static_cast<int>(in.Unsigned(7));
+    f.l2_cnr = static_cast<int>(in.Unsigned(8));
   }
   return f;
 }
@@ -108,12 +85,6 @@ double ContinuePhase(double cycles, double& previous) {
   return cycles;
 }
 
-uint8_t LossOfLock(int lock, uint16_t& previous) {
-  const uint8_t lost = (lock == 0 || lock < previous) ? 1 : 0;
-  previous = static_cast<uint16_t>(lock);
-  return lost;
-}
-
 uint8_t SnrOf(int cnr_field) {
   const double db_hz = cnr_field * 0.25;
   if (db_hz <= 0.0 || db_hz >= 255.5) return 0;
@@ -130,8 +101,8 @@ void StoreSatellite(RtcmDecoder* dec, const LegacyKind& kind, const SatelliteFie
   double l1_wavelength = wavelength_of_frequency(1);
   double l2_wavelength = wavelength_of_frequency(2);
   if (kind.glonass) {
-    l1_wavelength = kSpeedOfLight / (1.602e9 + (f.channel - 7) * 562500.0);
-    l2_wavelength = kSpeedOfLight / (1.246e9 + (f.channel - 7) * 437500.0);
+    l1_wavelength = glonass_wavelength(1, f.channel - 7);
+    l2_wavelength = glonass_wavelength(2, f.channel - 7);
   }
   const double modulus = kind.glonass ? kGlonassRangeModulus : kGpsRangeModulus;
   double* phase_history = dec->legacy_phase[number - 1];
@@ -144,7 +115,7 @@ void StoreSatellite(RtcmDecoder* dec, const LegacyKind& kind, const SatelliteFie
         ContinuePhase(f.l1_phase_difference * kPhaseResolution / l1_wavelength, phase_history[0]);
     rec.phase[0] = pr1 / l1_wavelength + cp1;
   }
-  rec.lli[0] = LossOfLock(f.l1_lock, lock_history[0]);
+  rec.lli[0] = loss_of_lock(f.l1_lock, &lock_history[0]);
   rec.snr[0] = SnrOf(f.l1_cnr);
   rec.code[0] = f.l1_code ? 2 : 1;  // 1P : 1C
   if (!kind.dual_frequency) return;
@@ -157,7 +128,7 @@ void StoreSatellite(RtcmDecoder* dec, const LegacyKind& kind, const SatelliteFie
         ContinuePhase(f.l2_phase_difference * kPhaseResolution / l2_wavelength, phase_history[1]);
     rec.phase[1] = pr1 / l2_wavelength + cp2;
   }
-  rec.lli[1] = LossOfLock(f.l2_lock, lock_history[1]);
+  rec.lli[1] = loss_of_lock(f.l2_lock, &lock_history[1]);
   rec.snr[1] = SnrOf(f.l2_cnr);
   if (kind.glonass) {
     rec.code[1] = f.l2_code == 0 ? 14 : 19;  // 2C : 2P

@@ -11,7 +11,6 @@
 namespace rtcm {
 namespace {
 
-constexpr double kSpeedOfLight = 299792458.0;
 constexpr double kLightMillisecond = 299792.458;  // metres
 constexpr int kHeaderBits = 193;                  // fixed part, up to the end of the signal mask
 constexpr int kMaxSats = 64;
@@ -96,11 +95,13 @@ const SystemSignals* SignalsOf(int sys) {
   return nullptr;
 }
 
-// Code and frequency numbers of each signal id, worked out once rather than per message.
+// Code and frequency numbers and the wavelength of each signal id, worked out once rather than
+// per message.
 struct SignalInfo {
   const char* text = "";
   uint8_t code = 0;
   int freq = 0;
+  double wavelength = 0.0;  // of the frequency number; GLONASS channels are applied per satellite
 };
 using SignalInfoTable = std::array<std::array<SignalInfo, kMaxSignals + 1>, std::size(kSystems)>;
 
@@ -121,6 +122,7 @@ const SignalInfo& InfoOf(const SystemSignals* system, int id) {
             info.freq = 3;
           }
         }
+        info.wavelength = wavelength_of_frequency(info.freq);
       }
     }
     return table;
@@ -140,25 +142,6 @@ struct MsmData {
   double cnr[kMaxCells];  // dB-Hz
   int lock[kMaxCells];
   int half_cycle[kMaxCells];
-};
-
-class FieldReader {
- public:
-  FieldReader(const FrameBuffer& frame, int pos) : _frame(frame), _pos(pos) {}
-  uint32_t Unsigned(int bits) {
-    const uint32_t v = frame_field(_frame, _pos, bits);
-    _pos += bits;
-    return v;
-  }
-  int32_t Signed(int bits) {
-    const int32_t v = frame_field_signed(_frame, _pos, bits);
-    _pos += bits;
-    return v;
-  }
-
- private:
-  const FrameBuffer& _frame;
-  int _pos;
 };
 
 // One instance per kind, so that field widths and scales are constants.
@@ -264,7 +247,7 @@ void store_msm_cells(RtcmDecoder* dec, int sys, const MsmHeader& h, const MsmKin
     texts[i] = info.text;
     codes[i] = info.code;
     freqs[i] = info.freq;
-    wavelengths[i] = wavelength_of_frequency(info.freq);
+    wavelengths[i] = info.wavelength;
     if (codes[i] == 0) trace(2, "rtcm3 %d: unknown signal id=%2d\n", type, h.signals[i]);
   }
   if (table) {
@@ -308,8 +291,8 @@ void store_msm_cells(RtcmDecoder* dec, int sys, const MsmHeader& h, const MsmKin
     double channel_wavelength[2] = {0.0, 0.0};  // frequency number 2, any other
     if (channel_known) {
       const int k = d.extended_info[i] - 7;  // frequency channel number
-      channel_wavelength[0] = kSpeedOfLight / (1.246e9 + k * 437500.0);
-      channel_wavelength[1] = kSpeedOfLight / (1.602e9 + k * 562500.0);
+      channel_wavelength[0] = glonass_wavelength(2, k);
+      channel_wavelength[1] = glonass_wavelength(1, k);
     }
     for (int j = 0; j < h.nsig; ++j) {
       if (!h.cell_mask[i * h.nsig + j]) continue;
@@ -328,9 +311,7 @@ void store_msm_cells(RtcmDecoder* dec, int sys, const MsmHeader& h, const MsmKin
       if (kind.extended && d.fine_rate[c] > kAbsentBelow && wavelength > 0.0) {
         rec.doppler[s] = static_cast<float>(-(d.rough_rate[i] + d.fine_rate[c]) / wavelength);
       }
-      uint16_t& previous = dec->lock_indicator[number - 1][s];
-      const int lost = (d.lock[c] == 0 || d.lock[c] < previous) ? 1 : 0;
-      previous = static_cast<uint16_t>(d.lock[c]);
+      const int lost = loss_of_lock(d.lock[c], &dec->lock_indicator[number - 1][s]);
       rec.lli[s] = static_cast<uint8_t>(d.half_cycle[c] ? lost + 3 : lost);
       rec.snr[s] = static_cast<uint8_t>(static_cast<int>(d.cnr[c] * 4.0));
       rec.code[s] = codes[j];
@@ -341,10 +322,9 @@ void store_msm_cells(RtcmDecoder* dec, int sys, const MsmHeader& h, const MsmKin
 template <const MsmKind& kind>
 int DecodeMsm(RtcmDecoder* dec, int sys) {
   int sync = 0;
-  int iod = 0;
   int header_end = 0;
   MsmHeader h;
-  if (decode_head_msm(dec, sys, &sync, &iod, &h, &header_end) < 0) return -1;
+  if (decode_head_msm(dec, sys, &sync, nullptr, &h, &header_end) < 0) return -1;
   if (header_end + h.nsat * kind.satellite_bits + h.ncell * kind.cell_bits > dec->len * 8) {
     trace(2, "rtcm3 %d length error: nsat=%d ncell=%d len=%d\n",
           static_cast<int>(frame_field(dec->frame, 24, 12)), h.nsat, h.ncell, dec->len);

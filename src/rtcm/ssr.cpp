@@ -240,10 +240,7 @@ int decode_body(RtcmDecoder* dec, int sys, const BodyKind& kind) {
   const SystemLayout* layout = layout_of(sys);
   if (!layout) return -1;
   Header h;
-  const int nsat = kind.type1_header
-                       ? decode_ssr1_head(dec, sys, &h.sync, &h.iod, &h.update_interval,
-                                          &h.reference_datum, &h.begin)
-                       : decode_ssr2_head(dec, sys, &h.sync, &h.iod, &h.update_interval, &h.begin);
+  const int nsat = decode_head(dec, sys, kind.type1_header, &h);
   if (nsat < 0) return -1;
   const int frame_bits = dec->len * 8;
   const int block_bits = layout->id_bits +
