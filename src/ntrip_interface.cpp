@@ -237,7 +237,9 @@ ClientState NTRIPClient::Connection() {
   if (result == StreamBodyDecoder::Result::End) return fail("stream ended with the headers");
 
   SetState(ClientState::Connected);
-  return _state;
+  // Not `_state`: a stream that came whole with the headers may already have ended in the
+  // receive loop, and its bytes still wait in the queue for the writers.
+  return ClientState::Connected;
 }
 
 ClientState NTRIPClient::CloseConnection() {

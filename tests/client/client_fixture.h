@@ -52,7 +52,8 @@ class ClientTest : public ::testing::Test {
  protected:
   static constexpr double kLat = 48.8584, kLon = 2.2945, kAlt = 35;
 
-  // Constructs, sets credentials and runs InitSocket and Connection.
+  // Constructs, sets credentials and runs InitSocket and Connection; Connection's result is kept
+  // in `connection_result` (the state may move on at once when a short stream ends).
   std::unique_ptr<tarno::NTRIPClient> Connect(const std::string& port,
                                               const std::string& mount = "RTCM3",
                                               tarno::ClientTiming timing = FastTiming(),
@@ -63,9 +64,14 @@ class ClientTest : public ::testing::Test {
     auto client = std::make_unique<tarno::NTRIPClient>(host, port, mount, kLat, kLon, kAlt, decode,
                                                        std::move(timing));
     client->SetCredentials(user, password);
-    if (client->InitSocket() == tarno::ClientState::SocketConnected) client->Connection();
+    connection_result = tarno::ClientState::Error;
+    if (client->InitSocket() == tarno::ClientState::SocketConnected) {
+      connection_result = client->Connection();
+    }
     return client;
   }
+
+  tarno::ClientState connection_result = tarno::ClientState::Disconnected;
 
   // Concatenates raw chunks until `size` bytes came or the reader found nothing for a while.
   static std::string Collect(tarno::NTRIPClient& client, std::size_t size,
