@@ -9,6 +9,7 @@
 #include "base64.h"
 #include "caster_response.h"
 #include "log.h"
+#include "ntrip_request.h"
 #include "rtcm/summary.h"
 
 namespace tarno {
@@ -201,11 +202,7 @@ ClientState NTRIPClient::Connection() {
   }
   WriteLog(gga);
 
-  // Casters refuse requests without an NTRIP user agent.
-  const std::string request =
-      "GET /" + _mountpoint + " HTTP/1.1\r\n" + "Host: " + _host + "\r\n" +
-      "Authorization: Basic " + credential + "\r\n" + "Ntrip-Version: Ntrip/2.0\r\n" +
-      "User-Agent: NTRIP NTRIP_Client/1.0\r\n" + "Ntrip-GGA:" + gga + "\r\n" + "\r\n";
+  const std::string request = NtripRequest(_mountpoint, _host, credential, gga);
   if (const auto error = _socket.WriteAll(request, _timing.request_bound)) {
     return fail(error.message());
   }

@@ -1,0 +1,14 @@
+#pragma once
+// The request a caster receives, for a stream and for the sourcetable alike, so that both carry
+// the same headers.
+#include <string>
+
+namespace tarno {
+
+// `path` is sent after the "/" unchanged (empty for the sourcetable). `credential` is the Base64
+// text of "user:password". An empty `gga` leaves the GGA header out; a sentence ends with its
+// own CR LF.
+std::string NtripRequest(const std::string& path, const std::string& host,
+                         const std::string& credential, const std::string& gga);
+
+}  // namespace tarno

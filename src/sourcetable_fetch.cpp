@@ -1,0 +1,236 @@
+#include "sourcetable_fetch.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cctype>
+#include <optional>
+#include <string_view>
+
+#include <boost/asio/error.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include "base64.h"
+#include "caster_response.h"
+#include "client_socket.h"
+#include "ntrip_request.h"
+#include "stream_body.h"
+
+namespace tarno {
+
+namespace {
+
+using Clock = ClientSocket::Clock;
+
+constexpr std::size_t kReadSize = 16 * 1024;
+constexpr std::string_view kEndLine = "ENDSOURCETABLE";
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() &&
+         std::equal(prefix.begin(), prefix.end(), s.begin(), [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
+    s.remove_suffix(1);
+  }
+  return s;
+}
+
+// Index just past the blank line that ends the head, or npos.
+std::size_t HeadEnd(std::string_view data) {
+  const std::size_t crlf = data.find("\r\n\r\n");
+  const std::size_t lf = data.find("\n\n");
+  if (crlf == std::string_view::npos && lf == std::string_view::npos) return lf;
+  if (lf == std::string_view::npos || (crlf != std::string_view::npos && crlf < lf)) {
+    return crlf + 4;
+  }
+  return lf + 2;
+}
+
+struct Framing {
+  bool chunked = false;
+  std::optional<std::size_t> length;
+};
+
+// Reads the framing headers; false when Content-Length is not a number.
+bool ReadFraming(std::string_view head, Framing& framing) {
+  while (!head.empty()) {
+    const std::size_t lf = head.find('\n');
+    const std::string_view line = Trim(head.substr(0, lf));
+    head.remove_prefix(lf == std::string_view::npos ? head.size() : lf + 1);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string_view name = Trim(line.substr(0, colon));
+    const std::string_view value = Trim(line.substr(colon + 1));
+    if (name.size() == 17 && StartsWithNoCase(name, "Transfer-Encoding")) {
+      const std::size_t comma = value.rfind(',');
+      const std::string_view last = Trim(comma == value.npos ? value : value.substr(comma + 1));
+      framing.chunked = last.size() == 7 && StartsWithNoCase(last, "chunked");
+    } else if (name.size() == 14 && StartsWithNoCase(name, "Content-Length")) {
+      std::size_t length = 0;
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
+      if (value.empty() || error != std::errc() || end != value.data() + value.size()) {
+        return false;
+      }
+      framing.length = length;
+    }
+  }
+  return true;
+}
+
+// True once the body holds the end line at the start of a line; `from` skips what was searched.
+bool HasEndLine(std::string_view body, std::size_t from) {
+  std::size_t at = from > kEndLine.size() ? from - kEndLine.size() : 0;
+  while ((at = body.find(kEndLine, at)) != std::string_view::npos) {
+    if (at == 0 || body[at - 1] == '\n') return true;
+    ++at;
+  }
+  return false;
+}
+
+class Fetch {
+ public:
+  Fetch(const CasterAddress& caster, const SourcetableBounds& bounds)
+      : _caster(caster), _bounds(bounds) {}
+
+  FetchedSourcetable Run() {
+    if (!Connect() || !Send() || !ReadHead() || !ReadBody()) return std::move(_result);
+    _result.table = ParseSourcetable(_body);
+    return std::move(_result);
+  }
+
+ private:
+  bool Fail(std::string reason) {
+    _result.error = std::move(reason);
+    return false;
+  }
+
+  bool Connect() {
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::resolver resolver(io);
+    boost::system::error_code error;
+    // Ports are numbers: service names are never looked up.
+    const auto endpoints = resolver.resolve(_caster.host, _caster.port,
+                                            boost::asio::ip::tcp::resolver::numeric_service, error);
+    if (error) return Fail("cannot resolve " + _caster.host + ":" + _caster.port + ": " +
+                           error.message());
+    if ((error = _socket.Connect(endpoints, _bounds.connect))) {
+      return Fail("cannot connect to " + _caster.host + ":" + _caster.port + ": " +
+                  error.message());
+    }
+    return true;
+  }
+
+  bool Send() {
+    std::string credential;
+    Base64Encode(_caster.username + ":" + _caster.password, credential);
+    const std::string request = NtripRequest("", _caster.host, credential, _caster.gga);
+    if (const auto error = _socket.WriteAll(request, _bounds.request)) {
+      return Fail("sending the request: " + error.message());
+    }
+    return true;
+  }
+
+  // Appends one read to `into`; false at the end of the stream (`_eof`) or on an error.
+  bool Read(std::string& into, Clock::time_point deadline) {
+    char buffer[kReadSize];
+    boost::system::error_code error;
+    const std::size_t n = _socket.ReadSome(buffer, sizeof buffer, deadline, error);
+    if (error == boost::asio::error::eof) {
+      _eof = true;
+      return false;
+    }
+    if (error) return Fail("reading the answer: " + error.message());
+    into.append(buffer, n);
+    return true;
+  }
+
+  bool ReadHead() {
+    const auto deadline = Clock::now() + _bounds.header;
+    std::size_t end = std::string::npos;
+    while ((end = HeadEnd(_data)) == std::string::npos) {
+      if (_data.size() > kMaxResponseHeadBytes) {
+        return Fail("answer headers longer than " + std::to_string(kMaxResponseHeadBytes) +
+                    " bytes");
+      }
+      if (!Read(_data, deadline)) {
+        return _eof ? Fail("the caster closed the connection before the end of its headers")
+                    : false;
+      }
+    }
+    const std::string_view head = std::string_view(_data).substr(0, end);
+    const std::string_view status = Trim(head.substr(0, head.find('\n')));
+    _result.status_line = PrintableStatusLine(status);
+    // NTRIP 1.0 casters answer "SOURCETABLE 200 OK"; NTRIP 2.0 ones an HTTP 200.
+    const bool ok = status.rfind("SOURCETABLE 200", 0) == 0 ||
+                    ((status.rfind("HTTP/1.1 200", 0) == 0 || status.rfind("HTTP/1.0 200", 0) == 0) &&
+                     (status.size() == 12 || status[12] == ' '));
+    if (!ok) return Fail("the caster answered \"" + _result.status_line + "\"");
+    if (!ReadFraming(head.substr(status.size()), _framing)) {
+      return Fail("the caster's Content-Length is not a number");
+    }
+    _data.erase(0, end);
+    return true;
+  }
+
+  // Adds bytes to the body; false once it is whole (`_done`) or broken.
+  bool Take(std::string_view bytes) {
+    const std::size_t before = _body.size();
+    if (_framing.chunked) {
+      const auto result = _chunked.Feed(bytes, _body);
+      if (result == ChunkedDecoder::Result::Malformed) return Fail(_chunked.failure());
+      _done = result == ChunkedDecoder::Result::End;
+    } else if (_framing.length) {
+      _body.append(bytes.substr(0, *_framing.length - std::min(*_framing.length, _body.size())));
+      _done = _body.size() >= *_framing.length;
+    } else {
+      _body.append(bytes);
+    }
+    if (_body.size() > kMaxSourcetableBytes) {
+      return Fail("sourcetable longer than " + std::to_string(kMaxSourcetableBytes) + " bytes");
+    }
+    // Some casters keep the connection open after the table: its end line ends the answer.
+    _done = _done || HasEndLine(_body, before);
+    return !_done;
+  }
+
+  bool ReadBody() {
+    // The whole answer is bounded too, so a caster trickling bytes cannot hold the fetch.
+    const auto answer_deadline = Clock::now() + _bounds.header + _bounds.idle_read;
+    std::string bytes = std::move(_data);
+    while (Take(bytes)) {
+      bytes.clear();
+      const auto deadline = std::min(answer_deadline, Clock::now() + _bounds.idle_read);
+      if (!Read(bytes, deadline)) {
+        if (!_eof) return false;
+        // Without a framing, the end of the connection is the end of the table.
+        if (_framing.chunked || _framing.length) return Fail("the sourcetable was cut short");
+        return true;
+      }
+    }
+    return _done && _result.error.empty();
+  }
+
+  const CasterAddress& _caster;
+  const SourcetableBounds& _bounds;
+  ClientSocket _socket;
+  FetchedSourcetable _result;
+  std::string _data, _body;
+  Framing _framing;
+  ChunkedDecoder _chunked;
+  bool _eof = false;
+  bool _done = false;
+};
+
+}  // namespace
+
+FetchedSourcetable FetchSourcetable(const CasterAddress& caster, const SourcetableBounds& bounds) {
+  return Fetch(caster, bounds).Run();
+}
+
+}  // namespace tarno
