@@ -103,7 +103,9 @@ std::string NTRIPClient::ReadQueue(std::deque<std::string>& queue, std::conditio
                                    SourceLocation where) {
   std::string result;
   std::unique_lock lock(_buffer_mutex);
-  const bool taken = cv.wait_for(lock, _timing.reader_wait, [&queue] { return !queue.empty(); });
+  cv.wait_for(lock, _timing.reader_wait,
+              [this, &queue] { return !queue.empty() || _readers_woken; });
+  const bool taken = !queue.empty();
   if (taken) result = PopFront(queue);
   lock.unlock();  // a log line may flush a file: never with the receive loop waiting on it
   if (taken) {
@@ -137,6 +139,15 @@ bool NTRIPClient::TryReadRTCMDecodedBuffer(std::string* summary) {
   if (_rtcm_decoded_buffer.empty()) return false;
   *summary = PopFront(_rtcm_decoded_buffer);
   return true;
+}
+
+void NTRIPClient::_WakeReaders() {
+  {
+    std::scoped_lock lock(_buffer_mutex);
+    _readers_woken = true;
+  }
+  _rtcm_cv.notify_all();
+  _rtcm_decoded_cv.notify_all();
 }
 
 void NTRIPClient::_ShutdownjThreads() {

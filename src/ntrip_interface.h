@@ -81,6 +81,9 @@ class NTRIPClient {
   // asked to stop publish what is already queued before its client is dropped.
   bool TryReadRTCMBuffer(std::string* chunk);
   bool TryReadRTCMDecodedBuffer(std::string* summary);
+  // Ends the readers' waits, now and for good: a writer asked to stop must not sit out a whole
+  // reader wait before it sees the request. Reads then return at once, with what is queued.
+  void _WakeReaders();
 
   ClientState InitSocket();
   ClientState Connection();
@@ -134,6 +137,7 @@ class NTRIPClient {
   std::condition_variable _rtcm_cv, _rtcm_decoded_cv;
   std::deque<std::string> _rtcm_buffer;
   std::deque<std::string> _rtcm_decoded_buffer;
+  bool _readers_woken = false;  // under _buffer_mutex
   std::unique_ptr<rtcm::ChunkSummarizer> _summarizer;  // used only by the thread that stores
   // Signalled when a reader takes an element: a full queue makes the receive loop wait.
   std::condition_variable_any _room_cv;

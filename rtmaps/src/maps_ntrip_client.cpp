@@ -72,7 +72,9 @@ void LogWriterException(Importance importance, tarno::SourceLocation where) {
   try {
     throw;
   } catch (int signal) {
-    WriteLog("Exception " + std::to_string(signal), importance, where);
+    // The host's stop signal is how a writer's last write ends at a stop, not a failure.
+    WriteLog("Exception " + std::to_string(signal),
+             signal == MAPS::kStopSignal ? Importance::Info : importance, where);
   } catch (const std::exception& e) {
     WriteLog(std::string("Exception ") + e.what(), importance, where);
   } catch (...) {
@@ -97,7 +99,8 @@ const MAPS::ModuleDefinition kNtripClientDefinition = {
     CreateNtripClient,
 };
 
-MAPS_NTRIP_Client::MAPS_NTRIP_Client(MAPS::InstanceHandle* instance) : MAPSComponent(instance) {}
+MAPS_NTRIP_Client::MAPS_NTRIP_Client(MAPS::InstanceHandle* instance, InternetProbeSettings probe)
+    : MAPSComponent(instance), _probe(std::move(probe)) {}
 
 MAPS_NTRIP_Client::~MAPS_NTRIP_Client() {
   if (_stop_watch.joinable()) {
@@ -120,6 +123,7 @@ MAPS_NTRIP_Client::~MAPS_NTRIP_Client() {
 void MAPS_NTRIP_Client::Birth() {
   _max_accuracy_errors = 15;
   _accuracy_error_count = 0;
+  _internet_probed = false;
   _time_scale = TimeScale();
   _reconnect_spacing = tarno::ReconnectSpacing(_time_scale);
   _decode_rtcm = GetBoolProperty("decode_rtcm");
@@ -181,6 +185,9 @@ void MAPS_NTRIP_Client::Core() {
 
 void MAPS_NTRIP_Client::Banzai() {
   WriteLog("Start MAPS_NTRIP_Client::Banzai()");
+  // The host thread has ended, so the client stays put; writers waiting in a read must not sit
+  // out the whole reader wait before they see the stop.
+  if (_ntrip_client) _ntrip_client->_WakeReaders();
   if (_jread_rtcm.joinable()) _jread_rtcm.join();
   WriteLog("After _jread_rtcm.join()");
   if (_jread_rtcm_decoded.joinable()) _jread_rtcm_decoded.join();
@@ -230,11 +237,12 @@ void MAPS_NTRIP_Client::InitFlagsThread() {
 
 void MAPS_NTRIP_Client::EmergencyStopThreads() {
   WriteLog("EmergencyStopThreads Start");
-  {
-    std::scoped_lock lock(_raw_mutex);
-    _stop_raw_writer = true;
-    _stop_decoded_writer = true;
-  }
+  // The requests first, without a lock: a writer holds its mutex across its read, and a mutex is
+  // not fair, so waiting for it could last as long as the writer keeps reading. Waking the reads
+  // then stops both writers at once instead of one reader wait after the other.
+  _stop_raw_writer = true;
+  _stop_decoded_writer = true;
+  if (_ntrip_client) _ntrip_client->_WakeReaders();
   {
     std::unique_lock lock(_raw_mutex);
     _raw_stopped_cv.wait(lock, [this] { return _raw_writer_stopped || !_raw_writer_running; });
@@ -372,15 +380,18 @@ bool MAPS_NTRIP_Client::UsableSample(const MAPS::InputElt<double>& sample) {
 void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> sample) {
   WriteLog("first_time_process Start");
   if (!UsableSample(sample)) return;
-  // A caster on this machine or the local network needs no public internet.
-  const std::string ip_for_probe = GetStringProperty("ip");
-  if (tarno::IsLocalCasterAddress(ip_for_probe)) {
-    WriteLog("Internet probe skipped: the caster " + ip_for_probe + " is a local address");
-  } else if (!tarno::IsInternetAvailable()) {
-    WriteLog("Internet is not available");
-    ReportWarning("Internet is not available");
-    std::this_thread::sleep_for(Scaled(std::chrono::seconds(1)));
-    return;
+  if (!_internet_probed) {
+    // Once, before the first client. The connection attempt is the real test of the link: a
+    // failed probe (ICMP blocked by a firewall) only warns, and no rebuild ever waits for it.
+    _internet_probed = true;
+    const std::string ip_for_probe = GetStringProperty("ip");
+    if (!_probe.probe_local_casters && tarno::IsLocalCasterAddress(ip_for_probe)) {
+      // A caster on this machine or the local network needs no public internet.
+      WriteLog("Internet probe skipped: the caster " + ip_for_probe + " is a local address");
+    } else if (!tarno::IsInternetAvailable(_probe.runner)) {
+      WriteLog("Internet is not available");
+      ReportWarning("Internet is not available");
+    }
   }
   if (_ntrip_client) {
     WriteLog("There is nothing to initialize _ntrip_client != nullptr");
@@ -480,7 +491,9 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     } else {
       _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
     }
-    std::this_thread::sleep_for(Scaled(std::chrono::seconds(1)));
+    // The rebuild starts with this very sample: a pause, or waiting for the next sample, would
+    // add a second or two without corrections to every drop.
+    first_time_process(timestamp, std::move(sample));
     return;
   }
   if (_ntrip_client->HasReceivedData()) _reconnect_spacing.RecordSuccess();

@@ -14,13 +14,21 @@
 #include "maps_sdk.h"
 #include "ntrip_interface.h"
 #include "reconnect_spacing.h"
+#include "utils.h"
 
 // The definition the package declares to the host.
 extern const MAPS::ModuleDefinition kNtripClientDefinition;
 
+// How the component asks whether the public internet answers: the production probe pings through
+// the system's command runner and skips casters on local addresses; tests give their own runner.
+struct InternetProbeSettings {
+  tarno::CommandRunner runner = tarno::RunCommand;
+  bool probe_local_casters = false;
+};
+
 class MAPS_NTRIP_Client : public MAPSComponent {
  public:
-  explicit MAPS_NTRIP_Client(MAPS::InstanceHandle* instance);
+  explicit MAPS_NTRIP_Client(MAPS::InstanceHandle* instance, InternetProbeSettings probe = {});
   ~MAPS_NTRIP_Client() override;
 
   void Core() override;
@@ -85,4 +93,6 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   std::shared_ptr<tarno::NTRIPClient> _client_in_setup;  // under _setup_mutex
   std::jthread _stop_watch;
   double _time_scale = 1.0;
+  const InternetProbeSettings _probe;
+  bool _internet_probed = false;  // host thread only
 };

@@ -91,6 +91,7 @@ struct ComponentOptions {
   bool decode = true;
   std::chrono::microseconds raw_consumer_delay{0};
   std::vector<std::pair<std::string, std::string>> properties;  // applied last
+  std::string package = NTRIP_PACKAGE_PATH;
 };
 
 class ComponentHarness {
@@ -104,7 +105,7 @@ class ComponentHarness {
     caster_ = std::make_unique<caster::ReplayCaster>(std::move(caster_options));
     engine_ = std::make_unique<maps_host::Engine>(maps_host::EngineOptions{
         .sampling_period_scale = options_.sampling_scale, .report_sink = reports_.Sink()});
-    engine_->LoadPackage(NTRIP_PACKAGE_PATH);
+    engine_->LoadPackage(options_.package);
     instance_ = &engine_->CreateInstance("NTRIP_Client", "NTRIP_Client_1");
     Set("ip", "127.0.0.1");
     Set("port", std::to_string(caster_->Port()));

@@ -62,6 +62,35 @@ TEST(ComponentStream, CasterDropRebuildsTheClientAndTheStreamStaysByteExact) {
     EXPECT_EQ(text, "ReceiveRTCM is waiting the socket to connect");
 }
 
+TEST(ComponentStream, TwentyDropsInARowAreEachRebuiltPromptlyOnTheRealClock) {
+  // One sample a second and reader waits of 2 s, as in production; each connection ends after
+  // 300 bytes, so the writers sit in their reads whenever the loss is noticed.
+  auto caster_options = ServeRecording("pygpsdata-NTRIP-4076.log");
+  caster_options.fault = {caster::FaultMode::CloseAfter, 300, ""};
+  ComponentOptions options;
+  options.sampling_scale = 1.0;
+  ComponentHarness h(caster_options, options);
+  h.Start();
+  constexpr std::size_t kConnections = 21;
+  for (std::size_t i = 0; i < kConnections; ++i) {
+    // From the moment the previous connection was seen complete (and so closed by the caster).
+    ASSERT_TRUE(h.Caster().WaitUntil(
+        [i](const caster::ReplayCaster& c) { return c.Connection(i).served_bytes == 300; },
+        i == 0 ? 10s : 3s))
+        << "connection " << i + 1 << " did not follow the drop of the one before within 3 s";
+  }
+  ASSERT_TRUE(h.Raw().WaitUntil(
+      [&](const OutputLog& l) { return l.Bytes().size() >= 300 * kConnections; }, 3s));
+  // Writers waiting in their reads are woken at once: by a rebuild and by the host's stop.
+  const auto starts = h.Reports().Arrivals("EmergencyStopThreads Start");
+  const auto ends = h.Reports().Arrivals("EmergencyStopThreads End");
+  ASSERT_GE(ends.size(), kConnections - 1);
+  for (std::size_t i = 0; i < ends.size(); ++i) EXPECT_LT(ends[i] - starts[i], 1s) << "drop " << i;
+  EXPECT_LT(h.Stop(), 1s);
+  EXPECT_TRUE(IsPrefix(h.Raw().Bytes(), h.ServedBytes()));
+  EXPECT_GE(h.Raw().Bytes().size(), 300 * kConnections);
+}
+
 TEST(ComponentStream, BytesQueuedWhenTheCasterHangsUpStillComeOutBeforeTheRebuild) {
   // The caster sends 1.5 MB at full speed and hangs up; the output takes a millisecond per
   // element, so most of the stream is still queued in the client when it is dropped.

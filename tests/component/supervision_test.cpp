@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -148,4 +149,16 @@ TEST(ComponentSupervision, PropertyChangesAfterStartAreRefused) {
       "start."));
   EXPECT_TRUE(h.Raw().WaitUntil([](const OutputLog& l) { return !l.Bytes().empty(); }));
   EXPECT_NE(h.Instance().PropertyText("port"), "1");
+}
+
+TEST(ComponentSupervision, AFailingInternetProbeOnlyWarnsAndTheComponentConnects) {
+  ComponentOptions options;
+  options.package = FAILING_PROBE_PACKAGE_PATH;
+  ComponentHarness h(ServeRecording("pygpsdata-RTCM3.log"), options);
+  h.Start();
+  ASSERT_TRUE(h.Raw().WaitUntil([](const OutputLog& l) { return l.Bytes().size() >= 1000; }));
+  h.Stop();
+  const auto warnings = h.Reports().Texts(MAPS::ReportKind::Warning);
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), "Internet is not available"), 1);
+  EXPECT_EQ(h.Connections(), 1u);
 }

@@ -23,6 +23,7 @@ class ReportCollector {
       {
         std::scoped_lock lock(mutex_);
         reports_.push_back(report);
+        arrivals_.push_back(std::chrono::steady_clock::now());
       }
       changed_.notify_all();
     };
@@ -48,6 +49,16 @@ class ReportCollector {
     return false;
   }
 
+  // When each report with this text came, in order.
+  std::vector<std::chrono::steady_clock::time_point> Arrivals(const std::string& text) const {
+    std::scoped_lock lock(mutex_);
+    std::vector<std::chrono::steady_clock::time_point> times;
+    for (std::size_t i = 0; i < reports_.size(); ++i) {
+      if (reports_[i].text == text) times.push_back(arrivals_[i]);
+    }
+    return times;
+  }
+
   // True once a report satisfies `match`; false when the deadline passes first.
   bool WaitFor(const std::function<bool(const maps_host::Report&)>& match,
                std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
@@ -64,6 +75,7 @@ class ReportCollector {
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<maps_host::Report> reports_;
+  std::vector<std::chrono::steady_clock::time_point> arrivals_;  // one per report
 };
 
 }  // namespace host_test
