@@ -267,7 +267,8 @@ class MAPSComponent {
   MAPS::OutputPort FindOutput(const char* name) const;
 
   // Waits while the output's FIFO is full; throws MAPS::kStopSignal once the component is
-  // stopping. The element must go back through StopWriting.
+  // stopping and the stop's short drain (1 s, for what the component already holds) is over.
+  // The element must go back through StopWriting.
   MAPSIOElt* StartWriting(const MAPS::OutputPort& output);
   // Publishes the element (or drops it when `discard`). A VectorSize larger than the buffer size
   // is reported, the element dropped and MAPS::kErrorSignal thrown.

@@ -8,6 +8,8 @@ namespace maps_host {
 namespace {
 // A consumer thread re-checks the FIFO's end this often while nothing comes.
 constexpr auto kConsumerWait = std::chrono::seconds(1);
+// How long writers may still publish after the stop flag is set.
+constexpr auto kStopDrain = std::chrono::milliseconds(1000);
 }  // namespace
 
 Instance::Instance(std::shared_ptr<const Package> package, const MAPS::ModuleDefinition& definition,
@@ -168,7 +170,7 @@ MAPS::OutputHandle* Instance::FindOutput(const char* name) const {
 MAPSIOElt* Instance::StartWriting(MAPS::OutputHandle* output) {
   if (output == nullptr) throw MAPS::kErrorSignal;
   OutputPortSlot& slot = *reinterpret_cast<OutputPortSlot*>(output);
-  if (slot.owner->IsStopping()) throw MAPS::kStopSignal;
+  // Past the stop's drain, the FIFO answers with the stop signal.
   return slot.fifo->Acquire();
 }
 
@@ -360,11 +362,13 @@ void Instance::Stop() {
   std::scoped_lock lock(lifecycle_mutex_);
   if (state_.load() == State::Stopped) return;
   const bool ran = state_.load() == State::Running;
-  // Every wait of the component ends now: reads with the stop result, writers waiting for room
-  // with the stop signal.
+  // Every wait of the component ends now: reads with the stop result. Writers may still publish
+  // what the component had received for a short drain; past it they get the stop signal, so a
+  // consumer that takes nothing cannot hold the stop.
   stopping_.store(true);
   board_.RequestStop();
-  for (const auto& output : outputs_) output->fifo->RequestStop();
+  const Clock::time_point drain_end = Clock::now() + kStopDrain;
+  for (const auto& output : outputs_) output->fifo->RequestStop(drain_end);
   if (ran) {
     if (component_thread_.joinable()) component_thread_.join();
     CallStep(

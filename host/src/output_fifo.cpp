@@ -9,9 +9,10 @@ OutputFifo::OutputFifo(MAPS::OutputHandle* handle, std::size_t buffer_size, std:
 
 MAPSIOElt* OutputFifo::Acquire() {
   std::unique_lock lock(mutex_);
-  room_cv_.wait(lock,
-                [&] { return stopping_ || published_.size() + in_flight_.size() < capacity_; });
-  if (stopping_) throw MAPS::kStopSignal;
+  const auto has_room = [&] { return published_.size() + in_flight_.size() < capacity_; };
+  room_cv_.wait(lock, [&] { return stopping_ || has_room(); });
+  if (stopping_ && !room_cv_.wait_until(lock, drain_end_, has_room)) throw MAPS::kStopSignal;
+  if (stopping_ && std::chrono::steady_clock::now() >= drain_end_) throw MAPS::kStopSignal;
   in_flight_.push_back(std::make_unique<MAPSIOElt>(handle_, buffer_size_));
   return in_flight_.back().get();
 }
@@ -39,10 +40,11 @@ OutputFifo::Release OutputFifo::Give(MAPSIOElt* element, bool discard, std::int6
   return result;
 }
 
-void OutputFifo::RequestStop() {
+void OutputFifo::RequestStop(std::chrono::steady_clock::time_point drain_end) {
   {
     std::scoped_lock lock(mutex_);
     stopping_ = true;
+    drain_end_ = drain_end;
   }
   room_cv_.notify_all();
 }

@@ -24,7 +24,7 @@ class OutputFifo {
   OutputFifo(MAPS::OutputHandle* handle, std::size_t buffer_size, std::size_t capacity);
 
   // A fresh element with a buffer of the output's buffer size; waits while the FIFO is full.
-  // Throws MAPS::kStopSignal once stopping.
+  // Throws MAPS::kStopSignal once the stop's drain is over.
   MAPSIOElt* Acquire();
 
   enum class Release { Published, Discarded, Overflow, Foreign };
@@ -32,8 +32,9 @@ class OutputFifo {
   // one this FIFO never gave out is left alone (Foreign).
   Release Give(MAPSIOElt* element, bool discard, std::int64_t now_us);
 
-  // Writers waiting for room give up with the stop signal.
-  void RequestStop();
+  // Writers may still publish what they hold until `drain_end`; then, and at once for writers
+  // waiting for room past it, they get the stop signal.
+  void RequestStop(std::chrono::steady_clock::time_point drain_end = {});
   // No writer will come any more: consumers stop waiting once the FIFO is empty.
   void Close();
 
@@ -53,6 +54,7 @@ class OutputFifo {
   std::deque<OutputElement> published_;
   std::vector<std::unique_ptr<MAPSIOElt>> in_flight_;
   bool stopping_ = false;
+  std::chrono::steady_clock::time_point drain_end_{};
   bool closed_ = false;
 };
 

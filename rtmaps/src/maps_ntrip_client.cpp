@@ -313,6 +313,20 @@ void MAPS_NTRIP_Client::WriteRTCMBuffer() {
       LogWriterException(Importance::Error, tarno::SourceLocation::current());
     }
   }
+  if (IsStopping() && _ntrip_client) {
+    // What the client had received when the host stopped goes out within the host's drain.
+    // Bounded: the receive loop may still be adding chunks.
+    try {
+      std::string queued;
+      for (std::size_t n = 0;
+           n <= tarno::NTRIPClient::kMaxQueuedChunks && _ntrip_client->TryReadRTCMBuffer(&queued);
+           ++n) {
+        WriteRaw(output, queued);
+      }
+    } catch (...) {
+      LogWriterException(Importance::Error, tarno::SourceLocation::current());
+    }
+  }
   {
     std::scoped_lock lock(_raw_mutex);
     _raw_writer_running = false;
@@ -349,6 +363,18 @@ void MAPS_NTRIP_Client::WriteDecodedRTCMBuffer() {
       WriteLog("WriteDecodedRTCMBuffer !rtcm_message_decode.empty()");
       // An epoch of many satellites outgrows one element: whole lines per element, in order.
       WriteSummary(output, summary);
+    } catch (...) {
+      LogWriterException(Importance::Info, tarno::SourceLocation::current());
+    }
+  }
+  if (IsStopping() && _ntrip_client) {
+    try {
+      std::string queued;
+      for (std::size_t n = 0; n <= tarno::NTRIPClient::kMaxQueuedChunks &&
+                              _ntrip_client->TryReadRTCMDecodedBuffer(&queued);
+           ++n) {
+        WriteSummary(output, queued);
+      }
     } catch (...) {
       LogWriterException(Importance::Info, tarno::SourceLocation::current());
     }

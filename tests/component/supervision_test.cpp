@@ -162,3 +162,19 @@ TEST(ComponentSupervision, AFailingInternetProbeOnlyWarnsAndTheComponentConnects
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), "Internet is not available"), 1);
   EXPECT_EQ(h.Connections(), 1u);
 }
+
+TEST(ComponentSupervision, StopWhileStreamingPublishesEveryByteReceivedAndReportsNoError) {
+  // 100 kB at once, then silence; the output takes 20 ms an element, so at the stop a good part
+  // of it still waits in the client's queue behind a full output FIFO.
+  auto caster_options = ServeRecording("pygpsdata-RTCM3.log", 0);
+  caster_options.fault = {caster::FaultMode::StallAfter, 100000, ""};
+  ComponentOptions options;
+  options.decode = false;
+  options.raw_consumer_delay = 20ms;
+  ComponentHarness h(caster_options, options);
+  h.Start();
+  ASSERT_TRUE(h.Raw().WaitUntil([](const OutputLog& l) { return l.Bytes().size() >= 20000; }));
+  EXPECT_LT(h.Stop(), 5s);
+  EXPECT_EQ(h.Raw().Bytes(), h.ServedBytes());
+  EXPECT_EQ(h.Reports().Texts(MAPS::ReportKind::Error), std::vector<std::string>());
+}
