@@ -137,6 +137,12 @@ struct RtcmDecoder {
   int frame_bytes = 0;
   int len = 0;
   uint8_t frame[FRAME_MAX] = {};
+  // After a CRC failure, or after a frame found among bytes already held: frame[0..scan_from)
+  // is used up and frame[scan_from..frame_bytes) still has to be searched for a preamble.
+  // 0 while collecting a frame from new bytes.
+  int scan_from = 0;
+  // 1 when the last input call handed the frame at frame[0..len+3) to the dispatcher.
+  int frame_decoded = 0;
   uint32_t message_counts[MESSAGE_COUNTS] = {};
   char options[256] = {};
   // Test seam for "now" (UTC). Not touched by init_rtcm/free_rtcm; empty = system clock.

@@ -52,14 +52,55 @@ uint32_t LoadBigEndian32(const uint8_t* p) {
   return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-// The frame in `frame` is complete: back to the preamble search, then check and decode it.
-int CompleteFrame(RtcmDecoder* dec) {
-  dec->frame_bytes = 0;
+int HeaderLength(const uint8_t* frame) {
+  return static_cast<int>(bits_unsigned(frame, 14, 10)) + 3;
+}
+
+// frame[0..len+3) is complete. With a right CRC it is the caller's to decode; bytes held after
+// it (only after a resync) wait for the next input. With a wrong one its preamble was false:
+// the search goes on at the byte after it, among the bytes already held, so a stray 0xD3
+// costs no frame behind it.
+bool AcceptFrame(RtcmDecoder* dec) {
+  const int size = dec->len + 3;
   if (frame_crc24(dec->frame, dec->len) != frame_field(dec->frame, dec->len * 8, 24)) {
     trace(2, "rtcm3 parity error: len=%d\n", dec->len);
-    return 0;
+    dec->scan_from = 1;
+    return false;
   }
-  return decode_rtcm3(dec);
+  if (dec->frame_bytes > size) {
+    dec->scan_from = size;
+  } else {
+    dec->frame_bytes = 0;
+  }
+  dec->frame_decoded = 1;
+  return true;
+}
+
+// Searches the held bytes from scan_from on and decodes the first frame with a right CRC found
+// complete among them. 0 without decoding when they end inside a candidate frame (collection
+// goes on with new bytes) or hold no preamble.
+int ScanHeldBytes(RtcmDecoder* dec) {
+  while (dec->scan_from > 0) {
+    const int start = dec->scan_from;
+    dec->scan_from = 0;
+    const void* found = std::memchr(dec->frame + start, kPreamble, dec->frame_bytes - start);
+    if (!found) {
+      dec->frame_bytes = 0;
+      return 0;
+    }
+    const int at = static_cast<int>(static_cast<const uint8_t*>(found) - dec->frame);
+    dec->frame_bytes -= at;
+    std::memmove(dec->frame, dec->frame + at, dec->frame_bytes);
+    if (dec->frame_bytes < 3) return 0;
+    dec->len = HeaderLength(dec->frame);
+    if (dec->frame_bytes < dec->len + 3) return 0;
+    if (AcceptFrame(dec)) return decode_rtcm3(dec);
+  }
+  return 0;
+}
+
+int CompleteFrame(RtcmDecoder* dec) {
+  return AcceptFrame(dec) ? decode_rtcm3(dec) : ScanHeldBytes(dec);
 }
 
 void ClearObservations(ObsSet& obs) {
@@ -85,6 +126,8 @@ int init_rtcm(RtcmDecoder* dec) {
   dec->frame_bytes = 0;
   dec->len = 0;
   std::memset(dec->frame, 0, sizeof dec->frame);
+  dec->scan_from = 0;
+  dec->frame_decoded = 0;
   std::memset(dec->message_counts, 0, sizeof dec->message_counts);
   std::memset(dec->options, 0, sizeof dec->options);
 
@@ -113,6 +156,13 @@ void free_rtcm(RtcmDecoder* dec) {
 
 int input_rtcm3(RtcmDecoder* dec, uint8_t data) {
   trace(5, "input_rtcm3: data=%02x\n", data);
+  dec->frame_decoded = 0;
+  if (dec->scan_from > 0) {
+    // Held bytes come first in the stream; this one joins them at the end. The buffer never
+    // holds more than one frame and one byte (1030 bytes).
+    dec->frame[dec->frame_bytes++] = data;
+    return ScanHeldBytes(dec);
+  }
   if (dec->frame_bytes == 0) {
     if (data != kPreamble) return 0;
     dec->frame[0] = data;
@@ -120,14 +170,18 @@ int input_rtcm3(RtcmDecoder* dec, uint8_t data) {
     return 0;
   }
   dec->frame[dec->frame_bytes++] = data;
-  if (dec->frame_bytes == 3) {
-    dec->len = static_cast<int>(bits_unsigned(dec->frame, 14, 10)) + 3;
-  }
+  if (dec->frame_bytes == 3) dec->len = HeaderLength(dec->frame);
   if (dec->frame_bytes < 3 || dec->frame_bytes < dec->len + 3) return 0;
   return CompleteFrame(dec);
 }
 
 int input_rtcm3_block(RtcmDecoder* dec, const uint8_t* data, size_t size, size_t* used) {
+  dec->frame_decoded = 0;
+  if (size > 0 && dec->scan_from > 0) {
+    // Only right after a resync, for a few bytes: the byte reader's own path.
+    *used = 1;
+    return input_rtcm3(dec, data[0]);
+  }
   size_t at = 0;
   while (at < size) {
     if (dec->frame_bytes == 0) {
@@ -148,7 +202,7 @@ int input_rtcm3_block(RtcmDecoder* dec, const uint8_t* data, size_t size, size_t
       dec->frame_bytes += static_cast<int>(take);
       at += take;
       if (dec->frame_bytes < 3) break;
-      dec->len = static_cast<int>(bits_unsigned(dec->frame, 14, 10)) + 3;
+      dec->len = HeaderLength(dec->frame);
     }
     // len + 3 is at most 1029, so the frame always fits.
     const size_t take = std::min(static_cast<size_t>(dec->len + 3 - dec->frame_bytes), size - at);
@@ -160,6 +214,17 @@ int input_rtcm3_block(RtcmDecoder* dec, const uint8_t* data, size_t size, size_t
     return CompleteFrame(dec);
   }
   *used = at;
+  return 0;
+}
+
+int input_rtcm3_end(RtcmDecoder* dec) {
+  dec->frame_decoded = 0;
+  while (dec->frame_bytes > 0) {
+    // No byte will complete the frame being collected: its preamble was false.
+    if (dec->scan_from == 0) dec->scan_from = 1;
+    const int result = ScanHeldBytes(dec);
+    if (dec->frame_decoded) return result;
+  }
   return 0;
 }
 

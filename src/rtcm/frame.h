@@ -12,13 +12,19 @@ namespace rtcm {
 // Resets every field (except utc_clock) and allocates the arrays; 1 on success, 0 otherwise.
 int init_rtcm(RtcmDecoder* dec);
 void free_rtcm(RtcmDecoder* dec);
-// Consumes one byte; 0 until a frame with a right CRC completes, then decode_rtcm3's result.
+// Consumes one byte; 0 until a frame with a right CRC completes, then decode_rtcm3's result
+// (frame_decoded tells a decoded frame from no frame). After a CRC failure the search restarts
+// at the byte after the false preamble: the first right frame found complete among the bytes
+// already held is decoded on the same call, each further one on the next call.
 int input_rtcm3(RtcmDecoder* dec, uint8_t data);
 // The same as calling input_rtcm3 for data[0], data[1], ... in turn, stopping after the byte
 // that completes a frame or at the end of the data: *used = bytes consumed, the result is
 // input_rtcm3's result for the last of them. Scans for the preamble and copies frame bytes
 // in runs instead of one call per byte.
 int input_rtcm3_block(RtcmDecoder* dec, const uint8_t* data, size_t size, size_t* used);
+// End of the input: decodes the next right frame still held (behind a false preamble that will
+// now never complete) and returns its result; frame_decoded stays 0 when none is left.
+int input_rtcm3_end(RtcmDecoder* dec);
 
 // Bit readers; bit 0 is the most significant bit of buff[0].
 uint32_t bits_unsigned(const uint8_t* buff, int pos, int n);

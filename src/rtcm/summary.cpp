@@ -83,6 +83,16 @@ std::string ChunkSummarizer::Feed(std::string_view chunk, int* last_result) {
   return text;
 }
 
+std::string ChunkSummarizer::Finish() {
+  std::string text;
+  if (!_ready) return text;
+  for (;;) {
+    const int result = input_rtcm3_end(_decoder.get());
+    if (!_decoder->frame_decoded) return text;
+    if (result == 1) AppendEpochSummary(*_decoder, text);
+  }
+}
+
 RtcmDecoder& ChunkSummarizer::decoder() {
   return *_decoder;
 }

@@ -22,6 +22,8 @@ class ChunkSummarizer {
   // Feeds one received chunk; returns the summary text of the epochs its bytes complete.
   // *last_result (when given) = result of input_rtcm3 for the chunk's last byte, 0 when empty.
   std::string Feed(std::string_view chunk, int* last_result);
+  // End of the input (a file): the text of epochs still held behind a false preamble.
+  std::string Finish();
   RtcmDecoder& decoder();
   const RtcmDecoder& decoder() const;
 

@@ -123,6 +123,7 @@ void ExpectSameState(const RtcmDecoder& a, const RtcmDecoder& b) {
   EXPECT_EQ(a.last_eph_sat, b.last_eph_sat);
   EXPECT_EQ(a.frame_bytes, b.frame_bytes);
   EXPECT_EQ(a.len, b.len);
+  EXPECT_EQ(a.scan_from, b.scan_from);
   EXPECT_EQ(0, std::memcmp(a.frame, b.frame, sizeof a.frame));
   EXPECT_EQ(0, std::memcmp(a.message_counts, b.message_counts, sizeof a.message_counts));
   EXPECT_EQ(0, std::memcmp(a.msm_signals, b.msm_signals, sizeof a.msm_signals));

@@ -1,6 +1,7 @@
 // The frame reader, the bit readers and the CRC.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -168,17 +169,28 @@ TEST_F(FrameReader, AWrongCrcIsDroppedAndTheNextByteMayStartAFrame) {
   EXPECT_EQ(Count(1005), 1u);
 }
 
-TEST_F(FrameReader, APreambleInsideAFailedFrameIsNotSearchedFor) {
-  // A stray 0xD3 announces a long frame that swallows the real one; the reader resumes after
-  // the announced length, so the real frame is lost but the one after it is read.
-  std::vector<uint8_t> stream = {0xD3, 0x00, 0x20};   // 32-byte message, 38 bytes in all
-  const std::vector<uint8_t> frame = StationFrame();  // 25 bytes: swallowed whole
-  stream.insert(stream.end(), frame.begin(), frame.end());
-  stream.resize(38, 0x00);
-  stream.insert(stream.end(), frame.begin(), frame.end());
+TEST_F(FrameReader, AStrayPreambleWithALongLengthLosesNoFrameBehindIt) {
+  // The stray 0xD3 announces a 1000-byte message that swallows forty real frames; once its CRC
+  // fails, the search restarts at the byte after it and finds every one of them.
+  const std::vector<uint8_t> frame = StationFrame();
+  std::vector<uint8_t> stream = {0xD3, 0x03, 0xE8};
+  for (int i = 0; i < 50; ++i) stream.insert(stream.end(), frame.begin(), frame.end());
   const std::vector<int> results = Feed(stream);
-  EXPECT_EQ(Count(1005), 1u);
-  EXPECT_EQ(results.back(), 5);
+  EXPECT_EQ(Count(1005), 50u);
+  EXPECT_EQ(std::count(results.begin(), results.end(), 5), 50);
+  EXPECT_EQ(dec->frame_bytes, 0);
+
+  // The same when the input ends inside the false frame: the end of input releases them.
+  ASSERT_EQ(init_rtcm(dec.get()), 1);
+  stream.resize(3 + 10 * frame.size());
+  for (const int r : Feed(stream)) ASSERT_EQ(r, 0);
+  int found = 0;
+  for (int r = input_rtcm3_end(dec.get()); dec->frame_decoded; r = input_rtcm3_end(dec.get())) {
+    EXPECT_EQ(r, 5);
+    ++found;
+  }
+  EXPECT_EQ(found, 10);
+  EXPECT_EQ(Count(1005), 10u);
 }
 
 TEST_F(FrameReader, AFrameSplitAcrossFeedsIsStillRead) {
