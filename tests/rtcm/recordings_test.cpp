@@ -1,7 +1,9 @@
 // The recordings in data/: framing and counting, chunking, and the rtcm3-summary tool.
 #include <gtest/gtest.h>
+
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -140,7 +142,20 @@ TEST(SummaryTool, PrintsTheSameTextForChunksOfOneSevenDefaultAndTheWholeFile) {
       EXPECT_EQ(run.status, 0);
       EXPECT_EQ(run.out, base.out) << r.name << " --chunk " << chunk;
     }
+    const RunResult piped = RunTool("- < '" + DataPath(r) + "'");
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.out, base.out) << r.name << " from standard input";
   }
+}
+
+TEST(SummaryTool, AnswersHelpAndVersionOnStandardOutput) {
+  const RunResult help = RunTool("--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(help.out.starts_with("usage: rtcm3-summary")) << help.out;
+  const RunResult version = RunTool("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("rtcm3-summary ")) << version.out;
+  EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '\n'), 1) << version.out;
 }
 
 TEST(SummaryTool, AMissingFileIsAClearErrorWithANonZeroExit) {

@@ -1,23 +1,44 @@
-// rtcm3-summary FILE [--chunk N] [--json] [--counts]
+// rtcm3-summary FILE|- [--chunk N] [--json] [--counts]
 //   default   the summary text of the recording, fed to one decoder in reads of N bytes
 //   --json    one JSON object per line for each frame with a right CRC
 //   --counts  the decoder's message counts on stderr at the end
+// The input is streamed in fixed-size reads, so memory does not grow with its size.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "json_nav.h"
 #include "json_obs.h"
+#include "ntrip_version.h"
 #include "rtcm/frame.h"
 #include "rtcm/summary.h"
 
 namespace {
+
+constexpr const char* kUsage =
+    "usage: rtcm3-summary FILE|- [--chunk N] [--json] [--counts]\n"
+    "Decodes a recording of RTCM 3 frames (- reads standard input).\n"
+    "  (default)   print the summary text the component publishes for it\n"
+    "  --chunk N   feed the decoder in reads of N bytes (default 2048; the text does not\n"
+    "              depend on N)\n"
+    "  --json      one JSON object per frame with a right CRC instead of the summary\n"
+    "  --counts    the message counts on stderr at the end\n"
+    "  --help      this text\n"
+    "  --version   the program's version\n";
+
+constexpr size_t kReadBytes = 65536;
+constexpr long long kProgressFrom = 100'000'000;  // inputs above this show progress
 
 struct Arguments {
   std::string file;
@@ -27,9 +48,7 @@ struct Arguments {
 };
 
 int Usage(const char* why) {
-  std::fprintf(stderr,
-               "rtcm3-summary: %s\nusage: rtcm3-summary FILE [--chunk N] [--json] [--counts]\n",
-               why);
+  std::fprintf(stderr, "rtcm3-summary: %s\n%s", why, kUsage);
   return 2;
 }
 
@@ -42,32 +61,53 @@ bool ParseChunk(const char* text, size_t* chunk) {
   return true;
 }
 
-// Whole file into *data; false with errno set when it cannot be opened or read (a directory,
-// a file without read permission, an I/O error).
-bool ReadWholeFile(const std::string& path, std::string* data) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file) return false;
-  char buffer[65536];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;)
-    data->append(buffer, n);
-  return !std::ferror(file.get());
+// "x MB of y MB" on one line of a terminal, at most twice a second.
+class Progress {
+ public:
+  Progress(FILE* input) {
+    struct stat info {};
+    if (fstat(fileno(input), &info) == 0 && S_ISREG(info.st_mode)) _total = info.st_size;
+    _shown = isatty(STDERR_FILENO) == 1 && (_total < 0 || _total > kProgressFrom);
+  }
+  void Add(size_t bytes) {
+    _done += static_cast<long long>(bytes);
+    if (!_shown || (_total < 0 && _done <= kProgressFrom)) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - _last < std::chrono::milliseconds(500)) return;
+    _last = now;
+    if (_total > 0) {
+      std::fprintf(stderr, "\rrtcm3-summary: %lld of %lld MB (%lld %%)", _done / 1'000'000,
+                   _total / 1'000'000, _done * 100 / _total);
+    } else {
+      std::fprintf(stderr, "\rrtcm3-summary: %lld MB", _done / 1'000'000);
+    }
+    _printed = true;
+  }
+  ~Progress() {
+    if (_printed) std::fprintf(stderr, "\n");
+  }
+
+ private:
+  long long _total = -1;
+  long long _done = 0;
+  bool _shown = false;
+  bool _printed = false;
+  std::chrono::steady_clock::time_point _last{};
+};
+
+void PrintFrameJson(rtcm::RtcmDecoder& dec, int result) {
+  const int type = static_cast<int>(rtcm::bits_unsigned(dec.frame, 24, 12));
+  nlohmann::json out{{"type", type}, {"length", dec.len - 3}, {"result", result}};
+  if (result == 5) out["station"] = StationJson(dec.station);
+  if (result == 1) out["epoch"] = EpochJson(dec);
+  AddNavigationJson(out, dec, type, result);
+  std::cout << out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
-bool CrcIsRight(const rtcm::RtcmDecoder& dec) {
-  return rtcm::frame_crc24(dec.frame, dec.len) == rtcm::bits_unsigned(dec.frame, dec.len * 8, 24);
-}
-
-void PrintJson(rtcm::RtcmDecoder& dec, const std::string& data) {
+void PrintJson(rtcm::RtcmDecoder& dec, std::string_view data) {
   for (const char byte : data) {
-    const bool collecting = dec.frame_bytes > 0;
     const int result = rtcm::input_rtcm3(&dec, static_cast<uint8_t>(byte));
-    if (!collecting || dec.frame_bytes != 0 || !CrcIsRight(dec)) continue;
-    const int type = static_cast<int>(rtcm::bits_unsigned(dec.frame, 24, 12));
-    nlohmann::json out{{"type", type}, {"length", dec.len - 3}, {"result", result}};
-    if (result == 5) out["station"] = StationJson(dec.station);
-    if (result == 1) out["epoch"] = EpochJson(dec);
-    AddNavigationJson(out, dec, type, result);
-    std::cout << out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    if (dec.frame_decoded) PrintFrameJson(dec, result);
   }
 }
 
@@ -79,13 +119,50 @@ void PrintCounts(const rtcm::RtcmDecoder& dec) {
   }
 }
 
+// Feeds the whole input; false with errno set on a read error.
+bool Summarize(FILE* input, const Arguments& args, rtcm::ChunkSummarizer& summarizer) {
+  // Whole chunks per read, so each Feed gets exactly N bytes as the option says.
+  const size_t read_size = args.chunk >= kReadBytes ? args.chunk : kReadBytes - kReadBytes % args.chunk;
+  std::vector<char> buffer(read_size);
+  Progress progress(input);
+  for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), input)) > 0;) {
+    const std::string_view data(buffer.data(), n);
+    if (args.json) {
+      PrintJson(summarizer.decoder(), data);
+    } else {
+      for (size_t at = 0; at < n; at += args.chunk) {
+        std::cout << summarizer.Feed(data.substr(at, args.chunk), nullptr);
+      }
+    }
+    progress.Add(n);
+  }
+  if (std::ferror(input)) return false;
+  if (args.json) {
+    rtcm::RtcmDecoder& dec = summarizer.decoder();
+    for (;;) {
+      const int result = rtcm::input_rtcm3_end(&dec);
+      if (!dec.frame_decoded) break;
+      PrintFrameJson(dec, result);
+    }
+  } else {
+    std::cout << summarizer.Finish();
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Arguments args;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--json") {
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (arg == "--version") {
+      std::cout << "rtcm3-summary " << NTRIP_VERSION << '\n';
+      return 0;
+    } else if (arg == "--json") {
       args.json = true;
     } else if (arg == "--counts") {
       args.counts = true;
@@ -93,7 +170,7 @@ int main(int argc, char** argv) {
       if (i + 1 >= argc || !ParseChunk(argv[++i], &args.chunk)) {
         return Usage("--chunk needs a positive number of bytes");
       }
-    } else if (!arg.empty() && arg[0] == '-') {
+    } else if (arg.size() > 1 && arg[0] == '-') {
       return Usage(("unknown option " + arg).c_str());
     } else if (args.file.empty()) {
       args.file = arg;
@@ -103,20 +180,15 @@ int main(int argc, char** argv) {
   }
   if (args.file.empty()) return Usage("no FILE given");
 
-  std::string data;
-  if (!ReadWholeFile(args.file, &data)) {
-    std::fprintf(stderr, "rtcm3-summary: cannot read %s: %s\n", args.file.c_str(),
-                 std::strerror(errno));
-    return 1;
-  }
-
+  const bool from_stdin = args.file == "-";
+  std::unique_ptr<FILE, int (*)(FILE*)> file(
+      from_stdin ? stdin : std::fopen(args.file.c_str(), "rb"),
+      from_stdin ? +[](FILE*) { return 0; } : &std::fclose);
   rtcm::ChunkSummarizer summarizer;
-  if (args.json) {
-    PrintJson(summarizer.decoder(), data);
-  } else {
-    for (size_t at = 0; at < data.size(); at += args.chunk) {
-      std::cout << summarizer.Feed(std::string_view(data).substr(at, args.chunk), nullptr);
-    }
+  if (!file || !Summarize(file.get(), args, summarizer)) {
+    std::fprintf(stderr, "rtcm3-summary: cannot read %s: %s\n",
+                 from_stdin ? "standard input" : args.file.c_str(), std::strerror(errno));
+    return 1;
   }
   std::cout.flush();
   if (args.counts) PrintCounts(summarizer.decoder());
