@@ -10,6 +10,7 @@
 
 #include "describe.h"
 #include "engine.h"
+#include "ntrip_version.h"
 #include "options.h"
 #include "run.h"
 #include "stop_control.h"
@@ -44,6 +45,10 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::cout << maps_host::kUsageText;
+    return 0;
+  }
+  if (options.version) {
+    std::cout << "ntrip-host " << NTRIP_VERSION << "\n";
     return 0;
   }
   const std::filesystem::path executable = maps_host::CurrentExecutable();

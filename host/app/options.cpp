@@ -25,6 +25,7 @@ const char* const kUsageText =
     "  --quiet                 hide information reports (warnings and errors stay)\n"
     "  --demo                  serve the bundled recordings on 127.0.0.1 and run against them\n"
     "  --help                  print this text\n"
+    "  --version               print the program's version\n"
     "testing:\n"
     "  --sampling-scale X      multiply the engine's sampling periods by X (default 1)\n";
 
@@ -84,6 +85,8 @@ RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {
 
     if (name == "--help" || name == "-h") {
       options.help = flag();
+    } else if (name == "--version") {
+      options.version = flag();
     } else if (name == "--describe") {
       options.describe = flag();
     } else if (name == "--demo") {

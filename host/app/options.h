@@ -25,6 +25,7 @@ struct PositionChoice {
 
 struct RunOptions {
   bool help = false;
+  bool version = false;
   bool describe = false;
   bool demo = false;
   bool status = false;

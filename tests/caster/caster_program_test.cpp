@@ -122,6 +122,16 @@ TEST(CasterProgram, StopsOnSigintWithAnIdleClientOverIpv6) {
   EXPECT_EQ(program.StopWith(SIGINT, 10s), 0);
 }
 
+TEST(CasterProgram, AnswersHelpAndVersionOnStandardOutput) {
+  CasterProcess help({"--help"});
+  EXPECT_EQ(help.StopWith(0, 10s), 0);
+  EXPECT_TRUE(help.Output().starts_with("usage: ntrip-replay-caster")) << help.Output();
+  CasterProcess version({"--version"});
+  EXPECT_EQ(version.StopWith(0, 10s), 0);
+  EXPECT_TRUE(version.Output().starts_with("ntrip-replay-caster ")) << version.Output();
+  EXPECT_EQ(version.Output().find('\n'), version.Output().size() - 1) << version.Output();
+}
+
 TEST(CasterProgram, RefusesABadCommandLine) {
   CasterProcess program({"--fault", "explode"});
   EXPECT_EQ(program.StopWith(0, 10s), 2);

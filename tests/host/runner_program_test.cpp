@@ -270,9 +270,14 @@ TEST(RunnerProgram, HelpListsEveryOption) {
   EXPECT_EQ(run.status, 0);
   for (const char* option :
        {"--describe", "--package", "--set", "--position ", "--positions", "--nmea", "--raw-out",
-        "--decoded-out", "--duration", "--status", "--quiet", "--demo", "--sampling-scale"}) {
+        "--decoded-out", "--duration", "--status", "--quiet", "--demo", "--sampling-scale",
+        "--version"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
+  const Finished version = RunToEnd({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_TRUE(version.out.starts_with("ntrip-host ")) << version.out;
+  EXPECT_EQ(version.out.find('\n'), version.out.size() - 1) << version.out;
 }
 
 // ---- Running and stopping -------------------------------------------------------------------

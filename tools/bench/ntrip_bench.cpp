@@ -13,17 +13,21 @@
 
 #include "ntrip_bench_run.h"
 #include "ntrip_bench_stream.h"
+#include "ntrip_version.h"
 
 namespace {
 
+constexpr const char* kUsage =
+    "usage: ntrip-bench [--duration SECONDS] [--rate BYTES_PER_SECOND (0: full speed)]\n"
+    "                   [--split-frames] [--restart-every SECONDS] [--max-bytes N]\n"
+    "                   [--log file|none]\n"
+    "                   [--keep-log] [--decode on|off] [--package PATH]\n"
+    "                   [--recording FILE] [--seed N]\n"
+    "                   [--decoder-mb MEGABYTES (0: skip)] [--decoder-only]\n"
+    "                   [--help] [--version]\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: ntrip-bench [--duration SECONDS] [--rate BYTES_PER_SECOND (0: full speed)]\n"
-               "                   [--split-frames] [--restart-every SECONDS] [--max-bytes N]\n"
-               "                   [--log file|none]\n"
-               "                   [--keep-log] [--decode on|off] [--package PATH]\n"
-               "                   [--recording FILE] [--seed N]\n"
-               "                   [--decoder-mb MEGABYTES (0: skip)] [--decoder-only]\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -49,7 +53,13 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
     auto value = [&] { return std::string(argv[++i]); };
-    if (arg == "--duration" && has_value) {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("ntrip-bench %s\n", NTRIP_VERSION);
+      return 0;
+    } else if (arg == "--duration" && has_value) {
       options.duration_s = std::atof(value().c_str());
     } else if (arg == "--rate" && has_value) {
       options.rate = std::atof(value().c_str());

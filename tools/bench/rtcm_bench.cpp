@@ -16,6 +16,7 @@
 #include "rtcm/frame.h"
 #include "rtcm/summary.h"
 #include "msm7_frames.h"
+#include "ntrip_version.h"
 #include "rtcm_frame_builder.h"
 
 namespace {
@@ -98,9 +99,14 @@ void Measure(const char* label, const std::string& stream) {
   Print("input_rtcm3 byte by byte", stream.size(), bytewise);
 }
 
+constexpr const char* kUsage =
+    "usage: rtcm-bench [MEGABYTES] [--stream msm|recordings|all] [--write FILE] [--help]\n"
+    "                  [--version]\n"
+    "Decoder throughput (MB/s of CPU and wall time) over MSM 7 epochs and the recordings,\n"
+    "in 2048-byte reads and byte by byte; --write FILE saves the stream(s) instead.\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: rtcm-bench [MEGABYTES] [--stream msm|recordings|all] [--write FILE]\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -111,7 +117,13 @@ int main(int argc, char** argv) {
   std::string which = "all";
   const char* write_to = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--stream") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("rtcm-bench %s\n", NTRIP_VERSION);
+      return 0;
+    } else if (std::strcmp(argv[i], "--stream") == 0 && i + 1 < argc) {
       which = argv[++i];
     } else if (std::strcmp(argv[i], "--write") == 0 && i + 1 < argc) {
       write_to = argv[++i];

@@ -91,6 +91,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     };
     if (arg == "--help" || arg == "-h") {
       line.help = true;
+    } else if (arg == "--version") {
+      line.version = true;
     } else if (arg == "--listen") {
       ParseListen(value(), line.options);
     } else if (arg == "--mount") {
@@ -159,6 +161,7 @@ Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.
       sourcetable          answer every request with the sourcetable (for NTRIP 2.0
                            requests: HTTP/1.1 200 OK, Content-Type gnss/sourcetable)
   --help                 this text
+  --version              the program's version
 
 Prints "listening on ADDR:PORT" once it listens. Ctrl-C or SIGTERM stops it.
 )";

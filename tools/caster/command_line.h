@@ -13,6 +13,7 @@ struct CommandLine {
   CasterOptions options;                                         // mounts without their bytes yet
   std::vector<std::pair<std::string, std::string>> mount_files;  // NAME, FILE
   bool help = false;
+  bool version = false;
 };
 
 // Throws std::invalid_argument with a message for the user on a bad command line.

@@ -9,6 +9,7 @@
 #include <boost/asio/signal_set.hpp>
 
 #include "command_line.h"
+#include "ntrip_version.h"
 #include "replay_caster.h"
 
 int main(int argc, char** argv) {
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
   }
   if (line.help) {
     std::cout << caster::UsageText();
+    return 0;
+  }
+  if (line.version) {
+    std::cout << "ntrip-replay-caster " << NTRIP_VERSION << '\n';
     return 0;
   }
   try {
