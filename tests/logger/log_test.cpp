@@ -99,6 +99,12 @@ TEST_F(LogFileTest, UnknownImportanceIsWrittenAsAnErrorWithTheComplaint) {
       << content;
 }
 
+TEST_F(LogFileTest, FilesRotateAtFiftyMegabytes) {
+  FLAGS_max_log_size = 1800;  // glog's default
+  tarno::Log log("unit_instance", false, dir_.string());
+  EXPECT_EQ(FLAGS_max_log_size, 50u);
+}
+
 TEST_F(LogFileTest, NoWarningOrErrorFilesLeakOutsideTheChosenDirectory) {
   WriteAndRead({{"err", 3}});
   EXPECT_EQ(LogFiles(dir_).size(), 1u);

@@ -168,6 +168,8 @@ Log::Log(const std::string& program_name, bool log_to_stdout, const std::string&
   google::SetLogDestination(google::GLOG_FATAL, "");
   if (log_to_stdout) google::SetStderrLogging(google::GLOG_INFO);
   google::EnableLogCleaner(1);
+  // glog starts a new file past this size (in MB), so no file grows without bound in a day.
+  FLAGS_max_log_size = 50;
   WriteLog("Initialization of Logger.", Importance::Info);
 }
 
