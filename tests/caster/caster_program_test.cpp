@@ -124,9 +124,11 @@ TEST(CasterProgram, StopsOnSigintWithAnIdleClientOverIpv6) {
 
 TEST(CasterProgram, AnswersHelpAndVersionOnStandardOutput) {
   CasterProcess help({"--help"});
+  EXPECT_TRUE(help.ReadOutputContaining("SIGTERM stops it.\n", 10s));
   EXPECT_EQ(help.StopWith(0, 10s), 0);
   EXPECT_TRUE(help.Output().starts_with("usage: ntrip-replay-caster")) << help.Output();
   CasterProcess version({"--version"});
+  EXPECT_TRUE(version.ReadOutputContaining("\n", 10s));
   EXPECT_EQ(version.StopWith(0, 10s), 0);
   EXPECT_TRUE(version.Output().starts_with("ntrip-replay-caster ")) << version.Output();
   EXPECT_EQ(version.Output().find('\n'), version.Output().size() - 1) << version.Output();
