@@ -112,6 +112,7 @@ std::unique_ptr<runner::Sink> MakeOptionalSink(const std::optional<std::string>&
   if (!text) return nullptr;
   runner::SinkSettings settings;
   settings.log = console.LogFunction();
+  settings.output_name = std::string(option) == "--raw-out" ? "raw output" : "decoded output";
   try {
     return runner::MakeSink(*text, option, settings);
   } catch (const runner::OptionError& error) {

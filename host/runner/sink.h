@@ -50,6 +50,8 @@ struct SinkSettings {
   std::size_t queue_limit = 1 << 20;
   std::chrono::milliseconds close_drain{2000};
   LogFunction log;  // empty: stderr
+  // What the sink carries, in its warnings ("raw output stalled: ...").
+  std::string output_name = "output";
 };
 
 // SINK text: a file path (created or truncated), "-" for stdout, "tcp-listen://[ADDR:]PORT"

@@ -1,6 +1,14 @@
 #include "runner/file_sink.h"
+#include "runner/pipe_sink.h"
 #include "runner/serial_sink.h"
 #include "runner/tcp_listen_sink.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace runner {
 
@@ -10,7 +18,14 @@ std::unique_ptr<Sink> MakeSink(std::string_view text, std::string_view option,
     throw OptionError(std::string(option) +
                       ": expected FILE, -, tcp-listen://[ADDR:]PORT or serial:DEVICE[:BAUD]");
   }
-  if (text == "-") return std::make_unique<FileSink>();
+  if (text == "-") {
+    // A pipe whose reader stops reading must not hold the program: written without blocking.
+    if (IsPipeLike(STDOUT_FILENO)) {
+      const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+      if (fd >= 0) return std::make_unique<PipeSink>(fd, "stdout", settings);
+    }
+    return std::make_unique<FileSink>();
+  }
   constexpr std::string_view kListen = "tcp-listen://";
   if (text.substr(0, kListen.size()) == kListen) {
     const HostPort endpoint = ParseHostPort(text.substr(kListen.size()), true, true, option);
@@ -24,7 +39,19 @@ std::unique_ptr<Sink> MakeSink(std::string_view text, std::string_view option,
                       "': unknown scheme; expected FILE, -, tcp-listen://[ADDR:]PORT or "
                       "serial:DEVICE[:BAUD]");
   }
-  return std::make_unique<FileSink>(std::string(text), option);
+  const std::string path(text);
+  struct stat st {};
+  if (stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+    // Opened for reading too, so the open never waits for a reader; a missing reader then shows
+    // as a stall.
+    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      throw OptionError(std::string(option) + ": '" + path +
+                        "': cannot open: " + std::strerror(errno));
+    }
+    return std::make_unique<PipeSink>(fd, "FIFO " + path, settings);
+  }
+  return std::make_unique<FileSink>(path, option);
 }
 
 }  // namespace runner

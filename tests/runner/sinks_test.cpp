@@ -1,5 +1,6 @@
 #include "runner/file_sink.h"
 #include "runner/option_text.h"
+#include "runner/pipe_sink.h"
 #include "runner/tcp_listen_sink.h"
 
 #include "temp_file.h"
@@ -11,6 +12,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -103,6 +105,29 @@ TEST(FileSink, AFailedWriteIsReportedNotSwallowed) {
   EXPECT_THROW(sink->Write("corrections"), SinkError);
   EXPECT_EQ(sink->Counters().elements_written, 0u);
   sink->Close();
+}
+
+TEST(PipeSink, AFifoNobodyReadsNeitherBlocksTheWriterNorHoldsTheClose) {
+  TempFile place("");
+  const std::string fifo = place.Path() + ".fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::mutex mutex;
+  std::vector<std::string> lines;
+  SinkSettings settings;
+  settings.output_name = "raw output";
+  settings.queue_limit = 100000;
+  settings.log = [&](LogLevel, const std::string& line) {
+    std::scoped_lock lock(mutex);
+    lines.push_back(line);
+  };
+  auto sink = MakeSink(fifo, "--raw-out", settings);  // opening waits for no reader
+  const std::string element(2048, 'x');
+  for (int i = 0; i < 200; ++i) sink->Write(element);  // beyond the FIFO and the queue
+  sink->Close();  // a reader that takes nothing is given up
+  EXPECT_GT(sink->Counters().elements_dropped, 0u);
+  std::scoped_lock lock(mutex);
+  EXPECT_THAT(lines, ::testing::Contains(HasSubstr("bytes could not be written to FIFO " + fifo)));
+  std::remove(fifo.c_str());
 }
 
 TEST(SinkFactory, BadSinkTextIsRefusedWithTheOptionName) {

@@ -20,7 +20,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: ntrip-bench [--duration SECONDS] [--rate BYTES_PER_SECOND (0: full speed)]\n"
     "                   [--split-frames] [--restart-every SECONDS] [--max-bytes N]\n"
-    "                   [--log file|none]\n"
+    "                   [--drop-every [SECONDS (default 3)]] [--log file|none]\n"
     "                   [--keep-log] [--decode on|off] [--package PATH]\n"
     "                   [--recording FILE] [--seed N]\n"
     "                   [--decoder-mb MEGABYTES (0: skip)] [--decoder-only]\n"
@@ -69,6 +69,10 @@ int main(int argc, char** argv) {
       options.restart_every_s = std::atof(value().c_str());
     } else if (arg == "--max-bytes" && has_value) {
       options.max_bytes = static_cast<std::size_t>(std::strtoull(value().c_str(), nullptr, 10));
+    } else if (arg == "--drop-every") {
+      options.drop_every_s = 3;
+      if (has_value && std::string(argv[i + 1]).rfind("--", 0) != 0)
+        options.drop_every_s = std::atof(value().c_str());
     } else if (arg == "--log" && has_value) {
       const std::string v = value();
       if (v != "file" && v != "none") return Usage();
@@ -93,7 +97,9 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  if (options.duration_s <= 0 || options.rate < 0 || options.restart_every_s < 0) return Usage();
+  if (options.duration_s <= 0 || options.rate < 0 || options.restart_every_s < 0 ||
+      options.drop_every_s < 0 || (options.drop_every_s > 0 && options.rate == 0))
+    return Usage();
 
   int status = 0;
   if (!decoder_only) status = ntrip_bench::Run(options);

@@ -179,6 +179,11 @@ int Run(const RunOptions& options) {
   caster_options.whole_frames = options.whole_frames;
   caster_options.record_payload = false;
   caster_options.max_bytes = options.max_bytes;
+  if (options.drop_every_s > 0) {
+    // At a paced rate, a byte count is a time: the caster cuts each connection that far in.
+    caster_options.fault = {caster::FaultMode::CloseAfter,
+                            static_cast<std::size_t>(options.rate * options.drop_every_s), ""};
+  }
 
   std::printf("ntrip-bench: duration %.0f s, rate %s, %s, restarts %s, log %s, decode %s\n",
               options.duration_s,
@@ -311,6 +316,7 @@ int Run(const RunOptions& options) {
   std::uint64_t base = 0, expected_hash = kFnvStart, hashed = 0;
   std::size_t serving = 0;
   std::vector<double> delays_ms, steady_ms;  // steady: without each connection's first write
+  std::vector<double> drop_gaps_ms;  // a caster close -> the next connection's first byte out
   struct Slow {
     double ms;
     std::size_t connection, write;
@@ -340,6 +346,16 @@ int Run(const RunOptions& options) {
                 out_i == r.served_bytes  ? "equal"
                 : out_i > r.served_bytes ? "more: the rest of a write cut by the caster's stop"
                                          : "SHORT (in flight at stop)");
+    if (options.drop_every_s > 0 && i > 0 && !records[i - 1].writes.empty() && out_i > 0) {
+      // The caster closes right after a connection's last write.
+      const auto first = std::upper_bound(
+          arrivals.begin(), arrivals.end(), base,
+          [](std::uint64_t v, const Arrival& x) { return v < x.end; });
+      if (first != arrivals.end())
+        drop_gaps_ms.push_back(std::chrono::duration<double, std::milli>(
+                                   first->when - records[i - 1].writes.back().when)
+                                   .count());
+    }
     // Expected bytes of this connection: the stream looped from offset 0.
     std::uint64_t left = out_i;
     std::size_t pos = 0;
@@ -413,6 +429,15 @@ int Run(const RunOptions& options) {
       static_cast<unsigned long long>(queues.server_receive),
       static_cast<long long>(served_before_stop) - static_cast<long long>(out_before_stop) -
           static_cast<long long>(queues.server_send + queues.client_receive));
+  if (options.drop_every_s > 0) {
+    const Percentiles g = Summarise(std::move(drop_gaps_ms));
+    std::printf(
+        "\ndrops (the caster closes each connection after %.1f s): %zu; gap from a close to the "
+        "next connection's first byte at oRawRTCM: p50 %.3f s  p99 %.3f s  max %.3f s; raw "
+        "output %s across connections\n",
+        options.drop_every_s, g.count, g.p50_ms / 1000, g.p99_ms / 1000, g.max_ms / 1000,
+        content_equal ? "byte-exact" : "NOT byte-exact");
+  }
   const Percentiles p = Summarise(std::move(delays_ms));
   std::printf(
       "\ndelay caster write -> oRawRTCM consumer (%zu writes, %zu unmatched):\n"

@@ -13,6 +13,7 @@ struct RunOptions {
   bool whole_frames = true;    // with a rate: each write one whole frame
   double restart_every_s = 0;  // 0: never; else about this often (+-30 %)
   std::size_t max_bytes = 0;   // > 0: the caster ends each connection cleanly after this many
+  double drop_every_s = 0;     // > 0: the caster drops each connection after about this long
   bool log_file = true;        // log_destination Log into a temporary folder, else Nothing
   bool decode = true;
   bool keep_log = false;
