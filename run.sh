@@ -4,7 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config git ca-certificates libboost-dev
-  libboost-system-dev libgoogle-glog-dev libgtest-dev libgmock-dev nlohmann-json3-dev iputils-ping)
+  libboost-system-dev libgoogle-glog-dev libgtest-dev libgmock-dev nlohmann-json3-dev iputils-ping
+  libssl-dev openssl)
 
 install_missing() {
   local missing=()

@@ -10,6 +10,8 @@
 
 #include <boost/asio/error.hpp>
 
+#include "tls_session.h"
+
 namespace tarno {
 
 namespace {
@@ -93,7 +95,66 @@ boost::system::error_code ClientSocket::Connect(
       break;
     }
   }
+  if (!error && _tls_context) error = Handshake(Clock::now() + bound);
+
+  std::scoped_lock lock(_mutex);
+  // A close ends the handshake whatever step it reached, and says so.
+  if (_closed) error = boost::asio::error::operation_aborted;
+  if (!error) {
+    _connected = true;
+  } else if (!_closed && _fd >= 0) {
+    // A closed socket keeps its descriptor until Close, which waits for every use to end.
+    _tls.reset();
+    ::close(_fd);
+    _fd = -1;
+  }
   return error;
+}
+
+void ClientSocket::UseTls(std::shared_ptr<TlsContext> context) {
+  std::scoped_lock lock(_mutex);
+  _tls_context = std::move(context);
+}
+
+std::string ClientSocket::TlsFailure() const {
+  std::scoped_lock lock(_mutex);
+  return _tls_failure;
+}
+
+boost::system::error_code ClientSocket::Handshake(Clock::time_point deadline) {
+  Use use(*this);
+  int fd = -1;
+  {
+    std::scoped_lock lock(_mutex);
+    if (_closed) return boost::asio::error::operation_aborted;
+    fd = _fd;
+    use.Begin();
+  }
+  boost::system::error_code error;
+  auto session = std::make_unique<TlsSession>(*_tls_context, fd, error);
+  if (error) return error;
+  TlsSession* tls = session.get();
+  {
+    std::scoped_lock lock(_mutex);
+    _tls = std::move(session);
+  }
+  while (true) {
+    TlsSession::Step step;
+    {
+      std::scoped_lock lock(_tls_mutex);
+      step = tls->Handshake();
+    }
+    if (step.error) {
+      std::scoped_lock lock(_mutex);
+      _tls_failure = tls->verify_failure();
+      return step.error;
+    }
+    if (step.want == TlsSession::Want::Nothing) return {};
+    if (const auto e =
+            Poll(fd, step.want == TlsSession::Want::Writable ? Wait::Writable : Wait::Readable,
+                 deadline))
+      return e;
+  }
 }
 
 boost::system::error_code ClientSocket::ConnectOne(const boost::asio::ip::tcp::endpoint& endpoint,
@@ -135,9 +196,7 @@ boost::system::error_code ClientSocket::ConnectOne(const boost::asio::ip::tcp::e
 
   std::scoped_lock lock(_mutex);
   if (!error && _closed) error = boost::asio::error::operation_aborted;
-  if (!error) {
-    _connected = true;
-  } else if (!_closed) {
+  if (error && !_closed) {
     // A closed socket keeps its descriptor until Close, which waits for this use to end.
     ::close(_fd);
     _fd = -1;
@@ -150,13 +209,16 @@ boost::system::error_code ClientSocket::WriteAll(std::string_view bytes,
   const auto deadline = Clock::now() + bound;
   Use use(*this);
   int fd = -1;
+  TlsSession* tls = nullptr;
   {
     std::scoped_lock lock(_mutex);
     if (_closed) return boost::asio::error::operation_aborted;
     if (!_connected) return boost::asio::error::not_connected;
     fd = _fd;
+    tls = _tls.get();
     use.Begin();
   }
+  if (tls != nullptr) return WriteAllTls(*tls, fd, bytes, deadline);
   while (!bytes.empty()) {
     // MSG_NOSIGNAL: a caster that went away is an error to report, not a SIGPIPE.
     const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -176,6 +238,7 @@ std::size_t ClientSocket::ReadSome(char* buffer, std::size_t capacity, Clock::ti
   error.clear();
   Use use(*this);
   int fd = -1;
+  TlsSession* tls = nullptr;
   {
     std::scoped_lock lock(_mutex);
     if (_closed) {
@@ -187,8 +250,10 @@ std::size_t ClientSocket::ReadSome(char* buffer, std::size_t capacity, Clock::ti
       return 0;
     }
     fd = _fd;
+    tls = _tls.get();
     use.Begin();
   }
+  if (tls != nullptr) return ReadSomeTls(*tls, fd, buffer, capacity, deadline, error);
   while (true) {
     // Look at the wake-up first: after a close, data still buffered is not handed out.
     if ((error = Poll(fd, Wait::Readable, deadline))) return 0;
@@ -204,6 +269,51 @@ std::size_t ClientSocket::ReadSome(char* buffer, std::size_t capacity, Clock::ti
   }
 }
 
+// The session moves bytes without waiting; the waits stay here, bounded and woken by Close.
+boost::system::error_code ClientSocket::WriteAllTls(TlsSession& tls, int fd, std::string_view bytes,
+                                                    Clock::time_point deadline) {
+  while (!bytes.empty()) {
+    TlsSession::Step step;
+    {
+      std::scoped_lock lock(_tls_mutex);
+      step = tls.Write(bytes.data(), bytes.size());
+    }
+    if (step.error) return step.error;
+    bytes.remove_prefix(step.bytes);
+    if (step.want == TlsSession::Want::Nothing) continue;
+    if (const auto error =
+            Poll(fd, step.want == TlsSession::Want::Writable ? Wait::Writable : Wait::Readable,
+                 deadline))
+      return error;
+  }
+  return {};
+}
+
+std::size_t ClientSocket::ReadSomeTls(TlsSession& tls, int fd, char* buffer, std::size_t capacity,
+                                      Clock::time_point deadline,
+                                      boost::system::error_code& error) {
+  while (true) {
+    {
+      // After a close, bytes the session still holds are not handed out.
+      std::scoped_lock lock(_mutex);
+      if (_closed) {
+        error = boost::asio::error::operation_aborted;
+        return 0;
+      }
+    }
+    TlsSession::Step step;
+    {
+      std::scoped_lock lock(_tls_mutex);
+      step = tls.Read(buffer, capacity);
+    }
+    if (step.bytes > 0) return step.bytes;
+    if ((error = step.error)) return 0;
+    if ((error = Poll(fd, step.want == TlsSession::Want::Writable ? Wait::Writable : Wait::Readable,
+                      deadline)))
+      return 0;
+  }
+}
+
 boost::system::error_code ClientSocket::Close() {
   std::unique_lock lock(_mutex);
   if (!_closed) {
@@ -215,6 +325,7 @@ boost::system::error_code ClientSocket::Close() {
   }
   _idle_cv.wait(lock, [this] { return _users == 0; });
   _connected = false;
+  _tls.reset();
   if (_fd < 0) return {};
   const int fd = _fd;
   _fd = -1;

@@ -5,13 +5,18 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/system/error_code.hpp>
 
 namespace tarno {
+
+class TlsContext;
+class TlsSession;
 
 class ClientSocket {
  public:
@@ -22,8 +27,13 @@ class ClientSocket {
   ClientSocket(const ClientSocket&) = delete;
   ClientSocket& operator=(const ClientSocket&) = delete;
 
-  // Tries the endpoints in order, each connect bounded by what is left of `bound`. The error is
-  // that of the last attempt (timed_out when the bound ran out).
+  // Makes every later connection TLS: the handshake, verified against the context, follows the
+  // TCP connect. Call before Connect.
+  void UseTls(std::shared_ptr<TlsContext> context);
+
+  // Tries the endpoints in order, each connect bounded by what is left of `bound`; a TLS
+  // handshake then has a bound of its own, as long. The error is that of the last attempt
+  // (timed_out when a bound ran out).
   boost::system::error_code Connect(const boost::asio::ip::tcp::resolver::results_type& endpoints,
                                     std::chrono::nanoseconds bound);
 
@@ -42,6 +52,10 @@ class ClientSocket {
 
   bool IsOpen() const;
 
+  // Why the last Connect failed TLS verification: OpenSSL's reason and the certificate's
+  // subject. Empty when it did not fail that way.
+  std::string TlsFailure() const;
+
  private:
   class Use;  // one read, write or connect in progress
   enum class Wait { Readable, Writable };
@@ -49,6 +63,11 @@ class ClientSocket {
   boost::system::error_code Poll(int fd, Wait wait, Clock::time_point deadline) const;
   boost::system::error_code ConnectOne(const boost::asio::ip::tcp::endpoint& endpoint,
                                        Clock::time_point deadline);
+  boost::system::error_code Handshake(Clock::time_point deadline);
+  boost::system::error_code WriteAllTls(TlsSession& tls, int fd, std::string_view bytes,
+                                        Clock::time_point deadline);
+  std::size_t ReadSomeTls(TlsSession& tls, int fd, char* buffer, std::size_t capacity,
+                          Clock::time_point deadline, boost::system::error_code& error);
 
   mutable std::mutex _mutex;
   std::condition_variable _idle_cv;
@@ -56,7 +75,12 @@ class ClientSocket {
   bool _connected = false;
   bool _closed = false;
   int _users = 0;
-  int _wake_fd = -1;  // eventfd, readable from the first Close on
+  int _wake_fd = -1;                         // eventfd, readable from the first Close on
+  std::shared_ptr<TlsContext> _tls_context;  // set before Connect, then only read
+  // The session of the connection; released by Close once no operation uses it.
+  std::unique_ptr<TlsSession> _tls;
+  std::mutex _tls_mutex;  // never held across a wait
+  std::string _tls_failure;
 };
 
 }  // namespace tarno

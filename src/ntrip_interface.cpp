@@ -11,6 +11,7 @@
 #include "log.h"
 #include "ntrip_request.h"
 #include "rtcm/summary.h"
+#include "tls_session.h"
 
 namespace tarno {
 
@@ -75,6 +76,10 @@ void NTRIPClient::RunGuarded(void (NTRIPClient::*body)(std::stop_token)) {
 void NTRIPClient::SetCredentials(const std::string& username, const std::string& password) {
   _username = username;
   _password = password;
+}
+
+void NTRIPClient::SetTls(const std::string& ca_file) {
+  _socket.UseTls(std::make_shared<TlsContext>(_host, ca_file));
 }
 
 void NTRIPClient::SetPosition(const GpsCoordinate& position) {
@@ -184,6 +189,9 @@ namespace tarno {
 ClientState NTRIPClient::InitSocket() {
   if (const auto error = _socket.Connect(_endpoints, _timing.connect_bound)) {
     WriteLog("Error occured !" + error.message());
+    if (const std::string failure = _socket.TlsFailure(); !failure.empty()) {
+      WriteLog("TLS verification of " + _host + " failed: " + failure, Importance::Warning);
+    }
     _socket_connected = false;
     SetState(ClientState::Error);
   } else {

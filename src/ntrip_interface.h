@@ -62,6 +62,12 @@ class NTRIPClient {
   NTRIPClient& operator=(const NTRIPClient&) = delete;
 
   void SetCredentials(const std::string& username, const std::string& password);
+  // Makes the connection TLS, its certificate verified against the host (an empty `ca_file`
+  // trusts the system's store). Before InitSocket; throws std::invalid_argument when the file
+  // cannot be loaded.
+  void SetTls(const std::string& ca_file);
+  // Why the last InitSocket failed TLS verification (reason and certificate subject), or empty.
+  std::string TlsFailure() const { return _socket.TlsFailure(); }
   void SetPosition(const GpsCoordinate& position);
 
   ClientState State() const { return _state.load(); }

@@ -16,8 +16,8 @@ struct SourcetableStream {
   int carrier = 0;             // 0 none, 1 L1, 2 L1 and L2
   std::string nav_systems;     // e.g. "GPS+GLO+GAL"
   std::string network;
-  std::string country;  // ISO 3166 code
-  double latitude = 0;  // degrees north
+  std::string country;   // ISO 3166 code
+  double latitude = 0;   // degrees north
   double longitude = 0;  // degrees east, -180 to 180 (tables that count 0 to 360 are folded)
   bool nmea = false;     // the caster needs GGA sentences from the client
   bool network_solution = false;  // solution field: 0 single base, 1 network

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cctype>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 
 #include <boost/asio/error.hpp>
@@ -15,6 +17,7 @@
 #include "client_socket.h"
 #include "ntrip_request.h"
 #include "stream_body.h"
+#include "tls_session.h"
 
 namespace tarno {
 
@@ -117,11 +120,19 @@ class Fetch {
     // Ports are numbers: service names are never looked up.
     const auto endpoints = resolver.resolve(_caster.host, _caster.port,
                                             boost::asio::ip::tcp::resolver::numeric_service, error);
-    if (error) return Fail("cannot resolve " + _caster.host + ":" + _caster.port + ": " +
-                           error.message());
+    if (error)
+      return Fail("cannot resolve " + _caster.host + ":" + _caster.port + ": " + error.message());
+    if (_caster.tls) {
+      try {
+        _socket.UseTls(std::make_shared<TlsContext>(_caster.host, _caster.tls_ca_file));
+      } catch (const std::invalid_argument& e) {
+        return Fail(e.what());
+      }
+    }
     if ((error = _socket.Connect(endpoints, _bounds.connect))) {
+      const std::string failure = _socket.TlsFailure();
       return Fail("cannot connect to " + _caster.host + ":" + _caster.port + ": " +
-                  error.message());
+                  (failure.empty() ? error.message() : "TLS verification failed: " + failure));
     }
     return true;
   }
@@ -167,9 +178,10 @@ class Fetch {
     const std::string_view status = Trim(head.substr(0, head.find('\n')));
     _result.status_line = PrintableStatusLine(status);
     // NTRIP 1.0 casters answer "SOURCETABLE 200 OK"; NTRIP 2.0 ones an HTTP 200.
-    const bool ok = status.rfind("SOURCETABLE 200", 0) == 0 ||
-                    ((status.rfind("HTTP/1.1 200", 0) == 0 || status.rfind("HTTP/1.0 200", 0) == 0) &&
-                     (status.size() == 12 || status[12] == ' '));
+    const bool ok =
+        status.rfind("SOURCETABLE 200", 0) == 0 ||
+        ((status.rfind("HTTP/1.1 200", 0) == 0 || status.rfind("HTTP/1.0 200", 0) == 0) &&
+         (status.size() == 12 || status[12] == ' '));
     if (!ok) return Fail("the caster answered \"" + _result.status_line + "\"");
     if (!ReadFraming(head.substr(status.size()), _framing)) {
       return Fail("the caster's Content-Length is not a number");

@@ -16,6 +16,8 @@ struct CasterAddress {
   std::string port;  // decimal text
   std::string username, password;
   std::string gga;  // a GGA sentence with its CR LF, or empty to send none
+  bool tls = false;
+  std::string tls_ca_file;  // empty: the system's certificate store
 };
 
 struct SourcetableBounds {
@@ -31,6 +33,8 @@ struct FetchedSourcetable {
   Sourcetable table;
 };
 
+// Never throws for the caster's faults or a bad address; a CA file that cannot be loaded is an
+// error too.
 FetchedSourcetable FetchSourcetable(const CasterAddress& caster,
                                     const SourcetableBounds& bounds = SourcetableBounds());
 

@@ -35,6 +35,9 @@ constexpr MAPS::PropertyDefinition kProperties[] = {
     {"username", MAPS::PropertyKind::String, "tarnotesting", 0, MAPS::kSubTypeNone, ""},
     {"password", MAPS::PropertyKind::String, "Hq4vLr8ZtWm2", 0, MAPS::kSubTypeNone, ""},
     {"position_accuracy", MAPS::PropertyKind::Float, "0.1", 0, MAPS::kSubTypeNone, ""},
+    // After the first nine, so that stored diagrams keep their values.
+    {"tls", MAPS::PropertyKind::Boolean, "false", 0, MAPS::kSubTypeNone, ""},
+    {"tls_ca_file", MAPS::PropertyKind::String, "", 0, MAPS::kSubTypeNone, ""},
 };
 
 constexpr int kPriority = 128;
@@ -443,8 +446,10 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
           &timing.request_bound, &timing.header_bound, &timing.idle_read_bound}) {
       *wait = Scaled(*wait);
     }
-    _ntrip_client = std::make_shared<tarno::NTRIPClient>(ip, port, mountpoint, values[0], values[1],
-                                                         values[2], _decode_rtcm, timing);
+    auto client = std::make_shared<tarno::NTRIPClient>(ip, port, mountpoint, values[0], values[1],
+                                                       values[2], _decode_rtcm, timing);
+    if (GetBoolProperty("tls")) client->SetTls(GetStringProperty("tls_ca_file"));
+    _ntrip_client = std::move(client);
   } catch (const std::exception& e) {
     const std::string text = std::string("Exception: ") + e.what();
     ReportInfo(text);
@@ -469,6 +474,9 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
   } setup_done{*this};
 
   if (IsStopping() || _ntrip_client->InitSocket() != tarno::ClientState::SocketConnected) {
+    if (const std::string failure = _ntrip_client->TlsFailure(); !failure.empty()) {
+      ReportWarning("TLS verification of " + _ntrip_client->GetHost() + " failed: " + failure);
+    }
     ReportInfo("Error with Boost Initialisation");
     DropFailedClient();
     WriteLog("Restart the Socket Error while Initialization", Importance::Error);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -64,6 +65,7 @@ class ClientTest : public ::testing::Test {
     auto client = std::make_unique<tarno::NTRIPClient>(host, port, mount, kLat, kLon, kAlt, decode,
                                                        std::move(timing));
     client->SetCredentials(user, password);
+    if (tls_ca_file) client->SetTls(*tls_ca_file);
     connection_result = tarno::ClientState::Error;
     if (client->InitSocket() == tarno::ClientState::SocketConnected) {
       connection_result = client->Connection();
@@ -72,6 +74,8 @@ class ClientTest : public ::testing::Test {
   }
 
   tarno::ClientState connection_result = tarno::ClientState::Disconnected;
+  // Set: Connect makes TLS connections that trust this file ("" for the system's store).
+  std::optional<std::string> tls_ca_file;
 
   // Concatenates raw chunks until `size` bytes came or the reader found nothing for a while.
   static std::string Collect(tarno::NTRIPClient& client, std::size_t size,

@@ -52,7 +52,7 @@ TEST(SourcetableTest, RowsAreReadWithEveryFieldAndBadRowsAreCountedNotFatal) {
   EXPECT_EQ(paris.bitrate, 9600);
   EXPECT_EQ(paris.misc, "misc;with;separators");
   EXPECT_TRUE(table.streams[1].network_solution);
-  EXPECT_EQ(table.streams[1].misc, "");  // a row without its last field is whole
+  EXPECT_EQ(table.streams[1].misc, "");                // a row without its last field is whole
   EXPECT_DOUBLE_EQ(table.streams[2].longitude, -1.0);  // 0 to 360 folded
   EXPECT_EQ(table.streams[2].carrier, 0);              // blank numbers read as zero
 
@@ -84,7 +84,7 @@ TEST(SourcetableTest, StreamsAreRankedByGreatCircleDistance) {
 }
 
 tarno::CasterAddress Address(const std::string& port) {
-  return {"127.0.0.1", port, "user", "secret", ""};
+  return {"127.0.0.1", port, "user", "secret", "", false, ""};
 }
 
 TEST(SourcetableFetchTest, TheReplayCasterAnswersGetSlashWithItsMountPoints) {
@@ -106,7 +106,8 @@ TEST(SourcetableFetchTest, TheReplayCasterAnswersGetSlashWithItsMountPoints) {
 }
 
 TEST(SourcetableFetchTest, NtripOneChunkedAndUnframedAnswersAllGiveTheTable) {
-  const std::string body = "STR;M1;m;RTCM 3;;2;GPS;N;FRA;1;2;0;0;g;none;N;N;0;\r\nENDSOURCETABLE\r\n";
+  const std::string body =
+      "STR;M1;m;RTCM 3;;2;GPS;N;FRA;1;2;0;0;g;none;N;N;0;\r\nENDSOURCETABLE\r\n";
   char size_line[16];
   std::snprintf(size_line, sizeof size_line, "%zX\r\n", body.size() - 5);
   const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
@@ -129,9 +130,8 @@ TEST(SourcetableFetchTest, RefusalsOversizeAndSilenceAreErrors) {
   EXPECT_EQ(tarno::FetchSourcetable(Address(refused.Port())).error,
             "the caster answered \"HTTP/1.1 401 Unauthorized\"");
 
-  RawServer oversize("SOURCETABLE 200 OK\r\n\r\n" + std::string(tarno::kMaxSourcetableBytes + 10,
-                                                               'x'),
-                     false);
+  RawServer oversize(
+      "SOURCETABLE 200 OK\r\n\r\n" + std::string(tarno::kMaxSourcetableBytes + 10, 'x'), false);
   EXPECT_EQ(tarno::FetchSourcetable(Address(oversize.Port())).error,
             "sourcetable longer than 1048576 bytes");
 

@@ -55,14 +55,14 @@ TEST(PackageLoading, ThePackageDeclaresTheNtripClientModel) {
   }
 
   const char* properties[] = {
-      "decode_rtcm", "log_destination", "logging_path",     "ip", "port", "mountpoint",
-      "username",    "password",        "position_accuracy"};
-  ASSERT_EQ(model->properties.size(), 9U);
-  for (std::size_t i = 0; i < 9; ++i) EXPECT_STREQ(model->properties[i].name, properties[i]);
+      "decode_rtcm", "log_destination", "logging_path",      "ip",  "port",       "mountpoint",
+      "username",    "password",        "position_accuracy", "tls", "tls_ca_file"};
+  ASSERT_EQ(model->properties.size(), 11U);
+  for (std::size_t i = 0; i < 11; ++i) EXPECT_STREQ(model->properties[i].name, properties[i]);
   EXPECT_EQ(model->properties[1].kind, MAPS::PropertyKind::Enumeration);
   EXPECT_STREQ(model->properties[1].default_value, "Log|Console|Nothing");
   EXPECT_EQ(model->properties[2].sub_type, 96);
-  for (std::size_t i = 0; i < 9; ++i) {
+  for (std::size_t i = 0; i < 11; ++i) {
     if (i != 2) {
       EXPECT_EQ(model->properties[i].sub_type, 0) << properties[i];
     }
@@ -151,6 +151,8 @@ TEST(Describe, ListsTheModelItsPortsAndThePropertiesInDeclarationOrder) {
       "username string tarnotesting\n",
       "password string Hq4vLr8ZtWm2\n",
       "position_accuracy float 0.1\n",
+      "tls boolean false\n",
+      "tls_ca_file string \"\"\n",
       "threaded integer 1\n",
       "priority integer 128\n",
       "autoStart boolean true\n",

@@ -44,11 +44,11 @@ TEST_F(NtripClientProperties, AFreshInstanceShowsTheDeclaredDefaults) {
   EXPECT_EQ(client.PropertyText("priority"), "128");
   EXPECT_EQ(client.PropertyText("autoStart"), "true");
   EXPECT_EQ(client.PropertyText("componentModelVersion"), "1.0");
-  EXPECT_EQ(
-      client.PropertyNames(),
-      (std::vector<std::string>{"decode_rtcm", "log_destination", "logging_path", "ip", "port",
-                                "mountpoint", "username", "password", "position_accuracy",
-                                "threaded", "priority", "autoStart", "componentModelVersion"}));
+  EXPECT_EQ(client.PropertyNames(),
+            (std::vector<std::string>{"decode_rtcm", "log_destination", "logging_path", "ip",
+                                      "port", "mountpoint", "username", "password",
+                                      "position_accuracy", "tls", "tls_ca_file", "threaded",
+                                      "priority", "autoStart", "componentModelVersion"}));
   // The default directory is not checked: only a value being set is.
   EXPECT_TRUE(reports_.Texts(Kind::Error).empty());
 }

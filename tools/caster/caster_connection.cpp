@@ -43,12 +43,38 @@ CasterConnection::CasterConnection(tcp::socket socket, ServeContext& context, st
       context_(context),
       index_(index),
       peer_(PeerText(socket_)),
-      garbage_rng_(static_cast<std::mt19937::result_type>(index + 1)) {}
+      garbage_rng_(static_cast<std::mt19937::result_type>(index + 1)) {
+  if (context_.tls) {
+    tls_ = std::make_unique<asio::ssl::stream<tcp::socket&>>(socket_, *context_.tls);
+  }
+}
 
 void CasterConnection::Start() {
   context_.book.Update(index_, [&](ConnectionRecord& r) { r.peer = peer_; });
+  // The request bound covers the handshake too: a client that never finishes it is dropped.
   ArmGuard(context_.options.request_timeout);
-  Read();
+  if (!tls_) {
+    Read();
+    return;
+  }
+  tls_->async_handshake(asio::ssl::stream_base::server,
+                        [self = shared_from_this()](const boost::system::error_code& ec) {
+                          if (self->closed_) return;
+                          if (ec) {
+                            self->Close(false);
+                            return;
+                          }
+                          self->Read();
+                        });
+}
+
+template <class Buffers, class Handler>
+void CasterConnection::AsyncWrite(const Buffers& buffers, Handler&& handler) {
+  if (tls_) {
+    asio::async_write(*tls_, buffers, std::forward<Handler>(handler));
+  } else {
+    asio::async_write(socket_, buffers, std::forward<Handler>(handler));
+  }
 }
 
 void CasterConnection::Abort() {
@@ -57,9 +83,14 @@ void CasterConnection::Abort() {
 
 void CasterConnection::Read() {
   if (closed_) return;
-  socket_.async_read_some(asio::buffer(read_buffer_),
-                          [self = shared_from_this()](const boost::system::error_code& ec,
-                                                      std::size_t n) { self->OnRead(ec, n); });
+  auto handler = [self = shared_from_this()](const boost::system::error_code& ec, std::size_t n) {
+    self->OnRead(ec, n);
+  };
+  if (tls_) {
+    tls_->async_read_some(asio::buffer(read_buffer_), std::move(handler));
+  } else {
+    socket_.async_read_some(asio::buffer(read_buffer_), std::move(handler));
+  }
 }
 
 void CasterConnection::OnRead(const boost::system::error_code& ec, std::size_t n) {
@@ -204,17 +235,16 @@ void CasterConnection::WriteAnswer(std::string answer, Then then) {
 
 void CasterConnection::WriteHead(std::function<void()> then) {
   ArmGuard(kWriteBound);
-  asio::async_write(socket_, asio::buffer(out_head_),
-                    [self = shared_from_this(), then = std::move(then)](
-                        const boost::system::error_code& ec, std::size_t) {
-                      if (self->closed_) return;
-                      self->DisarmGuard();
-                      if (ec) {
-                        self->Close(false);
-                        return;
-                      }
-                      then();
-                    });
+  AsyncWrite(asio::buffer(out_head_), [self = shared_from_this(), then = std::move(then)](
+                                          const boost::system::error_code& ec, std::size_t) {
+    if (self->closed_) return;
+    self->DisarmGuard();
+    if (ec) {
+      self->Close(false);
+      return;
+    }
+    then();
+  });
 }
 
 std::chrono::steady_clock::time_point CasterConnection::DueTime() const {
@@ -312,25 +342,25 @@ void CasterConnection::WritePiece(std::string payload) {
   const std::array<asio::const_buffer, 3> buffers{
       asio::buffer(out_head_), asio::buffer(out_payload_), asio::buffer(out_tail_)};
   ArmGuard(kWriteBound);
-  asio::async_write(socket_, buffers,
-                    [self = shared_from_this()](const boost::system::error_code& ec, std::size_t) {
-                      // Taken first: benchmarks measure the delay from this moment.
-                      const auto when = std::chrono::steady_clock::now();
-                      if (self->closed_) return;
-                      self->DisarmGuard();
-                      if (ec) {
-                        self->Close(false);
-                        return;
-                      }
-                      self->served_ += self->out_payload_.size();
-                      const bool keep = self->context_.options.record_payload;
-                      self->context_.book.Update(self->index_, [&](ConnectionRecord& r) {
-                        if (keep) r.served.append(self->out_payload_);
-                        r.served_bytes = self->served_;
-                        r.writes.push_back(WriteMark{self->served_, when});
-                      });
-                      self->NextPiece();
-                    });
+  AsyncWrite(buffers,
+             [self = shared_from_this()](const boost::system::error_code& ec, std::size_t) {
+               // Taken first: benchmarks measure the delay from this moment.
+               const auto when = std::chrono::steady_clock::now();
+               if (self->closed_) return;
+               self->DisarmGuard();
+               if (ec) {
+                 self->Close(false);
+                 return;
+               }
+               self->served_ += self->out_payload_.size();
+               const bool keep = self->context_.options.record_payload;
+               self->context_.book.Update(self->index_, [&](ConnectionRecord& r) {
+                 if (keep) r.served.append(self->out_payload_);
+                 r.served_bytes = self->served_;
+                 r.writes.push_back(WriteMark{self->served_, when});
+               });
+               self->NextPiece();
+             });
 }
 
 void CasterConnection::NextFiller() {

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include "gga_log.h"
@@ -28,6 +30,7 @@ struct ServeContext {
   std::vector<std::vector<std::size_t>> unit_ends;  // per mount: whole-frame boundaries
   RecordBook book;
   std::unique_ptr<GgaLog> gga_log;
+  std::unique_ptr<boost::asio::ssl::context> tls;  // set: connections are TLS
 };
 
 class CasterConnection : public std::enable_shared_from_this<CasterConnection> {
@@ -41,6 +44,9 @@ class CasterConnection : public std::enable_shared_from_this<CasterConnection> {
   enum class Then { Stream, Continue, Finish, Endless };  // what follows an answer
 
   void Read();
+  // Over TLS when the caster serves it, plain TCP otherwise.
+  template <class Buffers, class Handler>
+  void AsyncWrite(const Buffers& buffers, Handler&& handler);
   void OnRead(const boost::system::error_code& ec, std::size_t n);
   void OnRequestBytes(std::string_view bytes);
   void HandleRequest(std::string_view block);
@@ -66,6 +72,7 @@ class CasterConnection : public std::enable_shared_from_this<CasterConnection> {
   std::chrono::steady_clock::time_point DueTime() const;
 
   boost::asio::ip::tcp::socket socket_;
+  std::unique_ptr<boost::asio::ssl::stream<boost::asio::ip::tcp::socket&>> tls_;
   boost::asio::steady_timer pace_timer_;
   boost::asio::steady_timer guard_timer_;
   std::uint64_t guard_generation_ = 0;

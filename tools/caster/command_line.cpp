@@ -78,6 +78,29 @@ Fault ParseFault(const std::string& text) {
   return fault;
 }
 
+MountPosition ParseMountPosition(const std::string& text) {
+  const std::size_t eq = text.find('=');
+  const std::size_t comma = text.find(',', eq == std::string::npos ? 0 : eq);
+  MountPosition position;
+  if (eq == 0 || eq == std::string::npos || comma == std::string::npos) {
+    throw std::invalid_argument("bad --mount-position: '" + text + "' (use NAME=LAT,LON)");
+  }
+  position.name = text.substr(0, eq);
+  const std::string lat = text.substr(eq + 1, comma - eq - 1);
+  const std::string lon = text.substr(comma + 1);
+  const auto [lat_end, lat_error] =
+      std::from_chars(lat.data(), lat.data() + lat.size(), position.latitude);
+  const auto [lon_end, lon_error] =
+      std::from_chars(lon.data(), lon.data() + lon.size(), position.longitude);
+  if (lat.empty() || lon.empty() || lat_error != std::errc() || lon_error != std::errc() ||
+      lat_end != lat.data() + lat.size() || lon_end != lon.data() + lon.size() ||
+      position.latitude < -90 || position.latitude > 90 || position.longitude < -180 ||
+      position.longitude > 180) {
+    throw std::invalid_argument("bad --mount-position: '" + text + "' (use NAME=LAT,LON)");
+  }
+  return position;
+}
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -124,6 +147,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.options.gga_log_path = value();
     } else if (arg == "--max-bytes") {
       line.options.max_bytes = ParseCount(value(), "byte count");
+    } else if (arg == "--tls-cert") {
+      line.options.tls_cert_file = value();
+    } else if (arg == "--tls-key") {
+      line.options.tls_key_file = value();
+    } else if (arg == "--mount-position") {
+      line.mount_positions.push_back(ParseMountPosition(value()));
     } else if (arg == "--fault") {
       line.options.fault = ParseFault(value());
     } else {
@@ -149,6 +178,10 @@ Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.
                          with the UTC time received and the client's address
   --max-bytes N          close each stream after N bytes (default: loop forever)
   --separate-answer      write the 200 answer on its own, not with the first stream bytes
+  --mount-position NAME=LAT,LON  where mount point NAME is, for its sourcetable row
+                         (degrees; default 0,0)
+  --tls-cert FILE        serve TLS with this PEM certificate chain (needs --tls-key)
+  --tls-key FILE         the PEM private key of --tls-cert
   --fault MODE           misbehave on purpose, for tests:
       close-after=N        close the connection after N stream bytes
       stall-after=N        stop sending after N stream bytes, keep the connection open

@@ -9,9 +9,15 @@
 
 namespace caster {
 
+struct MountPosition {
+  std::string name;
+  double latitude = 0, longitude = 0;
+};
+
 struct CommandLine {
   CasterOptions options;                                         // mounts without their bytes yet
   std::vector<std::pair<std::string, std::string>> mount_files;  // NAME, FILE
+  std::vector<MountPosition> mount_positions;
   bool help = false;
   bool version = false;
 };

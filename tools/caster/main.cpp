@@ -36,6 +36,20 @@ int main(int argc, char** argv) {
     for (const auto& [name, file] : line.mount_files) {
       line.options.mounts.push_back({name, caster::ReadFileBytes(file)});
     }
+    for (const auto& position : line.mount_positions) {
+      bool found = false;
+      for (auto& mount : line.options.mounts) {
+        if (mount.name != position.name) continue;
+        mount.latitude = position.latitude;
+        mount.longitude = position.longitude;
+        found = true;
+      }
+      if (!found) {
+        std::cerr << "ntrip-replay-caster: --mount-position for an unknown mount point '"
+                  << position.name << "'\n";
+        return 2;
+      }
+    }
     caster::ReplayCaster server(line.options);
     const std::string& address = line.options.listen_address;
     const bool v6 = address.find(':') != std::string::npos;

@@ -140,8 +140,10 @@ std::string StreamAnswer(bool ntrip2, bool chunked, bool icy_blank_line) {
 std::string SourcetableAnswer(bool ntrip2, const std::vector<MountPoint>& mounts) {
   std::string body;
   for (const auto& mount : mounts) {
-    body += "STR;" + mount.name + ";" + mount.name +
-            ";RTCM 3;;2;GNSS;REPLAY;XXX;0.00;0.00;0;0;ntrip-replay-caster;none;B;N;0;\r\n";
+    char position[64];
+    std::snprintf(position, sizeof position, "%.4f;%.4f", mount.latitude, mount.longitude);
+    body += "STR;" + mount.name + ";" + mount.name + ";" + mount.format + ";;2;GNSS;REPLAY;XXX;" +
+            position + ";0;0;ntrip-replay-caster;none;B;N;0;\r\n";
   }
   body += "ENDSOURCETABLE\r\n";
   std::string answer;

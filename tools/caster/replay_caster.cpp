@@ -11,6 +11,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/ssl/context.hpp>
 
 #include "caster_connection.h"
 #include "rtcm_frames.h"
@@ -25,6 +26,15 @@ struct ReplayCaster::Impl {
     context.options = std::move(options);
     for (const auto& mount : context.options.mounts) {
       context.unit_ends.push_back(FrameUnitEnds(mount.bytes));
+    }
+    const CasterOptions& o = context.options;
+    if (o.tls_cert_file.empty() != o.tls_key_file.empty()) {
+      throw std::invalid_argument("TLS needs both a certificate and a key file");
+    }
+    if (!o.tls_cert_file.empty()) {
+      context.tls = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+      context.tls->use_certificate_chain_file(o.tls_cert_file);
+      context.tls->use_private_key_file(o.tls_key_file, asio::ssl::context::pem);
     }
     if (!context.options.gga_log_path.empty()) {
       context.gga_log = std::make_unique<GgaLog>(context.options.gga_log_path);

@@ -37,6 +37,9 @@ struct Fault {
 struct MountPoint {
   std::string name;
   std::string bytes;  // the recording, served in a loop
+  // What its sourcetable row says of it.
+  double latitude = 0, longitude = 0;
+  std::string format = "RTCM 3";
 };
 
 struct CasterOptions {
@@ -58,7 +61,9 @@ struct CasterOptions {
   bool record_payload = true;  // false: ConnectionRecord::served stays empty (long benchmarks)
   bool answer_with_first_bytes = true;  // the 200 answer and the first stream bytes in one write,
                                         // so they reach the client in the same transfer
-  std::chrono::milliseconds request_timeout{10000};  // bound on reading the request
+  std::chrono::milliseconds request_timeout{10000};  // bound on the handshake and the request
+  // Both set: every connection is TLS with this certificate chain and key (PEM files).
+  std::string tls_cert_file, tls_key_file;
 };
 
 struct WriteMark {
