@@ -23,6 +23,11 @@ const char* const kUsageText =
     "  --duration SECONDS      stop after this long (default: until SIGINT/SIGTERM; demo: 20)\n"
     "  --status                print one status line a second on stderr\n"
     "  --quiet                 hide information reports (warnings and errors stay)\n"
+    "  --sourcetable           print the caster's streams (ip, port, tls, credentials from\n"
+    "                          --set), nearest first with --position or --nmea, and exit\n"
+    "  --json                  with --sourcetable: one JSON object a line\n"
+    "  --nearest-mount         before start, set mountpoint to the nearest RTCM 3 stream of\n"
+    "                          the caster's sourcetable (needs --position or --nmea)\n"
     "  --demo                  serve the bundled recordings on 127.0.0.1 and run against them\n"
     "  --help                  print this text\n"
     "  --version               print the program's version\n"
@@ -95,6 +100,12 @@ RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       options.status = flag();
     } else if (name == "--quiet") {
       options.quiet = flag();
+    } else if (name == "--sourcetable") {
+      options.sourcetable = flag();
+    } else if (name == "--json") {
+      options.json = flag();
+    } else if (name == "--nearest-mount") {
+      options.nearest_mount = flag();
     } else if (name == "--package") {
       options.package_path = value();
     } else if (name == "--set") {
@@ -126,6 +137,17 @@ RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (options.describe && options.demo)
     throw UsageError("--describe and --demo exclude each other");
+  if (options.json && !options.sourcetable) throw UsageError("--json needs --sourcetable");
+  if (options.sourcetable && (options.describe || options.demo || options.nearest_mount)) {
+    throw UsageError("--sourcetable excludes --describe, --demo and --nearest-mount");
+  }
+  if (options.nearest_mount && (options.describe || options.demo)) {
+    throw UsageError("--nearest-mount excludes --describe and --demo");
+  }
+  if (options.nearest_mount &&
+      (!options.position || options.position->option == runner::PositionOption::kCsvFile)) {
+    throw UsageError("--nearest-mount needs a position: --position or --nmea");
+  }
   return options;
 }
 

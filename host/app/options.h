@@ -30,6 +30,9 @@ struct RunOptions {
   bool demo = false;
   bool status = false;
   bool quiet = false;
+  bool sourcetable = false;            // print the caster's streams and exit
+  bool json = false;                   // with --sourcetable: JSON Lines
+  bool nearest_mount = false;          // set mountpoint to the nearest RTCM 3 stream before start
   std::filesystem::path package_path;  // empty: next to the program
   // --set NAME=VALUE in command-line order; later ones win.
   std::vector<std::pair<std::string, std::string>> properties;

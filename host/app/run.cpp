@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
+#include <stdexcept>
 #include <system_error>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -16,6 +19,8 @@
 #include "runner/option_text.h"
 #include "runner/position_feeder.h"
 #include "runner/position_source.h"
+#include "sourcetable_fetch.h"
+#include "sourcetable_view.h"
 #include "runner/sink.h"
 #include "status.h"
 #include "stop_control.h"
@@ -156,6 +161,71 @@ std::string Seconds(Clock::duration duration) {
   return text;
 }
 
+tarno::CasterAddress CasterOf(const Instance& instance) {
+  tarno::CasterAddress caster;
+  caster.host = instance.PropertyText("ip");
+  caster.port = instance.PropertyText("port");
+  caster.username = instance.PropertyText("username");
+  caster.password = instance.PropertyText("password");
+  caster.tls = instance.PropertyText("tls") == "true";
+  caster.tls_ca_file = instance.PropertyText("tls_ca_file");
+  return caster;
+}
+
+// The source's first position: a live source may need a few of its seconds for a fix.
+std::optional<Position> FirstPosition(runner::PositionSource* source) {
+  for (int second = 0; source != nullptr && second < 10; ++second) {
+    if (const auto sample = source->Next()) return Position{(*sample)[0], (*sample)[1]};
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  return std::nullopt;
+}
+
+std::optional<tarno::Sourcetable> Fetch(const Instance& instance, const Console& console) {
+  const tarno::CasterAddress caster = CasterOf(instance);
+  tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster);
+  if (!fetched.error.empty()) {
+    console.Error("sourcetable of " + caster.host + ":" + caster.port + ": " + fetched.error);
+    return std::nullopt;
+  }
+  return std::move(fetched.table);
+}
+
+int PrintSourcetable(const Instance& instance, runner::PositionSource* source, bool json,
+                     const Console& console) {
+  const std::optional<Position> from = FirstPosition(source);
+  if (source != nullptr && !from) console.Warning("no position came: streams in table order");
+  const auto table = Fetch(instance, console);
+  if (!table) return 1;
+  const std::string text =
+      json ? SourcetableJsonLines(*table, from) : SourcetableText(*table, from);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
+// The component is unchanged: the host chooses, then sets the property.
+void SetNearestMount(Instance& instance, runner::PositionSource* source, const Console& console) {
+  const std::optional<Position> from = FirstPosition(source);
+  if (!from) throw UsageError("--nearest-mount: no position came from the position source");
+  const auto table = Fetch(instance, console);
+  if (!table) throw std::runtime_error("--nearest-mount: no sourcetable");
+  const NearestMount nearest = ChooseNearestMount(*table, *from);
+  for (const std::string& skipped : nearest.skipped) console.Info("skipped " + skipped);
+  if (!nearest.chosen) {
+    throw UsageError("--nearest-mount: the caster lists no RTCM 3 stream (" +
+                     std::to_string(table->streams.size()) + " streams, " +
+                     std::to_string(table->malformed_rows) + " malformed rows)");
+  }
+  char km[32];
+  std::snprintf(km, sizeof km, "%.1f", nearest.chosen->distance_km);
+  const std::string& name = nearest.chosen->stream.mountpoint;
+  std::printf("nearest RTCM 3 mount point: %s, %s km away (%s)\n", name.c_str(), km,
+              nearest.chosen->stream.format.c_str());
+  std::fflush(stdout);
+  instance.SetProperty("mountpoint", name);
+}
+
 }  // namespace
 
 int RunComponent(const RunOptions& options, const fs::path& executable) {
@@ -254,7 +324,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   }
   Instance& instance = *created;
   ApplyProperties(instance, properties);
+  if (options.sourcetable) return PrintSourcetable(instance, source.get(), options.json, console);
   WarnAboutLogDirectory(instance, console);
+  if (options.nearest_mount) SetNearestMount(instance, source.get(), console);
   if (!source) {
     console.Warning(
         "no position source (--position, --positions or --nmea): the component gets "

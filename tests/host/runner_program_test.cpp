@@ -271,7 +271,7 @@ TEST(RunnerProgram, HelpListsEveryOption) {
   for (const char* option :
        {"--describe", "--package", "--set", "--position ", "--positions", "--nmea", "--raw-out",
         "--decoded-out", "--duration", "--status", "--quiet", "--demo", "--sampling-scale",
-        "--version"}) {
+        "--version", "--sourcetable", "--json", "--nearest-mount"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
   const Finished version = RunToEnd({"--version"});
@@ -377,6 +377,69 @@ TEST(RunnerWithComponent, PositionsFromACsvFileReachTheCaster) {
       << live.Connection(0).gga.front();
   host.Signal(SIGINT);
   EXPECT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+}
+
+// ---- The caster's sourcetable ----------------------------------------------------------------
+
+// Around the test position (48.1, 11.5): a near stream that is not RTCM 3, one further, one far.
+caster::CasterOptions MountsAround() {
+  caster::CasterOptions options = LoopbackCaster();
+  const std::string bytes = options.mounts[0].bytes;
+  options.mounts = {{"FAR", bytes, 40.0, 0.0, "RTCM 3"},
+                    {"NEAR_CMR", bytes, 48.2, 11.6, "CMR+"},
+                    {"MID", bytes, 47.5, 11.0, "RTCM 3.2"}};
+  return options;
+}
+
+constexpr const char* kTestPosition = "48.1,11.5,520,0.02";
+
+TEST(RunnerSourcetable, RowsComeNearestFirstAndAsJsonLines) {
+  caster::ReplayCaster live(MountsAround());
+  const Finished text =
+      RunToEnd(Joined(PointedAt(live), {"--sourcetable", "--position", kTestPosition}));
+  EXPECT_EQ(text.status, 0) << text.err;
+  const std::size_t near = text.out.find("\nNEAR_CMR "), mid = text.out.find("\nMID "),
+                    far = text.out.find("\nFAR ");
+  EXPECT_TRUE(near < mid && mid < far && far != std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("3 streams, 0 malformed rows skipped"), std::string::npos) << text.out;
+  EXPECT_EQ(live.Connection(0).request.rfind("GET / HTTP/1.1\r\n", 0), 0u);
+
+  const Finished json =
+      RunToEnd(Joined(PointedAt(live), {"--sourcetable", "--json", "--position", kTestPosition}));
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(HostProcess::Occurrences(json.out, "\"type\":\"stream\""), 3) << json.out;
+  const std::string first = json.out.substr(0, json.out.find('\n'));
+  EXPECT_NE(first.find("\"mountpoint\":\"NEAR_CMR\""), std::string::npos) << first;
+  EXPECT_EQ(first.find("\"distance_km\":null"), std::string::npos) << first;
+}
+
+TEST(RunnerSourcetable, NearestMountConnectsToTheNearestRtcm3StreamOrRefusesToStart) {
+  caster::ReplayCaster live(MountsAround());
+  HostProcess host(Joined(PointedAt(live), {"--nearest-mount", "--position", kTestPosition}));
+  ASSERT_TRUE(live.WaitUntil(
+      [](const caster::ReplayCaster& c) {
+        return c.Connection(1).request.rfind("GET /MID HTTP/1.1\r\n", 0) == 0;
+      },
+      30s))
+      << host.Stdout() << host.Stderr();
+  host.Signal(SIGINT);
+  EXPECT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+  EXPECT_NE(host.Stdout().find("nearest RTCM 3 mount point: MID, 76.5 km away"), std::string::npos)
+      << host.Stdout();
+  EXPECT_NE(host.Stderr().find("skipped NEAR_CMR (13.4 km): format \"CMR+\" is not RTCM 3"),
+            std::string::npos)
+      << host.Stderr();
+
+  caster::CasterOptions none = MountsAround();
+  none.mounts.erase(none.mounts.begin());
+  none.mounts.pop_back();
+  caster::ReplayCaster unusable(none);
+  const Finished refused =
+      RunToEnd(Joined(PointedAt(unusable), {"--nearest-mount", "--position", kTestPosition}));
+  EXPECT_EQ(refused.status, 2) << refused.err;
+  EXPECT_NE(refused.err.find("lists no RTCM 3 stream"), std::string::npos) << refused.err;
+  EXPECT_EQ(refused.err.find(kStartedMark), std::string::npos) << refused.err;
+  EXPECT_EQ(unusable.ConnectionCount(), 1u);
 }
 
 TEST(RunnerWithComponent, DemoRawOutputEqualsServedBytes) {
