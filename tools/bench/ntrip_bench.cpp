@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <utility>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -14,6 +16,7 @@
 #include "ntrip_bench_run.h"
 #include "ntrip_bench_stream.h"
 #include "ntrip_version.h"
+#include "test_certificates.h"
 
 namespace {
 
@@ -24,6 +27,7 @@ constexpr const char* kUsage =
     "                   [--keep-log] [--decode on|off] [--package PATH]\n"
     "                   [--recording FILE] [--seed N]\n"
     "                   [--decoder-mb MEGABYTES (0: skip)] [--decoder-only]\n"
+    "                   [--tls (a plain run, then the same over TLS, and both side by side)]\n"
     "                   [--help] [--version]\n";
 
 int Usage() {
@@ -42,6 +46,31 @@ std::string DefaultPackage() {
   return NTRIP_PACKAGE_PATH;
 }
 
+// A plain run, then the same over TLS with throw-away certificates, and the figures side by side.
+int CompareWithTls(ntrip_bench::RunOptions options) {
+  ntrip_bench::Figures plain, tls;
+  if (const int status = ntrip_bench::Run(options, &plain); status != 0) return status;
+  try {
+    const auto& certificates = test_support::Certificates();
+    options.tls_cert_file = certificates.server_cert;
+    options.tls_key_file = certificates.server_key;
+    options.tls_ca_file = certificates.authority;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  std::printf("\n");
+  if (const int status = ntrip_bench::Run(options, &tls); status != 0) return status;
+  std::printf(
+      "\nplain and TLS side by side (CPU: caster and client in this process):\n"
+      "         delay p50    delay p99    throughput     CPU per MB\n");
+  for (const auto& [name, f] : {std::pair{"plain", plain}, std::pair{"TLS  ", tls}}) {
+    std::printf("  %s  %8.3f ms  %8.3f ms  %8.3f MiB/s  %8.4f s\n", name, f.delay_p50_ms,
+                f.delay_p99_ms, f.mib_per_s, f.cpu_s_per_mb);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,6 +78,7 @@ int main(int argc, char** argv) {
   options.package = DefaultPackage();
   double decoder_mb = 64;
   bool decoder_only = false;
+  bool tls = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -91,6 +121,8 @@ int main(int argc, char** argv) {
       options.seed = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 10));
     } else if (arg == "--decoder-mb" && has_value) {
       decoder_mb = std::atof(value().c_str());
+    } else if (arg == "--tls") {
+      tls = true;
     } else if (arg == "--decoder-only") {
       decoder_only = true;
     } else {
@@ -102,7 +134,8 @@ int main(int argc, char** argv) {
     return Usage();
 
   int status = 0;
-  if (!decoder_only) status = ntrip_bench::Run(options);
+  if (!decoder_only && !tls) status = ntrip_bench::Run(options);
+  if (!decoder_only && tls) status = CompareWithTls(options);
   if (decoder_mb > 0) {
     const auto f = ntrip_bench::MeasureDecoder(decoder_mb);
     std::printf(

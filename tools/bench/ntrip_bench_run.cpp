@@ -153,7 +153,7 @@ std::string LoadMount(const RunOptions& options) {
 
 }  // namespace
 
-int Run(const RunOptions& options) {
+int Run(const RunOptions& options, Figures* figures) {
   const std::string mount_bytes = LoadMount(options);
   if (mount_bytes.empty()) {
     std::fprintf(stderr, "empty stream\n");
@@ -179,14 +179,16 @@ int Run(const RunOptions& options) {
   caster_options.whole_frames = options.whole_frames;
   caster_options.record_payload = false;
   caster_options.max_bytes = options.max_bytes;
+  caster_options.tls_cert_file = options.tls_cert_file;
+  caster_options.tls_key_file = options.tls_key_file;
   if (options.drop_every_s > 0) {
     // At a paced rate, a byte count is a time: the caster cuts each connection that far in.
     caster_options.fault = {caster::FaultMode::CloseAfter,
                             static_cast<std::size_t>(options.rate * options.drop_every_s), ""};
   }
 
-  std::printf("ntrip-bench: duration %.0f s, rate %s, %s, restarts %s, log %s, decode %s\n",
-              options.duration_s,
+  std::printf("ntrip-bench: %sduration %.0f s, rate %s, %s, restarts %s, log %s, decode %s\n",
+              options.tls_cert_file.empty() ? "" : "TLS, ", options.duration_s,
               options.rate > 0
                   ? (std::to_string(static_cast<long long>(options.rate)) + " B/s").c_str()
                   : "full speed",
@@ -227,6 +229,10 @@ int Run(const RunOptions& options) {
   client.SetProperty("decode_rtcm", options.decode ? "true" : "false");
   client.SetProperty("log_destination", options.log_file ? "Log" : "Nothing");
   if (options.log_file) client.SetProperty("logging_path", log_dir.string());
+  if (!options.tls_cert_file.empty()) {
+    client.SetProperty("tls", "true");
+    client.SetProperty("tls_ca_file", options.tls_ca_file);
+  }
   client.SetOutputConsumer("oRawRTCM", [&](const maps_host::OutputElement& e) {
     raw.Take(std::string_view(reinterpret_cast<const char*>(e.data.data()), e.data.size()));
   });
@@ -348,9 +354,9 @@ int Run(const RunOptions& options) {
                                          : "SHORT (in flight at stop)");
     if (options.drop_every_s > 0 && i > 0 && !records[i - 1].writes.empty() && out_i > 0) {
       // The caster closes right after a connection's last write.
-      const auto first = std::upper_bound(
-          arrivals.begin(), arrivals.end(), base,
-          [](std::uint64_t v, const Arrival& x) { return v < x.end; });
+      const auto first =
+          std::upper_bound(arrivals.begin(), arrivals.end(), base,
+                           [](std::uint64_t v, const Arrival& x) { return v < x.end; });
       if (first != arrivals.end())
         drop_gaps_ms.push_back(std::chrono::duration<double, std::milli>(
                                    first->when - records[i - 1].writes.back().when)
@@ -453,6 +459,10 @@ int Run(const RunOptions& options) {
                 s.write, s.at_s);
 
   const double wall = Seconds(t_end - t0);
+  if (figures != nullptr) {
+    *figures = {p.p50_ms, p.p99_ms, static_cast<double>(out_at_end) / (1024.0 * 1024.0) / wall,
+                out_at_end > 0 ? cpu_used / (static_cast<double>(out_at_end) / 1e6) : 0};
+  }
   std::printf("\nthroughput %.3f MiB/s (%llu B out in %.2f s)\n",
               static_cast<double>(out_at_end) / (1024.0 * 1024.0) / wall,
               static_cast<unsigned long long>(out_at_end), wall);

@@ -20,9 +20,19 @@ struct RunOptions {
   std::string package;
   std::string recording;  // empty: synthetic MSM 7 epochs
   std::uint32_t seed = 1;
+  // Both set: the caster serves TLS with this certificate and the client verifies it against
+  // tls_ca_file.
+  std::string tls_cert_file, tls_key_file, tls_ca_file;
+};
+
+// The headline figures of a run, for comparing two runs.
+struct Figures {
+  double delay_p50_ms = 0, delay_p99_ms = 0;
+  double mib_per_s = 0;
+  double cpu_s_per_mb = 0;  // the whole process (caster and client) per MB out
 };
 
 // Prints the figures; returns 0, or 1 when the run could not be set up.
-int Run(const RunOptions& options);
+int Run(const RunOptions& options, Figures* figures = nullptr);
 
 }  // namespace ntrip_bench
