@@ -7,7 +7,7 @@ if(TARGET replay_caster)
     ${CMAKE_CURRENT_LIST_DIR}/caster/caster_parts_test.cpp)
   target_include_directories(caster_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/caster)
   target_compile_definitions(caster_tests PRIVATE CASTER_TEST_DATA_DIR="${NTRIP_DATA_DIR}")
-  target_link_libraries(caster_tests PRIVATE replay_caster GTest::gtest_main)
+  target_link_libraries(caster_tests PRIVATE replay_caster rtcm GTest::gtest_main)
 
   add_executable(caster_program_tests ${CMAKE_CURRENT_LIST_DIR}/caster/caster_program_test.cpp)
   target_include_directories(caster_program_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/caster)

@@ -33,6 +33,7 @@ std::unique_ptr<caster::ReplayCaster> StartDemoCaster(const fs::path& data_direc
   options.port = 0;
   options.user = kDemoUser;
   options.password = kDemoPassword;
+  options.live_time = true;  // so the age of the corrections on the status line is real
   options.mounts.push_back(
       {kDemoMount, caster::ReadFileBytes((data_directory / kDemoRecording).string())});
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,8 @@
 #include <thread>
 
 #include "caster_fixture.h"
+#include "rtcm/frame.h"
+#include "rtcm/gnss_time.h"
 #include "rtcm_frames.h"
 #include "test_client.h"
 
@@ -217,6 +221,43 @@ TEST(CasterStop, WaitUntilReturnsFalseWhenTheDeadlinePasses) {
   EXPECT_TRUE(server.Connection(7).request.empty());  // not accepted yet: an empty record
   EXPECT_FALSE(server.WaitUntil([](const ReplayCaster& s) { return s.ConnectionCount() > 0; },
                                 std::chrono::milliseconds(50)));
+}
+
+}  // namespace
+}  // namespace caster_test
+
+namespace caster_test {
+namespace {
+
+TEST(CasterLiveTime, EveryObservationEpochIsNowInItsOwnScaleAndEveryCrcStaysRight) {
+  auto options = FastOptions();
+  options.live_time = true;
+  ReplayCaster server(options);
+  TestClient client(server.Port());
+  client.Send(V1Request("/RTCM3"));
+  const std::string recording = Recording();
+  ASSERT_TRUE(client.ReadAtLeast(14 + 2 * recording.size()));
+  const std::string served = client.Data().substr(14, 2 * recording.size());
+  // Same frames, same lengths: only the epoch fields and the CRCs differ.
+  EXPECT_EQ(caster::FrameUnitEnds(served), caster::FrameUnitEnds(recording + recording));
+  EXPECT_NE(served.substr(0, recording.size()), recording);
+
+  // The decoder resolves each system's epoch in its own scale (GPS, GLONASS, Galileo, QZSS,
+  // BeiDou in this recording); each must be the present.
+  auto dec = std::make_unique<rtcm::RtcmDecoder>();
+  ASSERT_EQ(rtcm::init_rtcm(dec.get()), 1);
+  int epochs = 0;
+  for (const char byte : served) {
+    const int result = rtcm::input_rtcm3(dec.get(), static_cast<uint8_t>(byte));
+    if (!dec->frame_decoded) continue;
+    const int type = static_cast<int>(rtcm::bits_unsigned(dec->frame, 24, 12));
+    if (type < 1071 || type > 1127) continue;
+    EXPECT_GE(result, 0) << type;
+    EXPECT_LT(std::abs(rtcm::time_diff(dec->time, rtcm::current_gps_time())), 3.0) << type;
+    ++epochs;
+  }
+  EXPECT_GE(epochs, 10);
+  rtcm::free_rtcm(dec.get());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/asio/write.hpp>
 
+#include "live_time.h"
 #include "protocol.h"
 
 namespace caster {
@@ -266,8 +267,19 @@ std::string CasterConnection::NextPayload(std::size_t size) {
     }
     return bytes;
   }
-  std::string bytes = mount_->bytes.substr(position_, size);
-  position_ = (position_ + bytes.size()) % mount_->bytes.size();
+  if (context_.options.live_time && position_ == 0) {
+    // The first epoch of the pass carries the time at which the pacing will send it.
+    live_bytes_ = mount_->bytes;
+    const double rate = context_.options.rate < 0 ? kDefaultRate : context_.options.rate;
+    const double ahead_s =
+        rate == 0 ? 0.0
+                  : static_cast<double>(FirstObservationOffset(live_bytes_, *unit_ends_)) / rate;
+    MoveEpochsTo(live_bytes_, *unit_ends_,
+                 GpsMillisecondsNow() + static_cast<std::int64_t>(ahead_s * 1000.0));
+  }
+  const std::string& source = context_.options.live_time ? live_bytes_ : mount_->bytes;
+  std::string bytes = source.substr(position_, size);
+  position_ = (position_ + bytes.size()) % source.size();
   return bytes;
 }
 

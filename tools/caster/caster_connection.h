@@ -92,6 +92,7 @@ class CasterConnection : public std::enable_shared_from_this<CasterConnection> {
   bool chunked_ = false;
   std::size_t served_ = 0;
   std::size_t position_ = 0;  // offset in the recording of the next byte to serve
+  std::string live_bytes_;    // with live_time: this pass over the recording, re-timed
   std::size_t filler_lines_ = 0;
   std::chrono::steady_clock::time_point stream_start_;
   std::mt19937 garbage_rng_;

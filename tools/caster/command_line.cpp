@@ -141,6 +141,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.options.chunked = false;
     } else if (arg == "--icy-without-blank-line") {
       line.options.icy_blank_line = false;
+    } else if (arg == "--live-time") {
+      line.options.live_time = true;
     } else if (arg == "--separate-answer") {
       line.options.answer_with_first_bytes = false;
     } else if (arg == "--gga-log") {
@@ -182,6 +184,9 @@ Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.
                          (degrees; default 0,0)
   --tls-cert FILE        serve TLS with this PEM certificate chain (needs --tls-key)
   --tls-key FILE         the PEM private key of --tls-cert
+  --live-time            serve each pass as if live: the epoch time of every observation
+                         message becomes the present (each system's own time scale, the
+                         recording's spacing kept, CRC recomputed)
   --fault MODE           misbehave on purpose, for tests:
       close-after=N        close the connection after N stream bytes
       stall-after=N        stop sending after N stream bytes, keep the connection open

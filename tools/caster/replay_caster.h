@@ -64,6 +64,8 @@ struct CasterOptions {
   std::chrono::milliseconds request_timeout{10000};  // bound on the handshake and the request
   // Both set: every connection is TLS with this certificate chain and key (PEM files).
   std::string tls_cert_file, tls_key_file;
+  bool live_time = false;  // each pass over a recording moves its observation epochs to the
+                           // present (CRC recomputed); false: the bytes as recorded
 };
 
 struct WriteMark {
