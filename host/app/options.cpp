@@ -23,6 +23,7 @@ const char* const kUsageText =
     "  --duration SECONDS      stop after this long (default: until SIGINT/SIGTERM; demo: 20)\n"
     "  --status                print one status line a second on stderr\n"
     "  --quiet                 hide information reports (warnings and errors stay)\n"
+    "  --verbose               also show the component's per-sample information reports\n"
     "  --sourcetable           print the caster's streams (ip, port, tls, credentials from\n"
     "                          --set), nearest first with --position or --nmea, and exit\n"
     "  --json                  with --sourcetable: one JSON object a line\n"
@@ -100,6 +101,8 @@ RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {
       options.status = flag();
     } else if (name == "--quiet") {
       options.quiet = flag();
+    } else if (name == "--verbose") {
+      options.verbose = flag();
     } else if (name == "--sourcetable") {
       options.sourcetable = flag();
     } else if (name == "--json") {

@@ -30,6 +30,7 @@ struct RunOptions {
   bool demo = false;
   bool status = false;
   bool quiet = false;
+  bool verbose = false;
   bool sourcetable = false;            // print the caster's streams and exit
   bool json = false;                   // with --sourcetable: JSON Lines
   bool nearest_mount = false;          // set mountpoint to the nearest RTCM 3 stream before start

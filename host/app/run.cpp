@@ -44,10 +44,18 @@ constexpr std::chrono::seconds kShutdownLimit{10};
 // closes; they get this long to reach the raw output.
 constexpr std::chrono::seconds kDemoDrainLimit{3};
 
+// The component's information reports of every position sample, about one a second: shown
+// only with --verbose, so that the default console keeps to events, warnings and errors.
+bool IsPerSampleReport(const Report& report) {
+  return report.kind == MAPS::ReportKind::Information &&
+         (report.text.starts_with("_ntrip_client->State :") ||
+          report.text.starts_with("Position Accuracy : "));
+}
+
 // The runner's own lines on stderr; information lines are dropped when quiet.
 class Console {
  public:
-  explicit Console(bool quiet) : quiet_(quiet) {}
+  Console(bool quiet, bool verbose) : quiet_(quiet), verbose_(verbose) {}
   void Info(const std::string& line) const {
     if (!quiet_) Write(line);
   }
@@ -63,14 +71,16 @@ class Console {
     };
   }
   ReportSink Reports() const {
-    return [quiet = quiet_](const Report& report) {
+    return [quiet = quiet_, verbose = verbose_](const Report& report) {
       if (quiet && report.kind == MAPS::ReportKind::Information) return;
+      if (!verbose && IsPerSampleReport(report)) return;
       WriteReportToConsole(report);
     };
   }
 
  private:
   const bool quiet_;
+  const bool verbose_;
 };
 
 bool IsFileSinkText(const std::string& text) {
@@ -229,7 +239,7 @@ void SetNearestMount(Instance& instance, runner::PositionSource* source, const C
 }  // namespace
 
 int RunComponent(const RunOptions& options, const fs::path& executable) {
-  const Console console(options.quiet);
+  const Console console(options.quiet, options.verbose);
   StopRequest stop;
   SignalWatcher signals([&](const std::string& name) { stop.Request("received " + name); });
 

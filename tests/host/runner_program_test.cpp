@@ -271,7 +271,7 @@ TEST(RunnerProgram, HelpListsEveryOption) {
   for (const char* option :
        {"--describe", "--package", "--set", "--position ", "--positions", "--nmea", "--raw-out",
         "--decoded-out", "--duration", "--status", "--quiet", "--demo", "--sampling-scale",
-        "--version", "--sourcetable", "--json", "--nearest-mount"}) {
+        "--version", "--verbose", "--sourcetable", "--json", "--nearest-mount"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
   const Finished version = RunToEnd({"--version"});
@@ -343,6 +343,8 @@ TEST(RunnerStatus, NoLogDirectoryWarningWhenLoggingToTheConsole) {
 
 // ---- With the finished component: real streams through the real outputs ----------------------
 
+constexpr const char* kFixedPosition = "48.1,11.5,520,0.02";
+
 TEST(RunnerWithComponent, RawOutputFileHoldsTheCastersStreamAfterSigterm) {
   caster::ReplayCaster live(LoopbackCaster());
   ScratchDirectory scratch;
@@ -362,6 +364,21 @@ TEST(RunnerWithComponent, RawOutputFileHoldsTheCastersStreamAfterSigterm) {
   ASSERT_FALSE(written.empty()) << host.Stderr();
   EXPECT_EQ(written, served.substr(0, written.size()));
   EXPECT_NE(host.Stderr().find("types 1005:"), std::string::npos) << host.Stderr();
+}
+
+TEST(RunnerWithComponent, PerSampleReportsShowOnlyWithVerbose) {
+  caster::ReplayCaster live(LoopbackCaster());
+  const std::vector<std::string> run = Joined(
+      PointedAt(live), {"--position", kFixedPosition, "--sampling-scale", "0.05", "--duration", "2"});
+  const Finished quiet = RunToEnd(run);
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_NE(quiet.err.find("Connecting to 127.0.0.1:"), std::string::npos) << quiet.err;
+  EXPECT_EQ(quiet.err.find("_ntrip_client->State :"), std::string::npos) << quiet.err;
+  EXPECT_EQ(quiet.err.find("Position Accuracy : "), std::string::npos) << quiet.err;
+  const Finished verbose = RunToEnd(Joined(run, {"--verbose"}));
+  EXPECT_EQ(verbose.status, 0) << verbose.err;
+  EXPECT_NE(verbose.err.find("_ntrip_client->State :6"), std::string::npos) << verbose.err;
+  EXPECT_NE(verbose.err.find("Position Accuracy : 0.020000 m"), std::string::npos) << verbose.err;
 }
 
 TEST(RunnerWithComponent, PositionsFromACsvFileReachTheCaster) {
