@@ -132,8 +132,19 @@ class ComponentHarness {
   std::chrono::milliseconds Stop() {
     const auto start = std::chrono::steady_clock::now();
     if (instance_ && instance_->IsRunning()) instance_->Stop();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    // The caster books a write when it completes, which may come after the client has read and
+    // published its bytes: let it catch up before tests compare.
+    const std::size_t out = raw_.Bytes().size();
+    caster_->WaitUntil(
+        [out](const caster::ReplayCaster& c) {
+          std::size_t served = 0;
+          for (std::size_t i = 0; i < c.ConnectionCount(); ++i) served += c.Connection(i).served_bytes;
+          return served >= out;
+        },
+        2s);
+    return took;
   }
 
   // Concatenation of what the caster served on every connection, in order.
