@@ -78,6 +78,9 @@ TEST(Lifecycle, TheThreadOfTheNtripClientPlaceholderStopsCleanly) {
   Engine engine({.sampling_period_scale = 0.01, .report_sink = reports.Sink()});
   engine.LoadPackage(NTRIP_PACKAGE_PATH);
   Instance& client = engine.CreateInstance("NTRIP_Client", "NTRIP_Client_1");
+  // Loopback only: with the default caster the component would probe and resolve outside hosts.
+  client.SetProperty("ip", "127.0.0.1");
+  client.SetProperty("log_destination", "Nothing");
   client.Start();
   client.PushSample("iGPSPos", {48.0, 11.0, 500.0, 0.02});
   client.Stop();
