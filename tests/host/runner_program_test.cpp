@@ -317,7 +317,9 @@ TEST(RunnerStatus, StatusPrintsOneLineASecondOnStderr) {
   EXPECT_EQ(run.status, 0);
   EXPECT_GE(HostProcess::Occurrences(run.err, "ntrip-host: status "), 2) << run.err;
   EXPECT_NE(run.err.find("| raw 0 B in 0 elements"), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("last correction none yet"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("last correction none yet | age - | station - | sats -"),
+            std::string::npos)
+      << run.err;
   EXPECT_EQ(run.out.find("status"), std::string::npos) << "status belongs on stderr";
 }
 
@@ -364,6 +366,9 @@ TEST(RunnerWithComponent, RawOutputFileHoldsTheCastersStreamAfterSigterm) {
   ASSERT_FALSE(written.empty()) << host.Stderr();
   EXPECT_EQ(written, served.substr(0, written.size()));
   EXPECT_NE(host.Stderr().find("types 1005:"), std::string::npos) << host.Stderr();
+  // The decoder's view of the stream: every system of the MSM epoch.
+  EXPECT_NE(host.Stderr().find("sats BDS:10 GAL:5 GLO:7 GPS:10"), std::string::npos)
+      << host.Stderr();
 }
 
 TEST(RunnerWithComponent, PerSampleReportsShowOnlyWithVerbose) {
