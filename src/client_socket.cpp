@@ -63,6 +63,11 @@ ClientSocket::~ClientSocket() {
   ::close(_wake_fd);
 }
 
+bool ClientSocket::IsClosed() const {
+  std::scoped_lock lock(_mutex);
+  return _closed;
+}
+
 bool ClientSocket::IsOpen() const {
   std::scoped_lock lock(_mutex);
   return _connected && !_closed;

@@ -51,6 +51,8 @@ class ClientSocket {
   boost::system::error_code Close();
 
   bool IsOpen() const;
+  // True from the first Close on.
+  bool IsClosed() const;
 
   // Why the last Connect failed TLS verification: OpenSSL's reason and the certificate's
   // subject. Empty when it did not fail that way.

@@ -380,7 +380,9 @@ void NTRIPClient::SendGGAtoServer(std::stop_token stop) {
         break;
       }
       WriteLog("Sent the lasted GGA to the Server");
-    } else if (!_socket.IsOpen()) {
+    } else if (_socket.IsClosed()) {
+      // Only a closed socket ends the loop: one still connecting (a TLS handshake may take
+      // longer than a period) gets the next update.
       WriteLog("The socket is close cannot send GGA");
       WriteLog("Leaving SendGGAtoServer");
       break;
