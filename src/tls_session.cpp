@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fstream>
 #include <stdexcept>
 
 #include <openssl/err.h>
@@ -49,10 +50,14 @@ TlsContext::TlsContext(std::string server_name, const std::string& ca_file)
     if (error)
       throw std::invalid_argument("cannot load the system's certificate store: " + error.message());
   } else {
+    if (!std::ifstream(ca_file)) {
+      throw std::invalid_argument("cannot read the TLS certificate authority file \"" + ca_file +
+                                  "\"");
+    }
     _context.load_verify_file(ca_file, error);
     if (error) {
-      throw std::invalid_argument("cannot load the TLS certificate authority file \"" + ca_file +
-                                  "\": " + error.message());
+      throw std::invalid_argument("the TLS certificate authority file \"" + ca_file +
+                                  "\" holds no usable PEM certificate");
     }
   }
 }
