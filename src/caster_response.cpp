@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include <boost/asio/error.hpp>
+
 namespace tarno {
 
 namespace {
@@ -41,10 +43,43 @@ bool IsChunkedCoding(std::string_view value) {
   return EqualsNoCase(Trim(value), "chunked");
 }
 
-bool IsSourcetableType(std::string_view value) {
+// The media type alone, in lower case: "Text/HTML; charset=x" -> "text/html".
+std::string MediaType(std::string_view value) {
   const std::size_t semicolon = value.find(';');
   if (semicolon != std::string_view::npos) value = value.substr(0, semicolon);
-  return EqualsNoCase(Trim(value), "gnss/sourcetable");
+  std::string type(Trim(value));
+  for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return type;
+}
+
+std::optional<std::uint64_t> DecimalLength(std::string_view value) {
+  value = Trim(value);
+  if (value.empty() || value.size() > 18) return std::nullopt;
+  std::uint64_t n = 0;
+  for (const char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return n;
+}
+
+int StatusCode(std::string_view line) {
+  if (IsIcyOk(line)) return 200;
+  const std::size_t space = line.find(' ');
+  if (space == std::string_view::npos || line.size() < space + 4) return 0;
+  const std::string_view code = line.substr(space + 1, 3);
+  if (line.size() > space + 4 && line[space + 4] != ' ') return 0;
+  int value = 0;
+  for (const char c : code) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// Answers whose header block is read before they are judged.
+bool HasHeaderBlock(std::string_view line) {
+  return line.substr(0, 5) == "HTTP/" || line.substr(0, 12) == "SOURCETABLE ";
 }
 
 // Index just after the line that starts at `from`, or npos while the line is incomplete.
@@ -81,8 +116,11 @@ ResponseHeadReader::Progress ResponseHeadReader::Feed(std::string_view bytes) {
     }
     _status_end = end;
     _head.status_line = std::string(LineContent(_buffer, 0, end));
-    // Only an HTTP 200 needs its header block read before it can be judged.
-    if (!IsHttpOk(_head.status_line)) {
+    _head.status = StatusCode(_head.status_line);
+    _head.sourcetable = _head.status_line.starts_with("SOURCETABLE ");
+    // An NTRIP 1.0 caster may wait for a sentence before it sends anything more: the ICY line
+    // alone is the answer (what may follow it is left to the stream decoder).
+    if (!HasHeaderBlock(_head.status_line)) {
       _head.ntrip1 = IsIcyOk(_head.status_line);
       _head.success = _head.ntrip1;
       return Finish(end);
@@ -104,7 +142,6 @@ ResponseHeadReader::Progress ResponseHeadReader::Feed(std::string_view bytes) {
     }
     const std::string_view line = LineContent(_buffer, begin, end);
     if (line.empty()) {
-      _head.success = true;
       std::size_t h = _status_end;
       while (h < begin) {
         const std::size_t e = LineEnd(_buffer, h);
@@ -113,15 +150,26 @@ ResponseHeadReader::Progress ResponseHeadReader::Feed(std::string_view bytes) {
         if (colon != std::string_view::npos) {
           const std::string_view name = Trim(header.substr(0, colon));
           const std::string_view value = header.substr(colon + 1);
-          if (EqualsNoCase(name, "Content-Type") && IsSourcetableType(value)) {
-            _head.success = false;
-          }
-          if (EqualsNoCase(name, "Transfer-Encoding") && IsChunkedCoding(value)) {
+          if (EqualsNoCase(name, "Content-Type")) {
+            _head.content_type = MediaType(value);
+          } else if (EqualsNoCase(name, "Transfer-Encoding") && IsChunkedCoding(value)) {
             _head.chunked = true;
+          } else if (EqualsNoCase(name, "Content-Length")) {
+            const auto length = DecimalLength(value);
+            // Two different lengths, or one that is no number: where the stream ends is unknown.
+            if (!length || (_head.content_length && *_head.content_length != *length)) {
+              return Fail("malformed Content-Length: " + PrintableStatusLine(Trim(value)));
+            }
+            _head.content_length = length;
+          } else if (EqualsNoCase(name, "Location")) {
+            _head.location = std::string(Trim(value));
           }
         }
         h = e;
       }
+      if (_head.content_type == "gnss/sourcetable") _head.sourcetable = true;
+      _head.success = IsHttpOk(_head.status_line) && !_head.sourcetable &&
+                      !_head.content_type.starts_with("text/");
       return Finish(end);
     }
     begin = end;
@@ -140,6 +188,73 @@ ResponseHeadReader::Progress ResponseHeadReader::Fail(std::string reason) {
   _failure = std::move(reason);
   _buffer.clear();
   return _progress = Progress::Failed;
+}
+
+Refusal JudgeAnswer(const ResponseHead& head, std::string_view host, std::string_view port,
+                    std::string_view mountpoint) {
+  const std::string status = PrintableStatusLine(head.status_line);
+  const std::string mount(mountpoint);
+  const std::string caster = std::string(host) + ":" + std::string(port);
+  if (head.status == 401 || head.status == 403) {
+    return {Refusal::Kind::Credentials,
+            "caster refused the user name or password for " + mount + " (" + status + ")"};
+  }
+  if (head.status == 404 || head.sourcetable) {
+    return {Refusal::Kind::UnknownMount, "mount point " + mount + " is not on this caster"};
+  }
+  if (head.status >= 300 && head.status < 400) {
+    const std::string where = head.location.empty() ? std::string("elsewhere without saying where")
+                                                    : "to " + PrintableStatusLine(head.location);
+    return {Refusal::Kind::Redirect, "caster redirects " + mount + " " + where + " (" + status +
+                                         "): check ip, port and mountpoint"};
+  }
+  if (head.status == 200 && !head.content_type.empty()) {
+    return {Refusal::Kind::NotAStream, caster + " answered " + mount + " with Content-Type " +
+                                           PrintableStatusLine(head.content_type) +
+                                           ", not a correction stream (" + status +
+                                           "): check ip and port"};
+  }
+  return {Refusal::Kind::Answer, caster + " answered " + mount + " with \"" + status +
+                                     "\", not a correction stream: check ip and port"};
+}
+
+Refusal NoUsableAnswer(std::string_view host, std::string_view port, std::string_view mountpoint,
+                       std::string_view what) {
+  return {Refusal::Kind::Answer, std::string(host) + ":" + std::string(port) +
+                                     " gave no usable answer for " + std::string(mountpoint) +
+                                     " (" + std::string(what) + "): check ip and port"};
+}
+
+Refusal NetworkRefusal(const boost::system::error_code& error, std::string_view host,
+                       std::string_view port) {
+  const std::string caster = std::string(host) + ":" + std::string(port);
+  if (error == boost::asio::error::connection_refused) {
+    return {
+        Refusal::Kind::Network,
+        "connection to " + caster + " refused: nothing listens on that port; check ip and port"};
+  }
+  if (error == boost::asio::error::timed_out) {
+    return {Refusal::Kind::Network,
+            "no answer from " + caster + " in time (timed out): check ip, port and the network"};
+  }
+  return {Refusal::Kind::Network,
+          "connection to " + caster + " failed: " + error.message() + "; check ip and port"};
+}
+
+Refusal UnresolvedHost(std::string_view host, std::string_view description) {
+  return {Refusal::Kind::Network, "caster name " + std::string(host) + " does not resolve (" +
+                                      std::string(description) + "): check ip"};
+}
+
+Refusal WithMountPoints(Refusal refusal, const std::vector<std::string>& names) {
+  constexpr std::size_t kShown = 10;
+  if (names.empty()) return refusal;
+  refusal.text += "; its mount points, nearest first: ";
+  for (std::size_t i = 0; i < names.size() && i < kShown; ++i) {
+    refusal.text += (i == 0 ? "" : ", ") + PrintableStatusLine(names[i]);
+  }
+  if (names.size() > kShown) refusal.text += " (" + std::to_string(names.size()) + " in all)";
+  return refusal;
 }
 
 std::string PrintableStatusLine(std::string_view line) {

@@ -2,8 +2,13 @@
 // Reading and judging a caster's answer to the stream request. Pure code over bytes, no
 // sockets: the client feeds it what each read returned.
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include <boost/system/error_code.hpp>
 
 namespace tarno {
 
@@ -11,16 +16,22 @@ namespace tarno {
 inline constexpr std::size_t kMaxResponseHeadBytes = 16 * 1024;
 
 struct ResponseHead {
-  std::string text;         // the head as received, line ends included
-  std::string status_line;  // first line without its line end
-  bool success = false;     // the caster is about to send the stream
-  bool ntrip1 = false;      // "ICY 200 OK": no header block, stream may follow the line directly
-  bool chunked = false;     // Transfer-Encoding: chunked
+  std::string text;          // the head as received, line ends included
+  std::string status_line;   // first line without its line end
+  bool success = false;      // the caster is about to send the stream
+  bool ntrip1 = false;       // "ICY 200 OK": no header block read, the stream follows the line
+  bool chunked = false;      // Transfer-Encoding: chunked
+  int status = 0;            // the HTTP status code (ICY 200 OK: 200); 0 when the line has none
+  bool sourcetable = false;  // "SOURCETABLE 200 OK", or Content-Type gnss/sourcetable
+  std::string content_type;  // lower case, without parameters; empty when not given
+  std::optional<std::uint64_t> content_length;
+  std::string location;  // of a redirect
 };
 
 // Judges a complete answer head (status line and header block).
 // Success: "ICY 200 OK", or an HTTP/1.0 or HTTP/1.1 status 200 whose Content-Type, if any, is
-// not gnss/sourcetable. Everything else (401, 404, "SOURCETABLE 200 OK", no status line) fails.
+// neither gnss/sourcetable nor a text type (a web server's page). Everything else (401, 404,
+// "SOURCETABLE 200 OK", no status line) fails.
 bool IsStreamStatusLine(std::string_view status_line);
 
 // Collects the answer head across reads.
@@ -50,7 +61,33 @@ class ResponseHeadReader {
   std::string _failure;
 };
 
-// A status line made printable for a log line: control bytes escaped, length bounded.
+// Why a set-up gave no stream, as the one line a user reads: the cause and what to check. The
+// warning, the log line and the status all show this text.
+struct Refusal {
+  enum class Kind { None, Credentials, UnknownMount, Redirect, NotAStream, Answer, Network };
+  Kind kind = Kind::None;
+  std::string text;
+  bool operator==(const Refusal&) const = default;
+};
+
+// The refusal an answer head that is not a stream's carries. `head` may be partial (a caster
+// that closed before the blank line): only its status line is then known.
+Refusal JudgeAnswer(const ResponseHead& head, std::string_view host, std::string_view port,
+                    std::string_view mountpoint);
+// A set-up whose answer never came whole: `what` says why (a read error, a bound).
+Refusal NoUsableAnswer(std::string_view host, std::string_view port, std::string_view mountpoint,
+                       std::string_view what);
+// A connect, write or read that failed on the network.
+Refusal NetworkRefusal(const boost::system::error_code& error, std::string_view host,
+                       std::string_view port);
+// A caster name the resolver does not know.
+Refusal UnresolvedHost(std::string_view host, std::string_view description);
+// The unknown mount point's refusal followed by up to ten of the caster's mount points, in the
+// order given (nearest first).
+Refusal WithMountPoints(Refusal refusal, const std::vector<std::string>& names);
+
+// A status line or a value made printable for a message: control and non-ASCII bytes escaped,
+// length bounded.
 std::string PrintableStatusLine(std::string_view line);
 
 }  // namespace tarno

@@ -10,6 +10,7 @@
 #include "caster_response.h"
 #include "log.h"
 #include "ntrip_request.h"
+#include "request_values.h"
 #include "rtcm/summary.h"
 #include "tls_session.h"
 
@@ -36,7 +37,8 @@ NTRIPClient::NTRIPClient(const std::string& host, const std::string& port,
       _port(port),
       _mountpoint(mountpoint) {
   // Ports are numbers: service names are never looked up.
-  _endpoints = _resolver.resolve(_host, _port, boost::asio::ip::tcp::resolver::numeric_service);
+  _endpoints =
+      _resolver.resolve(BareHost(_host), _port, boost::asio::ip::tcp::resolver::numeric_service);
   if (_decode_rtcm) _summarizer = std::make_unique<rtcm::ChunkSummarizer>();
   GenerateGGA(latitude, longitude, altitude, &_gga_sentence, _timing.utc_clock);
   _stop_token = _stop_source.get_token();
@@ -190,7 +192,11 @@ ClientState NTRIPClient::InitSocket() {
   if (const auto error = _socket.Connect(_endpoints, _timing.connect_bound)) {
     WriteLog("Error occured !" + error.message());
     if (const std::string failure = _socket.TlsFailure(); !failure.empty()) {
-      WriteLog("TLS verification of " + _host + " failed: " + failure, Importance::Warning);
+      const std::string text = "TLS verification of " + _host + " failed: " + failure;
+      WriteLog(text, Importance::Warning);
+      SetRefusal({Refusal::Kind::Network, text});
+    } else {
+      SetRefusal(NetworkRefusal(error, _host, _port));
     }
     _socket_connected = false;
     SetState(ClientState::Error);
@@ -201,18 +207,34 @@ ClientState NTRIPClient::InitSocket() {
   return _state;
 }
 
+void NTRIPClient::SetRefusal(Refusal refusal) {
+  std::scoped_lock lock(_refusal_mutex);
+  _refusal = std::move(refusal);
+}
+
+Refusal NTRIPClient::LastRefusal() const {
+  std::scoped_lock lock(_refusal_mutex);
+  return _refusal;
+}
+
 ClientState NTRIPClient::Connection() {
-  const auto fail = [this](const std::string& description) {
+  const auto fail = [this](const std::string& description, Refusal refusal) {
     WriteLog("Errors: Network Connection: " + description);
+    SetRefusal(std::move(refusal));
     SetState(ClientState::Error);
     return _state.load();
   };
 
+  // Without a user name there are no credentials to send: a caster open to all needs none.
   std::string credential;
-  Base64Encode(_username + ":" + _password, credential);
-  // The credential itself never reaches a log line.
-  WriteLog("Authorization for user \"" + _username + "\", credential of " +
-           std::to_string(credential.size()) + " characters");
+  if (!_username.empty()) {
+    Base64Encode(_username + ":" + _password, credential);
+    // The credential itself never reaches a log line.
+    WriteLog("Authorization for user \"" + _username + "\", credential of " +
+             std::to_string(credential.size()) + " characters");
+  } else {
+    WriteLog("No user name: the request carries no Authorization");
+  }
 
   std::string gga;
   {
@@ -223,7 +245,7 @@ ClientState NTRIPClient::Connection() {
 
   const std::string request = NtripRequest(_mountpoint, _host, credential, gga);
   if (const auto error = _socket.WriteAll(request, _timing.request_bound)) {
-    return fail(error.message());
+    return fail(error.message(), NetworkRefusal(error, _host, _port));
   }
 
   ResponseHeadReader reader;
@@ -233,25 +255,61 @@ ClientState NTRIPClient::Connection() {
   while (progress == ResponseHeadReader::Progress::NeedMore) {
     boost::system::error_code error;
     const std::size_t n = _socket.ReadSome(buffer, sizeof buffer, deadline, error);
-    if (error) return fail(error.message());
+    if (error) {
+      // A caster that says no and hangs up before its blank line still said why.
+      const ResponseHead& partial = reader.head();
+      if (!partial.status_line.empty() && !IsStreamStatusLine(partial.status_line)) {
+        return fail(error.message(), JudgeAnswer(partial, _host, _port, _mountpoint));
+      }
+      const std::string what = error == boost::asio::error::timed_out
+                                   ? "no complete answer in time"
+                                   : "the answer was cut: " + error.message();
+      return fail(error.message(), NoUsableAnswer(_host, _port, _mountpoint, what));
+    }
     progress = reader.Feed(std::string_view(buffer, n));
   }
-  if (progress == ResponseHeadReader::Progress::Failed) return fail(reader.failure());
+  if (progress == ResponseHeadReader::Progress::Failed) {
+    return fail(reader.failure(), NoUsableAnswer(_host, _port, _mountpoint, reader.failure()));
+  }
 
   const ResponseHead& head = reader.head();
   WriteLog("En-tetes de la reponse: " + head.text);
-  if (!head.success) return fail(PrintableStatusLine(head.status_line));
+  if (!head.success) {
+    return fail(PrintableStatusLine(head.status_line),
+                JudgeAnswer(head, _host, _port, _mountpoint));
+  }
+
+  if (head.ntrip1) {
+    // An NTRIP 1.0 caster reads no request header: it waits for a sentence in the stream before
+    // it sends anything.
+    std::string sentence;
+    {
+      std::scoped_lock lock(_position_mutex);
+      sentence = BuildGGA();
+    }
+    if (const auto error = _socket.WriteAll(sentence, _timing.request_bound)) {
+      return fail(error.message(), NetworkRefusal(error, _host, _port));
+    }
+    WriteLog("Sent the first GGA after the ICY answer");
+  }
 
   _body_decoder.emplace(
       head.chunked ? StreamBodyDecoder::Framing::Chunked : StreamBodyDecoder::Framing::Plain,
-      head.ntrip1);
+      head.ntrip1, head.content_length);
   // Bytes that came with the head are the stream's first bytes.
   std::string first;
   const auto result = _body_decoder->Feed(reader.leftover(), first);
   if (!first.empty()) StoreChunk(std::move(first));
-  if (result == StreamBodyDecoder::Result::Malformed) return fail(_body_decoder->failure());
-  if (result == StreamBodyDecoder::Result::End) return fail("stream ended with the headers");
+  if (result == StreamBodyDecoder::Result::Malformed) {
+    return fail(_body_decoder->failure(),
+                NoUsableAnswer(_host, _port, _mountpoint, _body_decoder->failure()));
+  }
+  if (result == StreamBodyDecoder::Result::End) {
+    return fail("stream ended with the headers",
+                NoUsableAnswer(_host, _port, _mountpoint, "the stream ended with the headers"));
+  }
 
+  SetRefusal({});
   SetState(ClientState::Connected);
   // Not `_state`: a stream that came whole with the headers may already have ended in the
   // receive loop, and its bytes still wait in the queue for the writers.
@@ -350,19 +408,21 @@ ClientState NTRIPClient::Receive() {
   return _state;
 }
 
+std::string NTRIPClient::BuildGGA() {
+  WriteLog("Going to Generate GGA from");
+  char coordinates[128];
+  std::snprintf(coordinates, sizeof coordinates, "GPS Coordinate: %f, %f", _position.latitude(),
+                _position.longitude());
+  WriteLog(coordinates);
+  GenerateGGA(_position.latitude(), _position.longitude(), _position.altitude(), &_gga_sentence,
+              _timing.utc_clock);
+  return _gga_sentence;
+}
+
 void NTRIPClient::SendGGAtoServer(std::stop_token stop) {
   WriteLog("SendGGAtoServer Start");
   while (!stop.stop_requested()) {
     std::unique_lock lock(_position_mutex);
-    WriteLog("Going to Generate GGA from");
-    char coordinates[128];
-    std::snprintf(coordinates, sizeof coordinates, "GPS Coordinate: %f, %f", _position.latitude(),
-                  _position.longitude());
-    WriteLog(coordinates);
-    GenerateGGA(_position.latitude(), _position.longitude(), _position.altitude(), &_gga_sentence,
-                _timing.utc_clock);
-    const std::string update = "Ntrip-GGA:" + _gga_sentence + "\r\n";
-
     // A stop request ends the wait too, so dropping a client never waits out a whole period.
     const auto deadline = std::chrono::steady_clock::now() + _timing.gga_period;
     _gga_cv.wait_until(lock, stop, deadline, [this] { return _stop_send_gga_to_server; });
@@ -371,6 +431,10 @@ void NTRIPClient::SendGGAtoServer(std::stop_token stop) {
       break;
     }
     if (stop.stop_requested()) break;
+    // Built when it leaves: a caster computing a virtual base from it needs where the receiver
+    // is now, not where it was a period ago. Casters read updates as bare sentences in the
+    // stream, not as header lines.
+    const std::string update = BuildGGA();
     // A write may take up to its bound: positions and the shutdown must not wait for it.
     lock.unlock();
 

@@ -16,6 +16,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
+#include "caster_response.h"
 #include "client_socket.h"
 #include "gga.h"
 #include "log_location.h"
@@ -91,6 +92,9 @@ class NTRIPClient {
   // reader wait before it sees the request. Reads then return at once, with what is queued.
   void _WakeReaders();
 
+  // Why the last InitSocket or Connection gave no stream (kind None after a success).
+  Refusal LastRefusal() const;
+
   ClientState InitSocket();
   ClientState Connection();
   ClientState CloseConnection();
@@ -103,6 +107,8 @@ class NTRIPClient {
   void ReceiveRTCM(std::stop_token stop);
   ClientState Receive();
   void SendGGAtoServer(std::stop_token stop);
+  // A sentence of the position held now, stored as _gga_sentence; caller holds _position_mutex.
+  std::string BuildGGA();
 
   // Queues one chunk of stream bytes (and its summary when decoding).
   void StoreChunk(std::string chunk);
@@ -113,6 +119,7 @@ class NTRIPClient {
   std::string ReadQueue(std::deque<std::string>& queue, std::condition_variable& cv,
                         const char* taken_text, const char* empty_text, SourceLocation where);
   void SetState(ClientState state);
+  void SetRefusal(Refusal refusal);
   // Waits until both queues have room; false when stop was requested first.
   bool WaitForQueueRoom(std::stop_token stop);
 
@@ -131,6 +138,8 @@ class NTRIPClient {
   std::atomic<bool> _socket_connected{false};
   std::atomic<std::uint64_t> _bytes_received{0};
   std::string _gga_sentence;
+  mutable std::mutex _refusal_mutex;
+  Refusal _refusal;
 
   boost::asio::io_context _io_context;
   boost::asio::ip::tcp::resolver _resolver{_io_context};

@@ -6,7 +6,7 @@
 namespace tarno {
 
 // `path` is sent after the "/" unchanged (empty for the sourcetable). `credential` is the Base64
-// text of "user:password". An empty `gga` leaves the GGA header out; a sentence ends with its
+// text of "user:password", empty for none. An IPv6 literal `host` goes into Host in brackets. An empty `gga` leaves the GGA header out; a sentence ends with its
 // own CR LF.
 std::string NtripRequest(const std::string& path, const std::string& host,
                          const std::string& credential, const std::string& gga);

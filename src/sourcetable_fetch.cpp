@@ -1,5 +1,7 @@
 #include "sourcetable_fetch.h"
 
+#include "request_values.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cctype>
@@ -118,7 +120,7 @@ class Fetch {
     boost::asio::ip::tcp::resolver resolver(io);
     boost::system::error_code error;
     // Ports are numbers: service names are never looked up.
-    const auto endpoints = resolver.resolve(_caster.host, _caster.port,
+    const auto endpoints = resolver.resolve(BareHost(_caster.host), _caster.port,
                                             boost::asio::ip::tcp::resolver::numeric_service, error);
     if (error)
       return Fail("cannot resolve " + _caster.host + ":" + _caster.port + ": " + error.message());
@@ -139,7 +141,8 @@ class Fetch {
 
   bool Send() {
     std::string credential;
-    Base64Encode(_caster.username + ":" + _caster.password, credential);
+    if (!_caster.username.empty())
+      Base64Encode(_caster.username + ":" + _caster.password, credential);
     const std::string request = NtripRequest("", _caster.host, credential, _caster.gga);
     if (const auto error = _socket.WriteAll(request, _bounds.request)) {
       return Fail("sending the request: " + error.message());

@@ -10,6 +10,14 @@ namespace {
 constexpr std::size_t kMaxSizeDigits = 15;  // chunk sizes below 2^60
 constexpr std::size_t kMaxSizeLine = 4096;  // size line with its extensions
 constexpr std::size_t kMaxTrailerBytes = 16 * 1024;
+constexpr std::size_t kMaxIcyHeaderBytes = 16 * 1024;
+// A longer run of name characters is not a header name: the bytes are the stream's.
+constexpr std::size_t kMaxHeaderName = 64;
+
+bool IsTokenChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -110,38 +118,87 @@ ChunkedDecoder::Result ChunkedDecoder::Feed(std::string_view in, std::string& ou
   return Result::Ok;
 }
 
-StreamBodyDecoder::StreamBodyDecoder(Framing framing, bool skip_blank_line)
-    : _framing(framing), _lead(skip_blank_line ? Lead::Undecided : Lead::Done) {}
+StreamBodyDecoder::StreamBodyDecoder(Framing framing, bool icy_lead,
+                                     std::optional<std::uint64_t> content_length)
+    : _framing(framing),
+      _lead(icy_lead ? Lead::Undecided : Lead::Done),
+      _remaining(framing == Framing::Plain ? content_length : std::nullopt) {}
 
-StreamBodyDecoder::Result StreamBodyDecoder::Feed(std::string_view in, std::string& out) {
-  while (_lead != Lead::Done && !in.empty()) {
-    if (_lead == Lead::Undecided) {
-      if (in.front() != '\r') {
-        _lead = Lead::Done;
-        break;
-      }
-      _lead = Lead::SawCr;
-      in.remove_prefix(1);
-    } else {  // SawCr
+bool StreamBodyDecoder::TakeLead(std::string_view in, std::string& stream) {
+  if (_lead == Lead::HeaderLines) return SkipHeaderLines(in, stream);
+  _lead_bytes.append(in);
+  const std::string_view bytes = _lead_bytes;
+  if (bytes.empty()) return false;
+  if (bytes[0] == '\n' || bytes[0] == '\r') {
+    // A blank line (CR LF, or LF alone); a CR not followed by LF is the stream's first byte.
+    if (bytes[0] == '\r' && bytes.size() < 2) return false;
+    const std::size_t blank = bytes[0] == '\n' ? 1 : bytes[1] == '\n' ? 2 : 0;
+    stream.assign(bytes.substr(blank));
+    _lead = Lead::Done;
+    return true;
+  }
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == ':' && i > 0) {
+      // "Name:" starts a header line: skip it and the lines after it up to a blank line.
+      _lead = Lead::HeaderLines;
+      _line_has_content = true;
+      _lead_size = i + 1;
+      const std::string rest(bytes.substr(i + 1));
+      _lead_bytes.clear();
+      return SkipHeaderLines(rest, stream);
+    }
+    if (!IsTokenChar(bytes[i]) || i >= kMaxHeaderName) {
+      stream.assign(bytes);  // not a header line: all of it is stream
       _lead = Lead::Done;
-      if (in.front() == '\n') {
-        in.remove_prefix(1);
-      } else {
-        // The CR was the stream's first byte after all.
-        if (_framing == Framing::Plain) {
-          out += '\r';
-        } else {
-          const Result r = _chunked.Feed("\r", out);
-          if (r != Result::Ok) return r;
-        }
-      }
+      return true;
     }
   }
-  if (_framing == Framing::Plain) {
+  return false;
+}
+
+bool StreamBodyDecoder::SkipHeaderLines(std::string_view in, std::string& stream) {
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    if (++_lead_size > kMaxIcyHeaderBytes) {
+      _failure = "header lines after ICY 200 OK longer than " + std::to_string(kMaxIcyHeaderBytes) +
+                 " bytes";
+      return false;
+    }
+    const char c = in[i];
+    if (c == '\n') {
+      if (!_line_has_content) {
+        stream.assign(in.substr(i + 1));
+        _lead = Lead::Done;
+        return true;
+      }
+      _line_has_content = false;
+    } else if (c != '\r') {
+      _line_has_content = true;
+    }
+  }
+  return false;
+}
+
+StreamBodyDecoder::Result StreamBodyDecoder::Pass(std::string_view in, std::string& out) {
+  if (_framing == Framing::Chunked) return _chunked.Feed(in, out);
+  if (!_remaining) {
     out.append(in);
     return Result::Ok;
   }
-  return _chunked.Feed(in, out);
+  const std::size_t take =
+      static_cast<std::size_t>(std::min<std::uint64_t>(*_remaining, in.size()));
+  out.append(in.substr(0, take));
+  *_remaining -= take;
+  return *_remaining == 0 ? Result::End : Result::Ok;
+}
+
+StreamBodyDecoder::Result StreamBodyDecoder::Feed(std::string_view in, std::string& out) {
+  if (!_failure.empty()) return Result::Malformed;
+  if (_lead == Lead::Done) return Pass(in, out);
+  std::string stream;
+  if (!TakeLead(in, stream)) return _failure.empty() ? Result::Ok : Result::Malformed;
+  _lead_bytes.clear();
+  _lead_bytes.shrink_to_fit();
+  return Pass(stream, out);
 }
 
 }  // namespace tarno

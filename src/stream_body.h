@@ -1,8 +1,10 @@
 #pragma once
 // Turns the bytes that follow a caster's answer head into the stream's own bytes: removes the
-// chunked transfer framing, or the blank line an NTRIP 1.0 caster may put after its status line.
+// chunked transfer framing, ends a stream of a given length, and drops what an NTRIP 1.0 caster
+// may put after its status line (a blank line, or header lines and a blank line).
 // Incremental and pure: a chunk boundary may fall anywhere between two reads.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,16 +38,30 @@ class StreamBodyDecoder {
   enum class Framing { Plain, Chunked };
   using Result = ChunkedDecoder::Result;
 
-  // skip_blank_line: drop a CR LF that comes first (NTRIP 1.0 casters may or may not send it).
-  StreamBodyDecoder(Framing framing, bool skip_blank_line);
+  // icy_lead: what an NTRIP 1.0 caster may put between "ICY 200 OK" and the stream is dropped:
+  // a blank line, or header lines ("Name: value") up to a blank line. Anything else is the
+  // stream's first bytes. content_length (Plain only): the stream ends after that many bytes.
+  StreamBodyDecoder(Framing framing, bool icy_lead,
+                    std::optional<std::uint64_t> content_length = std::nullopt);
 
   Result Feed(std::string_view in, std::string& out);
-  const std::string& failure() const { return _chunked.failure(); }
+  const std::string& failure() const { return _failure.empty() ? _chunked.failure() : _failure; }
 
  private:
+  // Reads the bytes after the ICY line; true once the lead is over, with the stream bytes that
+  // follow it in `stream`. False: more bytes are needed, or _failure says why not.
+  bool TakeLead(std::string_view in, std::string& stream);
+  bool SkipHeaderLines(std::string_view in, std::string& stream);
+  Result Pass(std::string_view in, std::string& out);
+
   Framing _framing;
-  enum class Lead { Undecided, SawCr, Done } _lead;
+  enum class Lead { Undecided, HeaderLines, Done } _lead;
+  std::string _lead_bytes;     // bytes held while undecided
+  std::size_t _lead_size = 0;  // header bytes skipped so far
+  bool _line_has_content = false;
+  std::optional<std::uint64_t> _remaining;  // Content-Length left
   ChunkedDecoder _chunked;
+  std::string _failure;
 };
 
 }  // namespace tarno

@@ -23,6 +23,7 @@ std::string KindColumn(const PropertyInfo& info) {
 
 std::string ValueColumn(const PropertySet::Entry& entry) {
   const std::string text = FormatPropertyValue(entry.info, entry.default_value);
+  if (entry.info.secret) return text.empty() ? "(not set)" : "(set)";
   if (text.empty() || text.find_first_of(" \t\"") != std::string::npos) {
     std::string quoted = "\"";
     for (char c : text) quoted += (c == '"' ? std::string("\\\"") : std::string(1, c));

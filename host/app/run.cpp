@@ -16,6 +16,7 @@
 #include "demo.h"
 #include "describe.h"
 #include "engine.h"
+#include "runner/file_sink.h"
 #include "runner/option_text.h"
 #include "runner/position_feeder.h"
 #include "runner/position_source.h"
@@ -107,6 +108,10 @@ void ApplyProperties(Instance& instance,
       instance.SetProperty(name, value);
     } catch (const PropertyError& error) {
       throw UsageError("--set " + name + ": " + error.what());
+    }
+    // The component would refuse it at start and never connect: refuse it now, with its reason.
+    if (const std::string refused = instance.CheckPropertyValue(name, value); !refused.empty()) {
+      throw UsageError("--set " + name + ": " + refused);
     }
   }
 }
@@ -239,6 +244,11 @@ void SetNearestMount(Instance& instance, runner::PositionSource* source, const C
 }  // namespace
 
 int RunComponent(const RunOptions& options, const fs::path& executable) {
+  // A sink on standard output gets it for the stream alone, before any text line is written.
+  if (options.raw_out == "-" || options.decoded_out == "-" ||
+      (options.demo && !options.decoded_out)) {
+    runner::StreamStdout();
+  }
   const Console console(options.quiet, options.verbose);
   StopRequest stop;
   SignalWatcher signals([&](const std::string& name) { stop.Request("received " + name); });
@@ -335,13 +345,14 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   Instance& instance = *created;
   ApplyProperties(instance, properties);
   if (options.sourcetable) return PrintSourcetable(instance, source.get(), options.json, console);
+  if (!source) {
+    // Without a position the component never builds a client: nothing would ever connect.
+    throw UsageError(
+        "no position source: give --position LAT,LON,ALT,ACC, --positions FILE or --nmea SOURCE "
+        "(the component connects only once it has a position)");
+  }
   WarnAboutLogDirectory(instance, console);
   if (options.nearest_mount) SetNearestMount(instance, source.get(), console);
-  if (!source) {
-    console.Warning(
-        "no position source (--position, --positions or --nmea): the component gets "
-        "no samples and will not connect");
-  }
 
   instance.SetOutputConsumer(kRawOutput, [&](const OutputElement& element) {
     status.OnRaw(Bytes(element), Clock::now());

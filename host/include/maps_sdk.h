@@ -25,6 +25,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #define MAPS_PACKAGE_EXPORT __attribute__((visibility("default")))
@@ -69,6 +70,13 @@ struct PropertyDefinition {
   int default_index;  // Enumeration only: the item selected by default
   int sub_type;       // kSubType* bits
   const char* description;
+  // The component's own rule for a String value: why the value is refused (naming the
+  // property), or an empty text when it is accepted. The component applies it at start under
+  // any host; a host may ask it earlier (Instance::CheckPropertyValue) to refuse a value before
+  // start. Null: every text is accepted.
+  std::string (*check)(std::string_view value) = nullptr;
+  // The value is a secret (a password): a host shows only whether it is set, never the value.
+  bool secret = false;
 };
 
 // Data type codes carried by the definitions.

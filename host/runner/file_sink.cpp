@@ -2,6 +2,9 @@
 
 #include "runner/option_text.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -15,7 +18,19 @@ FileSink::FileSink(const std::string& path, std::string_view option)
   }
 }
 
-FileSink::FileSink() : name_("stdout"), file_(stdout), owned_(false) {}
+std::FILE* StreamStdout() {
+  static std::FILE* const stream = [] {
+    std::fflush(stdout);
+    const int kept = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    std::FILE* file = kept < 0 ? nullptr : fdopen(kept, "wb");
+    if (file == nullptr) return stdout;  // no descriptor left: text and stream share it
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    return file;
+  }();
+  return stream;
+}
+
+FileSink::FileSink() : name_("stdout"), file_(StreamStdout()), owned_(false) {}
 
 FileSink::~FileSink() {
   Close();

@@ -9,11 +9,17 @@
 
 namespace runner {
 
+// Standard output kept for the stream alone. The first call moves the process's standard output
+// to a descriptor of its own and points descriptor 1 at standard error: from then on every text
+// line of the process (the logger's, the reports, the runner's own) goes to standard error and a
+// reader of standard output gets the stream's bytes only.
+std::FILE* StreamStdout();
+
 class FileSink : public Sink {
  public:
   // Creates or truncates `path`; throws OptionError (with `option`) when it cannot.
   FileSink(const std::string& path, std::string_view option);
-  // stdout; not closed by Close(), only flushed.
+  // Standard output (StreamStdout()); not closed by Close(), only flushed.
   FileSink();
   ~FileSink() override;
 

@@ -36,6 +36,11 @@ PositionSample ParsePositionText(std::string_view text, std::string_view what) {
     values[i] = *value;
     if (!last) rest.remove_prefix(comma + 1);
   }
+  // The component cannot use a position outside these ranges: it would fail on every sample.
+  if (!(values[0] >= -90 && values[0] <= 90)) Refuse(what, text, "latitude must be -90 to 90");
+  if (!(values[1] >= -180 && values[1] <= 180)) {
+    Refuse(what, text, "longitude must be -180 to 180");
+  }
   if (values[3] < 0) Refuse(what, text, "accuracy must not be negative");
   return MakeSample(values[0], values[1], values[2], values[3]);
 }

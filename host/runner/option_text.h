@@ -28,9 +28,8 @@ struct SerialDevice {
   unsigned baud = kDefaultSerialBaud;
 };
 
-// "LAT,LON,ALT,ACC": four finite decimal numbers, accuracy >= 0. Latitude and longitude ranges
-// are left to the component, which reports out-of-range positions itself. Throws OptionError
-// with `what` as the context ("--position", "positions.csv:12").
+// "LAT,LON,ALT,ACC": four finite decimal numbers, latitude -90 to 90, longitude -180 to 180,
+// accuracy >= 0. Throws OptionError with `what` as the context ("--position", "positions.csv:12").
 PositionSample ParsePositionText(std::string_view text, std::string_view what);
 
 // "HOST:PORT" or "[IPV6]:PORT"; with `host_optional`, a bare "PORT" too. Port 0 is refused

@@ -55,10 +55,11 @@ struct SinkSettings {
 };
 
 // SINK text: a file path (created or truncated), "-" for stdout, "tcp-listen://[ADDR:]PORT"
-// (ADDR a literal IPv4 address, [IPv6] address or "localhost"; without ADDR every interface,
-// IPv4 and IPv6; PORT 0 lets the system pick) or "serial:DEVICE[:BAUD]" (default 115200).
-// `option` names the option in error texts ("--raw-out"). Throws OptionError for bad text, a
-// file that cannot be created, an address that cannot be bound or a port that cannot be opened.
+// (ADDR a literal IPv4 address, [IPv6] address or "localhost"; without ADDR loopback only,
+// 0.0.0.0 or [::] for every interface; PORT 0 lets the system pick) or "serial:DEVICE[:BAUD]"
+// (default 115200). `option` names the option in error texts ("--raw-out"). Throws OptionError for
+// bad text, a file that cannot be created, an address that cannot be bound or a port that cannot be
+// opened.
 std::unique_ptr<Sink> MakeSink(std::string_view text, std::string_view option,
                                const SinkSettings& settings = {});
 

@@ -76,22 +76,22 @@ struct TcpListenSink::Impl {
 
   void Open(const HostPort& endpoint, std::string_view option) {
     error_code ec;
-    std::vector<tcp::endpoint> candidates;
-    if (endpoint.host.empty()) {
-      candidates = {tcp::endpoint(tcp::v6(), endpoint.port),
-                    tcp::endpoint(tcp::v4(), endpoint.port)};
-    } else {
-      const std::string host = endpoint.host == "localhost" ? "127.0.0.1" : endpoint.host;
-      const auto address = asio::ip::make_address(host, ec);
-      if (ec) {
-        throw OptionError(std::string(option) + ": '" + endpoint.host +
-                          "': ADDR must be a literal IPv4 address, [IPv6] address or localhost");
-      }
-      candidates = {tcp::endpoint(address, endpoint.port)};
+    // Without an address only this machine gets the corrections: the network gets them only
+    // when asked for (0.0.0.0 or [::]).
+    const std::string host =
+        endpoint.host.empty() || endpoint.host == "localhost" ? "127.0.0.1" : endpoint.host;
+    const auto address = asio::ip::make_address(host, ec);
+    if (ec) {
+      throw OptionError(std::string(option) + ": '" + endpoint.host +
+                        "': ADDR must be a literal IPv4 address, [IPv6] address or localhost");
     }
+    std::vector<tcp::endpoint> candidates = {tcp::endpoint(address, endpoint.port)};
+    // [::] serves IPv4 clients too; where IPv6 is missing, 0.0.0.0 does.
+    const bool all_interfaces_v6 = address.is_v6() && address.is_unspecified();
+    if (all_interfaces_v6) candidates.emplace_back(tcp::v4(), endpoint.port);
     std::string failure;
     for (const auto& candidate : candidates) {
-      if (TryListen(candidate, endpoint.host.empty(), ec)) return;
+      if (TryListen(candidate, all_interfaces_v6, ec)) return;
       failure = ec.message();
     }
     throw OptionError(std::string(option) + ": cannot listen on port " +

@@ -12,7 +12,8 @@ namespace runner {
 
 class TcpListenSink : public Sink {
  public:
-  // `endpoint.host` empty: all interfaces, IPv6 and IPv4 (IPv4 only where IPv6 is missing).
+  // `endpoint.host` empty: loopback only (127.0.0.1). "0.0.0.0": every IPv4 interface; "::":
+  // every interface, IPv6 and IPv4 (IPv4 only where IPv6 is missing).
   // Binds and listens before returning; throws OptionError (with `option`) when it cannot.
   TcpListenSink(const HostPort& endpoint, std::string_view option, const SinkSettings& settings);
   ~TcpListenSink() override;

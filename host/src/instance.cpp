@@ -81,6 +81,13 @@ bool Instance::SetProperty(std::string_view name, std::string_view text) {
   return true;
 }
 
+std::string Instance::CheckPropertyValue(std::string_view name, std::string_view text) const {
+  std::scoped_lock lock(properties_mutex_);
+  const PropertySet::Entry* entry = properties_.Find(name);
+  if (entry == nullptr || entry->info.check == nullptr) return {};
+  return entry->info.check(text);
+}
+
 std::vector<std::string> Instance::PropertyNames() const {
   std::scoped_lock lock(properties_mutex_);
   std::vector<std::string> names;

@@ -51,6 +51,9 @@ class Instance {
   // Applies a value given as text before start. Throws PropertyError for an unknown name or a
   // bad value. After start: reports the refusal, keeps the value and returns false.
   bool SetProperty(std::string_view name, std::string_view text);
+  // Why the component's own rule refuses `text` for the property (empty: accepted, or no rule).
+  // SetProperty does not apply the rule: the component does at start, as under any host.
+  std::string CheckPropertyValue(std::string_view name, std::string_view text) const;
   // Declared properties in declaration order, then the built-in ones.
   std::vector<std::string> PropertyNames() const;
   // Current value as text; throws PropertyError for an unknown name.

@@ -18,6 +18,8 @@ PropertySet::PropertySet(const MAPS::ModuleDefinition& definition) {
     entry.info.name = declared.name;
     entry.info.kind = declared.kind;
     entry.info.sub_type = declared.sub_type;
+    entry.info.check = declared.check;
+    entry.info.secret = declared.secret;
     std::optional<PropertyValue> value;
     if (declared.kind == MAPS::PropertyKind::Enumeration) {
       entry.info.items = SplitEnumerationItems(declared.default_value);

@@ -16,6 +16,8 @@ struct PropertyInfo {
   MAPS::PropertyKind kind = MAPS::PropertyKind::String;
   std::vector<std::string> items;  // Enumeration only
   int sub_type = MAPS::kSubTypeNone;
+  std::string (*check)(std::string_view value) = nullptr;  // the component's rule, if any
+  bool secret = false;
 };
 
 // Boolean: bool; Integer: int64; Float: double; String: string; Enumeration: int64 index.

@@ -7,6 +7,9 @@
 #include <system_error>
 #include <vector>
 
+#include <boost/system/system_error.hpp>
+
+#include "request_values.h"
 #include "utils.h"
 
 using tarno::Importance;
@@ -29,11 +32,15 @@ constexpr MAPS::PropertyDefinition kProperties[] = {
      MAPS::kSubTypeNone, ""},
     {"logging_path", MAPS::PropertyKind::String, "R:", 0,
      MAPS::kSubTypePathCheck | MAPS::kSubTypeDirectory, ""},
-    {"ip", MAPS::PropertyKind::String, "rtk2go.com", 0, MAPS::kSubTypeNone, ""},
-    {"port", MAPS::PropertyKind::String, "2100", 0, MAPS::kSubTypeNone, ""},
-    {"mountpoint", MAPS::PropertyKind::String, "CASTER", 0, MAPS::kSubTypeNone, ""},
-    {"username", MAPS::PropertyKind::String, "tarnotesting", 0, MAPS::kSubTypeNone, ""},
-    {"password", MAPS::PropertyKind::String, "Hq4vLr8ZtWm2", 0, MAPS::kSubTypeNone, ""},
+    {"ip", MAPS::PropertyKind::String, "rtk2go.com", 0, MAPS::kSubTypeNone, "",
+     tarno::CheckCasterHost},
+    {"port", MAPS::PropertyKind::String, "2100", 0, MAPS::kSubTypeNone, "", tarno::CheckPort},
+    {"mountpoint", MAPS::PropertyKind::String, "CASTER", 0, MAPS::kSubTypeNone, "",
+     tarno::CheckMountpoint},
+    // No built-in account: a caster the component is pointed at without credentials must never
+    // receive somebody's password.
+    {"username", MAPS::PropertyKind::String, "", 0, MAPS::kSubTypeNone, "", tarno::CheckUsername},
+    {"password", MAPS::PropertyKind::String, "", 0, MAPS::kSubTypeNone, "", nullptr, true},
     {"position_accuracy", MAPS::PropertyKind::Float, "0.1", 0, MAPS::kSubTypeNone, ""},
     // After the first nine, so that stored diagrams keep their values.
     {"tls", MAPS::PropertyKind::Boolean, "false", 0, MAPS::kSubTypeNone, ""},
@@ -165,6 +172,20 @@ void MAPS_NTRIP_Client::Birth() {
   }
   if (auto writer = tarno::WriterForDestination(_log_destination)) {
     tarno::ActiveLogWriter = std::move(writer);
+  }
+
+  // Values that would rewrite the request are refused once, here: no client is ever built
+  // from them, and the probe never runs for an address that is not one.
+  _refused_settings.clear();
+  for (const MAPS::PropertyDefinition& property : kProperties) {
+    if (property.check == nullptr) continue;
+    const std::string reason = property.check(GetStringProperty(property.name));
+    if (reason.empty()) continue;
+    _refused_settings += (_refused_settings.empty() ? "" : "; ") + reason;
+  }
+  if (!_refused_settings.empty()) {
+    ReportError(_refused_settings);
+    WriteLog(_refused_settings, Importance::Error);
   }
 
   if (!_stop_watch.joinable()) {
@@ -399,6 +420,16 @@ void MAPS_NTRIP_Client::DropFailedClient() {
   WriteLog("Next connection attempt in " + std::string(delay) + " s");
 }
 
+void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal) {
+  if (refusal.kind == tarno::Refusal::Kind::None) return;
+  // Info: with the console destination a log line of higher importance would be a report at
+  // every retry.
+  WriteLog(refusal.text);
+  if (refusal.text == _last_refusal) return;
+  _last_refusal = refusal.text;
+  ReportWarning(refusal.text);
+}
+
 bool MAPS_NTRIP_Client::UsableSample(const MAPS::InputElt<double>& sample) {
   if (sample.DataPointer(0) != nullptr && sample.VectorSize(0) >= kSampleValues) return true;
   WriteLog("Position sample ignored: " + std::to_string(sample.VectorSize(0)) +
@@ -408,6 +439,7 @@ bool MAPS_NTRIP_Client::UsableSample(const MAPS::InputElt<double>& sample) {
 
 void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> sample) {
   WriteLog("first_time_process Start");
+  if (!_refused_settings.empty()) return;  // reported at start
   if (!UsableSample(sample)) return;
   if (!_internet_probed) {
     // Once, before the first client. The connection attempt is the real test of the link: a
@@ -450,6 +482,15 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
                                                        values[2], _decode_rtcm, timing);
     if (GetBoolProperty("tls")) client->SetTls(GetStringProperty("tls_ca_file"));
     _ntrip_client = std::move(client);
+  } catch (const boost::system::system_error& e) {
+    // The caster's name does not resolve: a refusal like the others, said once and then
+    // retried quietly with spacing, instead of an error report at every attempt.
+    const std::string text = std::string("Exception: ") + e.what();
+    ReportInfo(text);
+    WriteLog(text, Importance::Error);
+    _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
+    WarnOnce(tarno::UnresolvedHost(GetStringProperty("ip"), e.code().message()));
+    return;
   } catch (const std::exception& e) {
     const std::string text = std::string("Exception: ") + e.what();
     ReportInfo(text);
@@ -474,10 +515,9 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
   } setup_done{*this};
 
   if (IsStopping() || _ntrip_client->InitSocket() != tarno::ClientState::SocketConnected) {
-    if (const std::string failure = _ntrip_client->TlsFailure(); !failure.empty()) {
-      ReportWarning("TLS verification of " + _ntrip_client->GetHost() + " failed: " + failure);
-    }
     ReportInfo("Error with Boost Initialisation");
+    // A TLS verification failure is one of these refusals: warned once, with its reason.
+    if (!IsStopping()) WarnOnce(_ntrip_client->LastRefusal());
     DropFailedClient();
     WriteLog("Restart the Socket Error while Initialization", Importance::Error);
     return;
@@ -495,6 +535,7 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
     return;
   }
   ReportInfo("Restart the Socket Error while Connecting");
+  if (!IsStopping()) WarnOnce(_ntrip_client->LastRefusal());
   if (_ntrip_client->IsSocketConnected()) _ntrip_client->CloseConnection();
   DropFailedClient();
   WriteLog("Restart the Socket Error while Connecting", Importance::Error);
@@ -530,7 +571,10 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     first_time_process(timestamp, std::move(sample));
     return;
   }
-  if (_ntrip_client->HasReceivedData()) _reconnect_spacing.RecordSuccess();
+  if (_ntrip_client->HasReceivedData()) {
+    _reconnect_spacing.RecordSuccess();
+    _last_refusal.clear();  // the same refusal later is news again
+  }
 
   const double* values = sample.DataPointer(0);
   _ntrip_client->SetPosition(tarno::GpsCoordinate(values[0], values[1], values[2]));

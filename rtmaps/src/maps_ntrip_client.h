@@ -51,6 +51,9 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   void WriteRaw(const MAPS::OutputPort& output, std::string_view bytes);
   // A summary as elements of whole lines where it outgrows one element, in order.
   void WriteSummary(const MAPS::OutputPort& output, std::string_view text);
+  // Reports a set-up's refusal as a warning when it differs from the last one reported; logs
+  // it always.
+  void WarnOnce(const tarno::Refusal& refusal);
   // Drops the current client after a failed set-up and spaces the next attempt.
   void DropFailedClient();
   // Runs beside the host thread: once the host stops the component, a client still connecting
@@ -95,4 +98,7 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   double _time_scale = 1.0;
   const InternetProbeSettings _probe;
   bool _internet_probed = false;  // host thread only
+  // Why property values were refused at start; a component with refused values builds no client.
+  std::string _refused_settings;
+  std::string _last_refusal;  // text of the refusal last reported as a warning
 };

@@ -37,7 +37,7 @@ TEST(ResponseHead, Http10OkWithoutHeadersIsSuccess) {
 
 TEST(ResponseHead, RefusalsAndSourcetablesAreNotSuccess) {
   for (const std::string answer :
-       {"HTTP/1.1 401 Unauthorized\r\n\r\n", "HTTP/1.1 404 Not Found\r\n",
+       {"HTTP/1.1 401 Unauthorized\r\n\r\n", "HTTP/1.1 404 Not Found\r\n\r\n",
         "SOURCETABLE 200 OK\r\nServer: x\r\n\r\nSTR;a;b\r\n", "ICY 401 Unauthorized\r\n",
         "HTTP/1.1 2000 OK\r\n\r\n", "HTTP/2 200\r\n\r\n", "\xd3\x01\x13garbage\r\n", "\r\n"}) {
     ResponseHeadReader r;

@@ -1,4 +1,8 @@
 // The GGA updates sent on the open connection, and the ways the GGA loop ends.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
 #include "client_fixture.h"
 #include "replay_caster.h"
 
@@ -21,56 +25,55 @@ std::string Port(const caster::ReplayCaster& c) {
 
 using GgaTest = ClientTest;
 
-TEST_F(GgaTest, UpdatesLeaveEachPeriodWithTheExactBytesOfTheHeldPosition) {
-  caster::ReplayCaster server(StalledStream());
+std::string SentenceAt(double lat, double lon, double alt, std::int64_t utc_seconds) {
+  std::string s;
+  tarno::GenerateGGA(lat, lon, alt, &s,
+                     [utc_seconds] { return std::chrono::system_clock::from_time_t(utc_seconds); });
+  return s;
+}
+
+TEST_F(GgaTest, UpdatesAreBareSentencesOfThePositionAndTimeOfTheMomentTheyLeave) {
+  // An NTRIP 1.0 caster, silent after its answer: it reads no request header and waits for a
+  // sentence in the stream.
+  caster::CasterOptions o;
+  o.mounts = {{"RTCM3", ""}};
+  o.fault = {caster::FaultMode::Answer, 0, "ICY 200 OK\r\n"};
+  caster::ReplayCaster server(o);
+  constexpr std::int64_t kStart = 1'700'000'000;
+  auto utc = std::make_shared<std::atomic<std::int64_t>>(kStart);
   auto timing = FastTiming();
-  timing.gga_period = 300ms;
+  timing.gga_period = 1s;
+  timing.utc_clock = [utc] { return std::chrono::system_clock::from_time_t(utc->load()); };
   auto client = Connect(Port(server), "RTCM3", timing);
-  ASSERT_GE(client->State(), ClientState::Connected);
+  ASSERT_EQ(connection_result, ClientState::Connected);
 
-  const auto updates = [](const caster::ReplayCaster& c) { return c.Connection(0).gga.size(); };
-  ASSERT_TRUE(server.WaitUntil([&](const auto& c) { return updates(c) >= 3; }, 10s));
-  client->SetPosition(tarno::GpsCoordinate(-33.8568, -70.6483, 520.25));
-  const std::string moved = Sentence(-33.8568, -70.6483, 520.25);
-  const std::string moved_sentence = moved.substr(0, moved.size() - 2);
-  ASSERT_TRUE(server.WaitUntil(
-      [&](const auto& c) {
-        const auto gga = c.Connection(0).gga;
-        return !gga.empty() && gga.back() == moved_sentence;
-      },
-      10s));
-  client->_ActiveShutdownSendGGAtoServer();
-  ASSERT_TRUE(log.WaitFor("SendGGAtoServer End", 5s));
-  ASSERT_TRUE(server.WaitUntil([](const auto& c) { return c.Connection(0).closed; }, 5s));
-
-  // After the request, the connection carries nothing but whole updates.
-  const caster::ConnectionRecord record = server.Connection(0);
-  std::string rest = record.received.substr(record.request.size());
-  const std::string first = "Ntrip-GGA:" + Sentence(kLat, kLon, kAlt) + "\r\n";
-  const std::string second = "Ntrip-GGA:" + moved + "\r\n";
-  std::size_t firsts = 0, seconds = 0;
-  while (!rest.empty()) {
-    if (rest.rfind(first, 0) == 0) {
-      ++firsts;
-      rest.erase(0, first.size());
-    } else {
-      ASSERT_EQ(rest.rfind(second, 0), 0u) << rest;
-      ++seconds;
-      rest.erase(0, second.size());
-    }
+  // The first sentence left with the answer; each later one carries what the client holds when
+  // it leaves, set here right after the one before arrived.
+  std::string expected = SentenceAt(kLat, kLon, kAlt, kStart);
+  const double moves[2][3] = {{-33.8568, -70.6483, 520.25}, {48.5, 11.25, 500}};
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::int64_t when = kStart + 10 * static_cast<std::int64_t>(i + 1);
+    utc->store(when);
+    client->SetPosition(tarno::GpsCoordinate(moves[i][0], moves[i][1], moves[i][2]));
+    expected += SentenceAt(moves[i][0], moves[i][1], moves[i][2], when);
+    // The request's header sentence, the one sent at once, then one per period.
+    ASSERT_TRUE(
+        server.WaitUntil([&](const auto& c) { return c.Connection(0).gga.size() >= i + 3; }, 10s));
   }
-  EXPECT_GE(firsts, 2u);
-  EXPECT_GE(seconds, 1u);
-  EXPECT_EQ(log.Count("Sent the lasted GGA to the Server"), firsts + seconds);
-  EXPECT_TRUE(log.Contains("GPS Coordinate: -33.856800, -70.648300"));
+  client->_ActiveShutdownSendGGAtoServer();
+  ASSERT_TRUE(server.WaitUntil([](const auto& c) { return c.Connection(0).closed; }, 5s));
+  const caster::ConnectionRecord record = server.Connection(0);
+  EXPECT_EQ(record.received.substr(record.request.size()), expected);
+  EXPECT_NE(record.request.find("\r\nNtrip-GGA:$GPGGA,"), std::string::npos);
+  EXPECT_EQ(log.Count("Sent the lasted GGA to the Server"), 2u);
 }
 
 TEST_F(GgaTest, ShutdownDuringTheWaitEndsTheLoopWithoutSending) {
   caster::ReplayCaster server(StalledStream());
   auto client = Connect(Port(server));
   ASSERT_GE(client->State(), ClientState::Connected);
-  // The pass logs this under the lock it releases only for its wait.
-  ASSERT_TRUE(log.WaitForPrefix({"GPS Coordinate: "}, 5s));
+  // The loop waits at once; a shutdown before its wait is seen when the wait begins.
+  ASSERT_TRUE(log.WaitFor("SendGGAtoServer Start", 5s));
   client->_ActiveShutdownSendGGAtoServer();
   ASSERT_TRUE(log.WaitFor("SendGGAtoServer End", 5s));
   EXPECT_TRUE(log.Contains("Leaving SendGGAtoServer. !_stop_send_gga_to_server = true"));

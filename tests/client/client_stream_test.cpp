@@ -186,5 +186,43 @@ TEST_F(StreamTest, DecodingGivesOneSummaryPerRawChunkInTheSameOrder) {
   EXPECT_EQ(summaries - 1, chunks);
 }
 
+TEST_F(StreamTest, OnlyCorrectionBytesArePublishedAndAWebPageIsNoStream) {
+  const std::string recording = RandomBytes(5000, 3);
+  const auto answering = [&](const std::string& head) {
+    caster::CasterOptions o = FastStream(recording, 0, false);
+    o.fault = {caster::FaultMode::Answer, 0, head};
+    return o;
+  };
+  {
+    // Header lines after the ICY line are no corrections.
+    caster::ReplayCaster server(
+        answering("ICY 200 OK\r\nServer: Caster/1.0\r\nDate: Tue, 08 Dec 2026\r\n\r\n"));
+    auto client = Connect(Port(server));
+    ASSERT_EQ(connection_result, ClientState::Connected);
+    const std::string got = Collect(*client, 20'000);
+    const std::string served = server.Connection(0).served;
+    EXPECT_GE(got.size(), 20'000u);
+    EXPECT_TRUE(got == served.substr(0, got.size()));
+  }
+  {
+    // The stream ends where its length says, whatever comes after it.
+    caster::ReplayCaster server(
+        answering("HTTP/1.1 200 OK\r\nContent-Type: gnss/data\r\nContent-Length: 3000\r\n\r\n"));
+    auto client = Connect(Port(server));
+    ASSERT_EQ(connection_result, ClientState::Connected);
+    EXPECT_TRUE(Collect(*client, 10'000) == recording.substr(0, 3000));
+  }
+  {
+    caster::ReplayCaster server(
+        answering("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n"));
+    auto client = Connect(Port(server));
+    EXPECT_EQ(connection_result, ClientState::Error);
+    EXPECT_EQ(client->LastRefusal().kind, tarno::Refusal::Kind::NotAStream);
+    EXPECT_NE(client->LastRefusal().text.find("Content-Type text/html"), std::string::npos)
+        << client->LastRefusal().text;
+    EXPECT_EQ(client->ReadRTCMBuffer(), "");
+  }
+}
+
 }  // namespace
 }  // namespace client_test

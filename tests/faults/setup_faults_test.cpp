@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kSpacedWait = "Waiting before the next connection attempt";
 
 // How a failed set-up shows: caster connections, or, with no caster reached, a report per try.
-enum class Attempts { CasterConnections, InitSocketReports, ConstructionReports };
+enum class Attempts { CasterConnections, InitSocketReports };
 
 struct SetupFault {
   std::string name = {};
@@ -78,13 +78,6 @@ const SetupFault kSetupFaults[] = {
      .caster = [] { return ServeRecording("pygpsdata-RTCM3.log"); },
      .properties = {{"port", "refused"}},  // replaced by a free loopback port below
      .attempts = Attempts::InitSocketReports},
-    // A port that is not a number fails in the client's name resolution, locally (service names
-    // are never looked up), so the client is never built.
-    {.name = "PortThatDoesNotResolve",
-     .caster = [] { return ServeRecording("pygpsdata-RTCM3.log"); },
-     .properties = {{"port", "not-a-number"}},
-     .attempts = Attempts::ConstructionReports,
-     .logs_next_delay = false},
 };
 
 ComponentOptions OptionsFor(const SetupFault& f) {
@@ -103,8 +96,6 @@ std::size_t AttemptCount(ComponentHarness& h, Attempts kind) {
       return h.Connections();
     case Attempts::InitSocketReports:
       return h.CountInfo("Error with Boost Initialisation");
-    case Attempts::ConstructionReports:
-      return CountInfoStartingWith(h, "Exception: ");
   }
   return 0;
 }
@@ -157,6 +148,30 @@ TEST_P(SetupFaults, HostStopDuringTheFailingSetUpEndsPromptly) {
   EXPECT_LT(h.Stop(), 5s);
   EXPECT_TRUE(h.Raw().Elements().empty());
   EXPECT_FALSE(h.Instance().IsRunning());
+}
+
+// Values that would rewrite the request never reach a client, nor the internet probe (which
+// would ping an outside host for an `ip` that is no local address): an error at start, never
+// again.
+TEST(SetupRefusals, RefusedValuesAreReportedAtStartAndNoClientIsBuilt) {
+  ComponentOptions options;
+  options.properties = {{"ip", "127.0.0.1 "}, {"port", "0002223"}};
+  ComponentHarness h(ServeRecording("pygpsdata-RTCM3.log"), options);
+  h.Start();
+  ASSERT_TRUE(Eventually([&] { return h.CountInfo("first_time_process Start") >= 5; }, 20s));
+  EXPECT_LT(h.Stop(), 5s);
+  EXPECT_EQ(h.Connections(), 0u);
+  std::size_t errors = 0;
+  for (const auto& report : h.Reports().All()) {
+    if (report.kind != MAPS::ReportKind::Error) continue;
+    ++errors;
+    EXPECT_NE(report.text.find("ip \"127.0.0.1 \" is refused"), std::string::npos) << report.text;
+    EXPECT_NE(report.text.find("port \"0002223\" is refused"), std::string::npos) << report.text;
+  }
+  // The report and, with the console as log destination, the log line of the same start.
+  EXPECT_GE(errors, 1u);
+  EXPECT_EQ(h.CountInfo("first_time_process End"), 0u);
+  EXPECT_EQ(CountReportsContaining(h, "Internet"), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(CasterFaults, SetupFaults, ::testing::ValuesIn(kSetupFaults),

@@ -37,8 +37,8 @@ TEST_F(NtripClientProperties, AFreshInstanceShowsTheDeclaredDefaults) {
   EXPECT_FALSE(client.PropertyText("ip").empty());
   EXPECT_EQ(client.PropertyText("port"), "2100");
   EXPECT_EQ(client.PropertyText("mountpoint"), "CASTER");
-  EXPECT_EQ(client.PropertyText("username"), "tarnotesting");
-  EXPECT_EQ(client.PropertyText("password"), "Hq4vLr8ZtWm2");
+  EXPECT_EQ(client.PropertyText("username"), "");
+  EXPECT_EQ(client.PropertyText("password"), "");
   EXPECT_EQ(client.PropertyText("position_accuracy"), "0.1");
   EXPECT_EQ(client.PropertyText("threaded"), "1");
   EXPECT_EQ(client.PropertyText("priority"), "128");

@@ -195,6 +195,8 @@ std::vector<std::string> Joined(std::vector<std::string> first,
 
 // Birth's first report; its absence shows the component never started.
 constexpr const char* kStartedMark = "running NTRIP_Client";
+// A position for runs whose caster (the default port on loopback) is never there.
+constexpr const char* kRefusedPosition = "48.1,11.5,520,0.02";
 
 TEST(RunnerOptionErrors, UnknownPropertyIsRefusedBeforeStart) {
   const Finished run = RunToEnd({"--set", "no_such_property=1", "--set", "ip=127.0.0.1"});
@@ -232,6 +234,29 @@ TEST(RunnerOptionErrors, BadPositionTextIsRefusedBeforeStart) {
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.err.find("--position"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
+}
+
+TEST(RunnerOptionErrors, ValuesThatWouldRewriteTheRequestAndUnusableRunsExitTwoNamingThem) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+      {{"--set", "mountpoint=M HTTP/1.1\r\nX-Injected: yes"}, "mountpoint \"M HTTP/1.1\\x0D"},
+      {{"--set", "mountpoint="}, "mountpoint \"\" is refused"},
+      {{"--set", "ip=127.0.0.1 "}, "ip \"127.0.0.1 \" is refused"},
+      {{"--set", "ip="}, "ip \"\" is refused"},
+      {{"--set", "port=70000"}, "port \"70000\" is refused"},
+      {{"--set", "port=+2101"}, "port \"+2101\" is refused"},
+      {{"--set", "username=a:b"}, "username \"a:b\" is refused"},
+      {{"--position", "91,0,0,0"}, "latitude must be -90 to 90"},
+      {{"--duration", "1"}, "no position source: give --position"}};
+  for (const auto& [arguments, message] : cases) {
+    SCOPED_TRACE(message);
+    std::vector<std::string> line{"--set", "ip=127.0.0.1"};
+    line.insert(line.end(), arguments.begin(), arguments.end());
+    if (arguments.front() == "--set") line.insert(line.end(), {"--position", kRefusedPosition});
+    const Finished run = RunToEnd(line);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
+  }
 }
 
 TEST(RunnerOptionErrors, MalformedCommandLinesExitWithUsageStatus) {
@@ -283,8 +308,8 @@ TEST(RunnerProgram, HelpListsEveryOption) {
 // ---- Running and stopping -------------------------------------------------------------------
 
 TEST(RunnerStop, DurationEndsTheRunByItselfWithStatusZero) {
-  const Finished run =
-      RunToEnd({"--set", "ip=127.0.0.1", "--set", "log_destination=Nothing", "--duration", "2"});
+  const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--set", "log_destination=Nothing",
+                                 "--position", kRefusedPosition, "--duration", "2"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("stopping (duration reached)"), std::string::npos) << run.err;
 }
@@ -302,8 +327,9 @@ TEST(RunnerStop, SigtermWhileTheClientWaitsForASilentCasterExitsZeroPromptly) {
   EXPECT_NE(host.Stderr().find("stopping (received SIGTERM)"), std::string::npos);
 }
 
-TEST(RunnerStop, SigintBeforeAnyPositionExitsZeroPromptly) {
-  HostProcess host({"--set", "ip=127.0.0.1", "--set", "log_destination=Nothing"});
+TEST(RunnerStop, SigintWhileTheClientRetriesExitsZeroPromptly) {
+  HostProcess host({"--set", "ip=127.0.0.1", "--set", "log_destination=Nothing", "--position",
+                    kRefusedPosition});
   ASSERT_TRUE(host.WaitForStderr(kStartedMark, 20s)) << host.Stderr();
   host.Signal(SIGINT);
   const std::optional<int> status = host.WaitForExit(kPromptExit);
@@ -313,7 +339,7 @@ TEST(RunnerStop, SigintBeforeAnyPositionExitsZeroPromptly) {
 
 TEST(RunnerStatus, StatusPrintsOneLineASecondOnStderr) {
   const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--set", "log_destination=Nothing",
-                                 "--status", "--duration", "3.5"});
+                                 "--position", kRefusedPosition, "--status", "--duration", "3.5"});
   EXPECT_EQ(run.status, 0);
   EXPECT_GE(HostProcess::Occurrences(run.err, "ntrip-host: status "), 2) << run.err;
   EXPECT_NE(run.err.find("| raw 0 B in 0 elements"), std::string::npos) << run.err;
@@ -326,8 +352,8 @@ TEST(RunnerStatus, StatusPrintsOneLineASecondOnStderr) {
 TEST(RunnerStatus, QuietHidesInformationButKeepsWarnings) {
   ScratchDirectory scratch;
   const std::string missing = (scratch.Path() / "missing").string();
-  const Finished run = RunToEnd(
-      {"--set", "ip=127.0.0.1", "--set", "logging_path=" + missing, "--quiet", "--duration", "1"});
+  const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--set", "logging_path=" + missing,
+                                 "--position", kRefusedPosition, "--quiet", "--duration", "1"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err.find("[Information]"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
@@ -337,8 +363,8 @@ TEST(RunnerStatus, QuietHidesInformationButKeepsWarnings) {
 }
 
 TEST(RunnerStatus, NoLogDirectoryWarningWhenLoggingToTheConsole) {
-  const Finished run = RunToEnd(
-      {"--set", "ip=127.0.0.1", "--set", "log_destination=Console", "--quiet", "--duration", "1"});
+  const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--set", "log_destination=Console",
+                                 "--position", kRefusedPosition, "--quiet", "--duration", "1"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err.find("is not a directory"), std::string::npos) << run.err;
 }
@@ -384,6 +410,48 @@ TEST(RunnerWithComponent, PerSampleReportsShowOnlyWithVerbose) {
   EXPECT_EQ(verbose.status, 0) << verbose.err;
   EXPECT_NE(verbose.err.find("_ntrip_client->State :6"), std::string::npos) << verbose.err;
   EXPECT_NE(verbose.err.find("Position Accuracy : 0.020000 m"), std::string::npos) << verbose.err;
+}
+
+TEST(RunnerWithComponent, StandardOutputCarriesTheServedBytesAlone) {
+  caster::CasterOptions options = LoopbackCaster();
+  options.max_bytes = 6000;
+  caster::ReplayCaster live(options);
+  // The default destination writes the logger's first line through the default writer.
+  std::vector<std::string> line = PointedAt(live);
+  line.back() = "log_destination=Log";
+  ScratchDirectory scratch;
+  HostProcess host(Joined(line, {"--set", "logging_path=" + scratch.Path().string(), "--position",
+                                 "48.1,11.5,520,0.02", "--raw-out", "-"}));
+  ASSERT_TRUE(
+      live.WaitUntil([](const caster::ReplayCaster& c) { return c.Connection(0).closed; }, 30s))
+      << host.Stderr();
+  const std::string served = live.Connection(0).served;
+  ASSERT_TRUE(live.WaitUntil(
+      [&](const caster::ReplayCaster&) { return host.Stdout().size() >= served.size(); }, 10s));
+  host.Signal(SIGINT);
+  EXPECT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+  EXPECT_TRUE(host.Stdout() == served) << host.Stdout().substr(0, 80);
+  EXPECT_NE(host.Stderr().find("Initialization of Logger."), std::string::npos) << host.Stderr();
+}
+
+TEST(RunnerWithComponent, EachRefusalIsOneWarningEvenWhenQuiet) {
+  caster::ReplayCaster live(LoopbackCaster());
+  for (const auto& [property, warning] : std::vector<std::pair<std::string, std::string>>{
+           {"password=wrong",
+            "caster refused the user name or password for TEST (HTTP/1.1 401 Unauthorized)"},
+           {"mountpoint=NOPE", "mount point NOPE is not on this caster"}}) {
+    SCOPED_TRACE(property);
+    const std::size_t before = live.ConnectionCount();
+    HostProcess host(Joined(PointedAt(live),
+                            {"--set", property, "--position", "48.1,11.5,520,0.02", "--quiet"}));
+    // The first try and two retries were refused.
+    ASSERT_TRUE(live.WaitUntil(
+        [&](const caster::ReplayCaster& c) { return c.ConnectionCount() >= before + 3; }, 30s))
+        << host.Stderr();
+    host.Signal(SIGINT);
+    EXPECT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+    EXPECT_EQ(HostProcess::Occurrences(host.Stderr(), warning), 1) << host.Stderr();
+  }
 }
 
 TEST(RunnerWithComponent, PositionsFromACsvFileReachTheCaster) {
@@ -469,8 +537,10 @@ TEST(RunnerWithComponent, DemoRawOutputEqualsServedBytes) {
   const fs::path raw = scratch.Path() / "demo.rtcm";
   const Finished run = RunToEnd({"--demo", "--duration", "4", "--raw-out", raw.string()});
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("raw output equals the bytes the caster served: yes"), std::string::npos)
+  // The summaries hold standard output: every text line of the run goes to standard error.
+  EXPECT_NE(run.err.find("raw output equals the bytes the caster served: yes"), std::string::npos)
       << run.out << run.err;
+  EXPECT_EQ(run.out.find("demo:"), std::string::npos) << run.out;
   EXPECT_GT(fs::file_size(raw), 0u);
   EXPECT_GE(HostProcess::Occurrences(run.err, "ntrip-host: status "), 2) << run.err;
 }

@@ -27,8 +27,12 @@ std::string ErrorOf(const std::function<void()>& action) {
 TEST(PositionText, FourNumbersWithSpacesAndSignsMakeASample) {
   EXPECT_EQ(ParsePositionText(" 48.1173, -11.5 ,545.4,0.02", "--position"),
             MakeSample(48.1173, -11.5, 545.4, 0.02));
-  // Ranges are the component's to judge: it reports latitude 95 itself.
-  EXPECT_EQ(ParsePositionText("95,0,0,0", "--position"), MakeSample(95, 0, 0, 0));
+  EXPECT_EQ(ParsePositionText("90,-180,0,0", "--position"), MakeSample(90, -180, 0, 0));
+  // The component could not use them: refused at start, like a value that is no number.
+  EXPECT_THAT(ErrorOf([] { ParsePositionText("91,0,0,0", "--position"); }),
+              HasSubstr("latitude must be -90 to 90"));
+  EXPECT_THAT(ErrorOf([] { ParsePositionText("0,180.5,0,0", "--position"); }),
+              HasSubstr("longitude must be -180 to 180"));
 }
 
 TEST(PositionText, AnythingButFourFiniteNumbersIsRefusedWithAReason) {

@@ -232,7 +232,7 @@ TEST(TcpListenSink, AClientThatNeverReadsIsDroppedWithoutHoldingUpTheOthers) {
   EXPECT_THAT(warnings, ::testing::Contains(HasSubstr("more than 16384 bytes waiting for it")));
 }
 
-TEST(TcpListenSink, ServesIpv6AndBothFamiliesWhenNoAddressIsGiven) {
+TEST(TcpListenSink, ListensOnLoopbackWithoutAnAddressAndEverywhereOnlyWhenAsked) {
   TcpListenSink v6({"::1", 0}, "--raw-out", QuietSettings());
   StreamClient client6("::1", v6.LocalPort());
   ASSERT_TRUE(v6.WaitForAccepted(1, 10s));
@@ -240,7 +240,11 @@ TEST(TcpListenSink, ServesIpv6AndBothFamiliesWhenNoAddressIsGiven) {
   v6.Close();
   EXPECT_EQ(client6.ReadToEnd(), "six");
 
-  TcpListenSink any({"", 0}, "--raw-out", QuietSettings());
+  // The corrections are not offered to the network unless an address says so.
+  TcpListenSink local({"", 0}, "--raw-out", QuietSettings());
+  EXPECT_EQ(local.Description(), "tcp-listen://127.0.0.1:" + std::to_string(local.LocalPort()));
+
+  TcpListenSink any({"::", 0}, "--raw-out", QuietSettings());
   StreamClient over4("127.0.0.1", any.LocalPort());
   StreamClient over6("::1", any.LocalPort());
   ASSERT_TRUE(any.WaitForAccepted(2, 10s));

@@ -184,6 +184,10 @@ void CasterConnection::HandleRequest(std::string_view block) {
   }
   mount_ = &*found;
   unit_ends_ = &context_.unit_ends[static_cast<std::size_t>(found - options.mounts.begin())];
+  if (options.fault.mode == FaultMode::Answer) {
+    WriteAnswer(options.fault.status_line, Then::Stream);
+    return;
+  }
   chunked_ = ntrip2_ && options.chunked;
   WriteAnswer(StreamAnswer(ntrip2_, chunked_, options.icy_blank_line), Then::Stream);
 }

@@ -26,6 +26,10 @@ enum class FaultMode {
   // Addition beyond the first agreed set:
   Sourcetable,  // answer every request with the sourcetable, in the form of the request's
                 // version (NTRIP 2.0: "HTTP/1.1 200 OK", Content-Type gnss/sourcetable), then close
+  Answer,       // answer a request for a served mount point with `status_line` as the whole head
+                // (line ends included), then stream it without framing: the answers of casters
+                // and servers of other kinds ("ICY 200 OK" with header lines, Content-Length,
+                // a web page)
 };
 
 struct Fault {
