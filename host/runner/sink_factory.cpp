@@ -20,8 +20,9 @@ std::unique_ptr<Sink> MakeSink(std::string_view text, std::string_view option,
   }
   if (text == "-") {
     // A pipe whose reader stops reading must not hold the program: written without blocking.
-    if (IsPipeLike(STDOUT_FILENO)) {
-      const int fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int stream_fd = fileno(StreamStdout());
+    if (IsPipeLike(stream_fd)) {
+      const int fd = fcntl(stream_fd, F_DUPFD_CLOEXEC, 3);
       if (fd >= 0) return std::make_unique<PipeSink>(fd, "stdout", settings);
     }
     return std::make_unique<FileSink>();
