@@ -10,6 +10,7 @@
 #include <boost/system/system_error.hpp>
 
 #include "request_values.h"
+#include "sourcetable_fetch.h"
 #include "utils.h"
 
 using tarno::Importance;
@@ -420,14 +421,39 @@ void MAPS_NTRIP_Client::DropFailedClient() {
   WriteLog("Next connection attempt in " + std::string(delay) + " s");
 }
 
-void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal) {
+void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal, const double* position) {
   if (refusal.kind == tarno::Refusal::Kind::None) return;
   // Info: with the console destination a log line of higher importance would be a report at
   // every retry.
   WriteLog(refusal.text);
   if (refusal.text == _last_refusal) return;
   _last_refusal = refusal.text;
-  ReportWarning(refusal.text);
+  if (refusal.kind != tarno::Refusal::Kind::UnknownMount || position == nullptr) {
+    ReportWarning(refusal.text);
+    return;
+  }
+  // Once per refusal: the caster's own mount points, nearest first, say what to set instead.
+  tarno::CasterAddress caster;
+  caster.host = GetStringProperty("ip");
+  caster.port = GetStringProperty("port");
+  caster.username = GetStringProperty("username");
+  caster.password = GetStringProperty("password");
+  caster.tls = GetBoolProperty("tls");
+  caster.tls_ca_file = GetStringProperty("tls_ca_file");
+  const tarno::ClientTiming timing;
+  tarno::SourcetableBounds bounds;
+  bounds.connect = Scaled(timing.connect_bound);
+  bounds.request = Scaled(timing.request_bound);
+  bounds.header = Scaled(timing.header_bound);
+  bounds.idle_read = Scaled(timing.header_bound);
+  const tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster, bounds);
+  if (!fetched.error.empty()) WriteLog("Sourcetable not read: " + fetched.error);
+  std::vector<std::string> names;
+  for (const tarno::RankedStream& ranked :
+       tarno::SortByDistance(fetched.table.streams, position[0], position[1])) {
+    names.push_back(ranked.stream.mountpoint);
+  }
+  ReportWarning(tarno::WithMountPoints(refusal, names).text);
 }
 
 bool MAPS_NTRIP_Client::UsableSample(const MAPS::InputElt<double>& sample) {
@@ -535,7 +561,7 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
     return;
   }
   ReportInfo("Restart the Socket Error while Connecting");
-  if (!IsStopping()) WarnOnce(_ntrip_client->LastRefusal());
+  if (!IsStopping()) WarnOnce(_ntrip_client->LastRefusal(), values);
   if (_ntrip_client->IsSocketConnected()) _ntrip_client->CloseConnection();
   DropFailedClient();
   WriteLog("Restart the Socket Error while Connecting", Importance::Error);

@@ -53,7 +53,9 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   void WriteSummary(const MAPS::OutputPort& output, std::string_view text);
   // Reports a set-up's refusal as a warning when it differs from the last one reported; logs
   // it always.
-  void WarnOnce(const tarno::Refusal& refusal);
+  // An unknown mount point's warning lists the caster's mount points nearest to `position`
+  // (latitude, longitude), fetched once per refusal.
+  void WarnOnce(const tarno::Refusal& refusal, const double* position = nullptr);
   // Drops the current client after a failed set-up and spaces the next attempt.
   void DropFailedClient();
   // Runs beside the host thread: once the host stops the component, a client still connecting

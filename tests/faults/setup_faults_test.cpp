@@ -92,8 +92,14 @@ ComponentOptions OptionsFor(const SetupFault& f) {
 
 std::size_t AttemptCount(ComponentHarness& h, Attempts kind) {
   switch (kind) {
-    case Attempts::CasterConnections:
-      return h.Connections();
+    case Attempts::CasterConnections: {
+      // The sourcetable fetched once for an unknown mount point is no set-up attempt.
+      std::size_t attempts = 0;
+      for (std::size_t i = 0; i < h.Connections(); ++i) {
+        if (h.Caster().Connection(i).request.rfind("GET / ", 0) != 0) ++attempts;
+      }
+      return attempts;
+    }
     case Attempts::InitSocketReports:
       return h.CountInfo("Error with Boost Initialisation");
   }

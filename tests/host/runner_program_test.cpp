@@ -399,8 +399,9 @@ TEST(RunnerWithComponent, RawOutputFileHoldsTheCastersStreamAfterSigterm) {
 
 TEST(RunnerWithComponent, PerSampleReportsShowOnlyWithVerbose) {
   caster::ReplayCaster live(LoopbackCaster());
-  const std::vector<std::string> run = Joined(
-      PointedAt(live), {"--position", kFixedPosition, "--sampling-scale", "0.05", "--duration", "2"});
+  const std::vector<std::string> run =
+      Joined(PointedAt(live),
+             {"--position", kFixedPosition, "--sampling-scale", "0.05", "--duration", "2"});
   const Finished quiet = RunToEnd(run);
   EXPECT_EQ(quiet.status, 0) << quiet.err;
   EXPECT_NE(quiet.err.find("Connecting to 127.0.0.1:"), std::string::npos) << quiet.err;
@@ -443,7 +444,8 @@ TEST(RunnerWithComponent, EachRefusalIsOneWarningEvenWhenQuiet) {
   for (const auto& [property, warning] : std::vector<std::pair<std::string, std::string>>{
            {"password=wrong",
             "caster refused the user name or password for TEST (HTTP/1.1 401 Unauthorized)"},
-           {"mountpoint=NOPE", "mount point NOPE is not on this caster"}}) {
+           {"mountpoint=NOPE",
+            "mount point NOPE is not on this caster; its mount points, nearest first: TEST"}}) {
     SCOPED_TRACE(property);
     const std::size_t before = live.ConnectionCount();
     HostProcess host(Joined(PointedAt(live),
