@@ -309,6 +309,7 @@ ClientState NTRIPClient::Connection() {
                 NoUsableAnswer(_host, _port, _mountpoint, "the stream ended with the headers"));
   }
 
+  _protocol = head.ntrip1 ? "NTRIP 1.0" : head.chunked ? "NTRIP 2.0, chunked" : "NTRIP 2.0";
   SetRefusal({});
   SetState(ClientState::Connected);
   // Not `_state`: a stream that came whole with the headers may already have ended in the
@@ -382,7 +383,7 @@ ClientState NTRIPClient::Receive() {
       } else {
         WriteLog("Exception " + error.message());
       }
-      SetState(ClientState::Error);
+      Lose(error == boost::asio::error::eof ? "the caster closed the stream" : error.message());
       return _state;
     }
     WriteLog("Receive: Receive message size : " + std::to_string(n));
@@ -392,18 +393,18 @@ ClientState NTRIPClient::Receive() {
     if (!chunk.empty()) StoreChunk(std::move(chunk));
     if (result == StreamBodyDecoder::Result::Malformed) {
       WriteLog("Exception " + _body_decoder->failure());
-      SetState(ClientState::Error);
+      Lose(_body_decoder->failure());
       return _state;
     }
     if (result == StreamBodyDecoder::Result::End) {
       WriteLog("Exception " + boost::system::error_code(boost::asio::error::eof).message());
-      SetState(ClientState::Error);
+      Lose("the caster ended the stream");
       return _state;
     }
     SetState(ClientState::Receiving);
   } catch (const std::exception& e) {
     WriteLog(std::string("Exception ") + e.what());
-    SetState(ClientState::Error);
+    Lose(e.what());
   }
   return _state;
 }
@@ -417,6 +418,19 @@ std::string NTRIPClient::BuildGGA() {
   GenerateGGA(_position.latitude(), _position.longitude(), _position.altitude(), &_gga_sentence,
               _timing.utc_clock);
   return _gga_sentence;
+}
+
+void NTRIPClient::Lose(const std::string& cause) {
+  {
+    std::scoped_lock lock(_loss_mutex);
+    _loss_cause = cause;
+  }
+  SetState(ClientState::Error);
+}
+
+std::string NTRIPClient::LossCause() const {
+  std::scoped_lock lock(_loss_mutex);
+  return _loss_cause;
 }
 
 void NTRIPClient::SendGGAtoServer(std::stop_token stop) {

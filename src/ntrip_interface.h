@@ -80,6 +80,11 @@ class NTRIPClient {
   // (corrections arrived) from one that only looked connected.
   std::uint64_t BytesReceived() const { return _bytes_received.load(); }
   bool HasReceivedData() const { return BytesReceived() > 0; }
+  // How the caster answered the stream request: "NTRIP 2.0, chunked", "NTRIP 2.0" or "NTRIP 1.0";
+  // empty before a successful Connection().
+  const std::string& Protocol() const { return _protocol; }
+  // Why the stream ended, once the receive loop found it ended ("" while it runs).
+  std::string LossCause() const;
 
   // Oldest chunk (or summary), waiting at most the reader wait; empty when none came.
   std::string ReadRTCMBuffer();
@@ -120,6 +125,7 @@ class NTRIPClient {
                         const char* taken_text, const char* empty_text, SourceLocation where);
   void SetState(ClientState state);
   void SetRefusal(Refusal refusal);
+  void Lose(const std::string& cause);  // records the cause and sets Error
   // Waits until both queues have room; false when stop was requested first.
   bool WaitForQueueRoom(std::stop_token stop);
 
@@ -140,6 +146,9 @@ class NTRIPClient {
   std::string _gga_sentence;
   mutable std::mutex _refusal_mutex;
   Refusal _refusal;
+  std::string _protocol;  // written by Connection() before the receive loop may read the stream
+  mutable std::mutex _loss_mutex;
+  std::string _loss_cause;  // under _loss_mutex: the receive thread writes, the component reads
 
   boost::asio::io_context _io_context;
   boost::asio::ip::tcp::resolver _resolver{_io_context};

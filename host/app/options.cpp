@@ -22,6 +22,8 @@ const char* const kUsageText =
     "  --decoded-out SINK      write oDecodeRTCM to SINK (same forms as --raw-out)\n"
     "  --duration SECONDS      stop after this long (default: until SIGINT/SIGTERM; demo: 20)\n"
     "  --status                print one status line a second on stderr\n"
+    "  --status-json FILE      write the status as one JSON object a second to FILE (- for\n"
+    "                          stdout, unless a sink writes there)\n"
     "  --quiet                 hide information reports (warnings and errors stay)\n"
     "  --verbose               also show the component's per-sample information reports\n"
     "  --sourcetable           print the caster's streams (ip, port, tls, credentials from\n"
@@ -130,6 +132,9 @@ RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     } else if (name == "--decoded-out") {
       if (options.decoded_out) throw UsageError("--decoded-out given twice");
       options.decoded_out = value();
+    } else if (name == "--status-json") {
+      if (options.status_json) throw UsageError("--status-json given twice");
+      options.status_json = value();
     } else if (name == "--duration") {
       options.duration_seconds = ParsePositiveNumber(name, value());
     } else if (name == "--sampling-scale") {

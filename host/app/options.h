@@ -40,6 +40,7 @@ struct RunOptions {
   std::optional<PositionChoice> position;
   std::optional<std::string> raw_out;
   std::optional<std::string> decoded_out;
+  std::optional<std::string> status_json;  // FILE or - (stdout)
   std::optional<double> duration_seconds;  // empty: until a signal (the demo: 20 s)
   double sampling_scale = 1.0;             // multiplies the engine's sampling periods
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "connection_watch.h"
 #include "demo.h"
 #include "describe.h"
 #include "engine.h"
@@ -71,8 +75,10 @@ class Console {
       Write(level == runner::LogLevel::kWarning ? "warning: " + line : line);
     };
   }
-  ReportSink Reports() const {
-    return [quiet = quiet_, verbose = verbose_](const Report& report) {
+  // Every report also goes to `watch`, which follows the link from them.
+  ReportSink Reports(ConnectionWatch& watch) const {
+    return [quiet = quiet_, verbose = verbose_, &watch](const Report& report) {
+      watch.OnReport(report, Clock::now());
       if (quiet && report.kind == MAPS::ReportKind::Information) return;
       if (!verbose && IsPerSampleReport(report)) return;
       WriteReportToConsole(report);
@@ -82,6 +88,29 @@ class Console {
  private:
   const bool quiet_;
   const bool verbose_;
+};
+
+// --status-json: JSON Lines to a file or to stdout, flushed each second for monitoring tools.
+class StatusJsonWriter {
+ public:
+  explicit StatusJsonWriter(const std::string& target) : to_stdout_(target == "-") {
+    if (to_stdout_) return;
+    file_.open(target, std::ios::out | std::ios::trunc);
+    if (!file_) throw UsageError("--status-json " + target + ": cannot open the file for writing");
+  }
+  void Write(const nlohmann::json& object) {
+    const std::string line = object.dump() + "\n";
+    if (to_stdout_) {
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fflush(stdout);
+    } else {
+      file_ << line << std::flush;
+    }
+  }
+
+ private:
+  const bool to_stdout_;
+  std::ofstream file_;
 };
 
 bool IsFileSinkText(const std::string& text) {
@@ -306,9 +335,18 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     std::fflush(stdout);
   }
   properties.insert(properties.end(), options.properties.begin(), options.properties.end());
+  if (options.status_json && *options.status_json == "-" &&
+      (raw_out.value_or("") == "-" || decoded_out.value_or("") == "-")) {
+    throw UsageError(
+        "--status-json -: the stream already goes to stdout (--raw-out or --decoded-out -); "
+        "give --status-json a file");
+  }
+  std::optional<StatusJsonWriter> status_json;
+  if (options.status_json) status_json.emplace(*options.status_json);
 
   // Declared before the engine: the engine's output consumers use them until it stops.
   RunStatus status(Clock::now());
+  ConnectionWatch link(options.sampling_scale);
   std::unique_ptr<runner::Sink> raw_sink = MakeOptionalSink(raw_out, "--raw-out", console);
   std::unique_ptr<runner::Sink> decoded_sink =
       MakeOptionalSink(decoded_out, "--decoded-out", console);
@@ -326,7 +364,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     }
   }
 
-  Engine engine(EngineOptions{options.sampling_scale, console.Reports()});
+  Engine engine(EngineOptions{options.sampling_scale, console.Reports(link)});
   fs::path package_path = options.package_path;
   if (package_path.empty()) package_path = DefaultPackagePath(executable);
   try {
@@ -372,7 +410,8 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   instance.Start();
   std::optional<runner::PositionFeeder> feeder;
   if (source) {
-    feeder.emplace(*source, [&instance](const runner::PositionSample& sample) {
+    feeder.emplace(*source, [&instance, &status](const runner::PositionSample& sample) {
+      status.OnPosition(sample[0], sample[1], sample[2]);
       instance.PushSample(kPositionInput, sample);
     });
   }
@@ -393,7 +432,15 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       break;
     }
     if (now >= next_tick) {
-      if (show_status) Console::Write("status " + status.Line(now));
+      if (show_status || status_json) {
+        std::optional<std::uint64_t> bad_nmea;
+        if (source && position->option == runner::PositionOption::kNmea) {
+          bad_nmea = source->Counters().BadSentences();
+        }
+        const RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
+        if (show_status) Console::Write("status " + RunStatus::Line(fields));
+        if (status_json) status_json->Write(RunStatus::Json(fields));
+      }
       next_tick += std::chrono::seconds(1);
     }
   }
@@ -414,7 +461,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   if (raw_sink) raw_sink->Close();
   if (decoded_sink) decoded_sink->Close();
   shutdown_deadline.Done();
-  console.Info("stopped after " + Seconds(Clock::now() - started) + ": " + status.Summary());
+  console.Info("stopped after " + Seconds(Clock::now() - started) + ": " + status.Summary(link.Take(Clock::now())));
   if (source) console.Info("positions: " + source->Counters().Summary());
 
   int exit_status = stop.Failed() ? 1 : 0;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "rtcm/frame.h"
 #include "rtcm/gnss_time.h"
 #include "rtcm/summary.h"
@@ -22,6 +24,19 @@ std::string Fixed(double value, int decimals) {
   char text[64];
   std::snprintf(text, sizeof text, "%.*f", decimals, value);
   return text;
+}
+
+// WGS 84 geodetic (degrees, metres) to earth-centred, earth-fixed metres.
+std::array<double, 3> Ecef(const std::array<double, 3>& position) {
+  constexpr double kA = 6378137.0;
+  constexpr double kF = 1.0 / 298.257223563;
+  constexpr double kE2 = kF * (2.0 - kF);
+  constexpr double kRadians = 3.14159265358979323846 / 180.0;
+  const double lat = position[0] * kRadians, lon = position[1] * kRadians;
+  const double n = kA / std::sqrt(1.0 - kE2 * std::sin(lat) * std::sin(lat));
+  return {(n + position[2]) * std::cos(lat) * std::cos(lon),
+          (n + position[2]) * std::cos(lat) * std::sin(lon),
+          (n * (1.0 - kE2) + position[2]) * std::sin(lat)};
 }
 
 }  // namespace
@@ -64,6 +79,8 @@ void EpochWatch::Feed(std::string_view bytes) {
     const int type = static_cast<int>(rtcm::bits_unsigned(dec.frame, 24, 12));
     if (result == 5 && (type == 1005 || type == 1006)) {
       station_ = static_cast<int>(rtcm::bits_unsigned(dec.frame, 36, 12));
+      const double* ecef = dec.station.position;
+      station_ecef_ = std::array<double, 3>{ecef[0], ecef[1], ecef[2]};
     }
     if (result != 1) continue;
     ++epochs_;
@@ -111,19 +128,20 @@ void EpochWatch::OnFrame() {
   }
 }
 
-std::string EpochWatch::Text() const {
-  std::string text = "age ";
-  if (!have_epoch_) {
-    text += "-";
-  } else {
-    const double age =
-        rtcm::time_diff(rtcm::current_gps_time(), rtcm::GnssTime{epoch_time_, epoch_fraction_});
-    text += Fixed(age, 1) + " s";
+std::optional<double> EpochWatch::Age() const {
+  if (!have_epoch_) return std::nullopt;
+  return rtcm::time_diff(rtcm::current_gps_time(), rtcm::GnssTime{epoch_time_, epoch_fraction_});
+}
+
+std::optional<double> EpochWatch::StationKm(
+    const std::optional<std::array<double, 3>>& from) const {
+  if (!from || !station_ecef_) return std::nullopt;
+  const std::array<double, 3> here = Ecef(*from);
+  double sum = 0;
+  for (int axis = 0; axis < 3; ++axis) {
+    sum += ((*station_ecef_)[axis] - here[axis]) * ((*station_ecef_)[axis] - here[axis]);
   }
-  text += " | station " + (station_ < 0 ? std::string("-") : std::to_string(station_)) + " | sats";
-  if (latest_sats_.empty()) text += " -";
-  for (const auto& [system, count] : latest_sats_) text += " " + system + ":" + std::to_string(count);
-  return text;
+  return std::sqrt(sum) / 1000.0;
 }
 
 std::string EpochWatch::Summary() const {
@@ -168,33 +186,86 @@ std::string RunStatus::TypesText() const {
   return text;
 }
 
-std::string RunStatus::Line(Clock::time_point now) {
+void RunStatus::OnPosition(double latitude, double longitude, double altitude) {
   std::scoped_lock lock(mutex_);
-  const double elapsed = std::chrono::duration<double>(now - start_).count();
-  const double interval = std::chrono::duration<double>(now - last_line_).count();
-  const double rate =
-      interval > 0 ? static_cast<double>(raw_bytes_ - raw_bytes_at_last_line_) / interval : 0.0;
-  last_line_ = now;
-  raw_bytes_at_last_line_ = raw_bytes_;
-
-  std::string line = Fixed(elapsed, 0) + " s | raw " + std::to_string(raw_bytes_) + " B in " +
-                     std::to_string(raw_elements_) + " elements, " + Fixed(rate / 1000.0, 1) +
-                     " kB/s | decoded " + std::to_string(decoded_elements_) + " elements | types " +
-                     TypesText() + " | last correction ";
-  if (last_raw_) {
-    line += Fixed(std::chrono::duration<double>(now - *last_raw_).count(), 1) + " s ago";
-  } else {
-    line += "none yet";
-  }
-  return line + " | " + epochs_.Text();
+  position_ = std::array<double, 3>{latitude, longitude, altitude};
 }
 
-std::string RunStatus::Summary() const {
+RunStatus::Fields RunStatus::Take(Clock::time_point now, ConnectionWatch::Snapshot connection,
+                                  std::optional<std::uint64_t> bad_nmea) {
   std::scoped_lock lock(mutex_);
-  return "raw " + std::to_string(raw_bytes_) + " B in " + std::to_string(raw_elements_) +
-         " elements, decoded " + std::to_string(decoded_bytes_) + " B in " +
-         std::to_string(decoded_elements_) + " elements, message types " + TypesText() + ", " +
-         epochs_.Summary();
+  Fields fields;
+  fields.elapsed = std::chrono::duration<double>(now - start_).count();
+  const double interval = std::chrono::duration<double>(now - last_line_).count();
+  fields.rate_kbps = interval > 0
+                         ? static_cast<double>(raw_bytes_ - raw_bytes_at_last_line_) / interval / 1000.0
+                         : 0.0;
+  last_line_ = now;
+  raw_bytes_at_last_line_ = raw_bytes_;
+  fields.connection = std::move(connection);
+  fields.age = epochs_.Age();
+  fields.station = epochs_.Station();
+  fields.station_km = epochs_.StationKm(position_);
+  fields.satellites = epochs_.Satellites();
+  fields.bad_nmea = bad_nmea;
+  fields.raw_bytes = raw_bytes_;
+  fields.raw_elements = raw_elements_;
+  fields.decoded_elements = decoded_elements_;
+  fields.types = TypesText();
+  if (last_raw_) fields.last_correction_ago = std::chrono::duration<double>(now - *last_raw_).count();
+  return fields;
+}
+
+std::string RunStatus::Line(const Fields& fields) {
+  const ConnectionWatch::Snapshot& link = fields.connection;
+  std::string line = link.state + " | reconnects " + std::to_string(link.reconnects);
+  if (link.last_gap_seconds) line += ", last gap " + Fixed(*link.last_gap_seconds, 1) + " s";
+  line += " | age " + (fields.age ? Fixed(*fields.age, 1) + " s" : std::string("-"));
+  line += " | station " + (fields.station < 0 ? std::string("-") : std::to_string(fields.station));
+  if (fields.station_km) line += " " + Fixed(*fields.station_km, 1) + " km";
+  line += " | sats";
+  if (fields.satellites.empty()) line += " -";
+  for (const auto& [system, count] : fields.satellites) {
+    line += " " + system + ":" + std::to_string(count);
+  }
+  line += " | bad NMEA " + (fields.bad_nmea ? std::to_string(*fields.bad_nmea) : std::string("-"));
+  line += " | " + Fixed(fields.elapsed, 0) + " s | raw " + std::to_string(fields.raw_bytes) +
+          " B in " + std::to_string(fields.raw_elements) + " elements, " +
+          Fixed(fields.rate_kbps, 1) + " kB/s | decoded " + std::to_string(fields.decoded_elements) +
+          " elements | types " + fields.types + " | last correction ";
+  return line + (fields.last_correction_ago ? Fixed(*fields.last_correction_ago, 1) + " s ago"
+                                            : std::string("none yet"));
+}
+
+nlohmann::json RunStatus::Json(const Fields& fields) {
+  const auto optional = [](const auto& value) -> nlohmann::json {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+  };
+  nlohmann::json sats = nlohmann::json::object();
+  for (const auto& [system, count] : fields.satellites) sats[system] = count;
+  return {{"elapsed_s", fields.elapsed},
+          {"state", fields.connection.state},
+          {"reconnects", fields.connection.reconnects},
+          {"last_gap_s", optional(fields.connection.last_gap_seconds)},
+          {"age_s", optional(fields.age)},
+          {"station", fields.station < 0 ? nlohmann::json(nullptr) : nlohmann::json(fields.station)},
+          {"station_km", optional(fields.station_km)},
+          {"sats", sats},
+          {"bad_nmea", optional(fields.bad_nmea)},
+          {"raw_bytes", fields.raw_bytes},
+          {"raw_elements", fields.raw_elements},
+          {"decoded_elements", fields.decoded_elements},
+          {"rate_kB_s", fields.rate_kbps},
+          {"last_correction_s", optional(fields.last_correction_ago)}};
+}
+
+std::string RunStatus::Summary(const ConnectionWatch::Snapshot& connection) const {
+  std::scoped_lock lock(mutex_);
+  return "connected " + Fixed(connection.connected_seconds, 1) + " s, reconnects " +
+         std::to_string(connection.reconnects) + ", raw " + std::to_string(raw_bytes_) + " B in " +
+         std::to_string(raw_elements_) + " elements, decoded " + std::to_string(decoded_bytes_) +
+         " B in " + std::to_string(decoded_elements_) + " elements, message types " +
+         TypesText() + ", " + epochs_.Summary();
 }
 
 }  // namespace maps_host

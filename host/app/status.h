@@ -1,6 +1,7 @@
 #pragma once
 // What the runner's outputs have carried so far, and the one-line status made of it. The output
 // consumers feed it from their threads; the main thread reads it once a second.
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -11,6 +12,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "connection_watch.h"
 
 namespace rtcm {
 class ChunkSummarizer;
@@ -25,8 +30,11 @@ class EpochWatch {
   EpochWatch();
   ~EpochWatch();
   void Feed(std::string_view bytes);
-  // "age 0.4 s | station 2003 | sats GPS:10 GLO:8"; "age -" before the first epoch.
-  std::string Text() const;
+  std::optional<double> Age() const;  // seconds; none before the first epoch
+  int Station() const { return station_; }  // -1 before the first 1005/1006
+  // Distance in km from a position (degrees, metres) to the station's reference point.
+  std::optional<double> StationKm(const std::optional<std::array<double, 3>>& from) const;
+  const std::map<std::string, int>& Satellites() const { return latest_sats_; }
   // "epochs 12, age p50 0.3 s max 0.9 s".
   std::string Summary() const;
 
@@ -39,6 +47,7 @@ class EpochWatch {
   double epoch_fraction_ = 0;
   std::vector<double> ages_;     // age of each epoch when it completed
   int station_ = -1;
+  std::optional<std::array<double, 3>> station_ecef_;
   std::int64_t counting_time_ = 0;  // the epoch whose satellites `counting_` holds
   double counting_fraction_ = -1;
   std::map<std::string, int> counting_, latest_sats_;
@@ -68,11 +77,31 @@ class RunStatus {
   // Waits until the raw output has carried at least `bytes`, or until `deadline`.
   bool WaitForRawBytes(std::uint64_t bytes, Clock::time_point deadline);
 
-  // "12 s | raw 2048 B in 2 elements, 1.0 kB/s | decoded 2 elements | types 1004:3 1005:1 |
-  // last correction 0.4 s ago"; the rate is over the time since the previous line.
-  std::string Line(Clock::time_point now);
-  // Totals for the end of a run: "raw 2048 B in 2 elements, decoded 2 elements, types ...".
-  std::string Summary() const;
+  // The latest position sample: latitude, longitude (degrees), altitude (m).
+  void OnPosition(double latitude, double longitude, double altitude);
+
+  // One second's status; the rate is over the time since the previous call.
+  struct Fields {
+    double elapsed = 0;
+    ConnectionWatch::Snapshot connection;
+    std::optional<double> age;
+    int station = -1;
+    std::optional<double> station_km;
+    std::map<std::string, int> satellites;
+    std::optional<std::uint64_t> bad_nmea;  // none without an NMEA source
+    std::uint64_t raw_bytes = 0, raw_elements = 0, decoded_elements = 0;
+    double rate_kbps = 0;
+    std::string types;
+    std::optional<double> last_correction_ago;
+  };
+  Fields Take(Clock::time_point now, ConnectionWatch::Snapshot connection,
+              std::optional<std::uint64_t> bad_nmea);
+  // "connected to H:P/M | reconnects 1, last gap 2.0 s | age 0.4 s | station 2003 12.3 km |
+  // sats GPS:10 GLO:8 | bad NMEA 0 | 12 s | raw 2048 B ..."
+  static std::string Line(const Fields& fields);
+  static nlohmann::json Json(const Fields& fields);
+  // Totals for the end of a run: "connected 55.0 s, reconnects 1, raw 2048 B in 2 elements, ...".
+  std::string Summary(const ConnectionWatch::Snapshot& connection) const;
 
  private:
   std::string TypesText() const;  // with mutex_ held
@@ -89,6 +118,7 @@ class RunStatus {
   std::optional<Clock::time_point> last_raw_;
   Clock::time_point last_line_;
   std::uint64_t raw_bytes_at_last_line_ = 0;
+  std::optional<std::array<double, 3>> position_;
 };
 
 }  // namespace maps_host

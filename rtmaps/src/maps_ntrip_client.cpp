@@ -550,6 +550,8 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
   }
   ReportInfo("Connecting to " + _ntrip_client->GetHost() + ":" + _ntrip_client->GetPort());
   if (!IsStopping() && _ntrip_client->Connection() == tarno::ClientState::Connected) {
+    ReportInfo("connected to " + _ntrip_client->GetHost() + ":" + _ntrip_client->GetPort() + "/" +
+               GetStringProperty("mountpoint") + " (" + _ntrip_client->Protocol() + ")");
     InitFlagsThread();
     _raw_writer_running = true;
     _jread_rtcm = std::jthread([this] { WriteRTCMBuffer(); });
@@ -579,6 +581,8 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
   const tarno::ClientState state = _ntrip_client->State();
   ReportInfo("_ntrip_client->State :" + std::to_string(static_cast<std::int32_t>(state)));
   if (static_cast<std::int32_t>(state) < static_cast<std::int32_t>(tarno::ClientState::Connected)) {
+    const std::string cause = _ntrip_client->LossCause();
+    ReportInfo("connection lost: " + (cause.empty() ? std::string("the link closed") : cause));
     ReportInfo("Socket State is below Connected => Restart the socket");
     WriteLog("Socket State is below Connected => Restart the socket");
     EmergencyStopThreads();

@@ -266,7 +266,8 @@ TEST(RunnerOptionErrors, MalformedCommandLinesExitWithUsageStatus) {
                                                     {"--set", "=value"},
                                                     {"--sampling-scale", "0"},
                                                     {"--status=yes"},
-                                                    {"--position", "1,2,3,4", "--nmea", "x.nmea"}};
+                                                    {"--position", "1,2,3,4", "--nmea", "x.nmea"},
+                                                    {"--status-json", "-", "--raw-out", "-"}};
   for (const auto& line : lines) {
     SCOPED_TRACE(line.front());
     const Finished run = RunToEnd(line);
@@ -458,6 +459,35 @@ TEST(RunnerWithComponent, EachRefusalIsOneWarningEvenWhenQuiet) {
     EXPECT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
     EXPECT_EQ(HostProcess::Occurrences(host.Stderr(), warning), 1) << host.Stderr();
   }
+}
+
+TEST(RunnerWithComponent, StatusJsonAndEventLinesFollowADroppedConnection) {
+  caster::CasterOptions options = LoopbackCaster(caster::FaultMode::CloseAfter);
+  options.fault.after_bytes = 2000;
+  caster::ReplayCaster dropping(std::move(options));
+  ScratchDirectory scratch;
+  const fs::path json = scratch.Path() / "status.jsonl";
+  const Finished run = RunToEnd(Joined(
+      PointedAt(dropping), {"--position", kFixedPosition, "--sampling-scale", "0.05", "--duration",
+                            "3", "--status-json", json.string()}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string target = "127.0.0.1:" + std::to_string(dropping.Port()) + "/TEST";
+  EXPECT_NE(run.err.find("connected to " + target + " (NTRIP 2.0, chunked)"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("connection lost: "), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(", reconnects "), std::string::npos) << run.err;  // the stop line
+  std::ifstream lines(json);
+  bool reconnected = false;
+  int objects = 0;
+  for (std::string line; std::getline(lines, line); ++objects) {
+    ASSERT_TRUE(line.starts_with("{") && line.ends_with("}")) << line;
+    if (line.find("\"state\":\"connected to " + target + "\"") != std::string::npos &&
+        line.find("\"reconnects\":0") == std::string::npos) {
+      reconnected = true;
+    }
+  }
+  EXPECT_GE(objects, 1);
+  EXPECT_TRUE(reconnected) << run.err;
 }
 
 TEST(RunnerWithComponent, PositionsFromACsvFileReachTheCaster) {
