@@ -14,7 +14,8 @@ constexpr const char* kLost = "connection lost: ";
 // The component spaces failed set-ups 1, 2, 4 ... s apart, at most 60 s.
 double RetrySpacing(std::uint32_t failures) {
   if (failures == 0) return 0;
-  return std::min(60.0, std::ldexp(1.0, static_cast<int>(std::min<std::uint32_t>(failures - 1, 6))));
+  return std::min(60.0,
+                  std::ldexp(1.0, static_cast<int>(std::min<std::uint32_t>(failures - 1, 6))));
 }
 
 }  // namespace
@@ -73,8 +74,8 @@ ConnectionWatch::Snapshot ConnectionWatch::Take(Clock::time_point now) const {
     const double spacing = RetrySpacing(failures_) * time_scale_;
     const double left =
         std::max(0.0, spacing - std::chrono::duration<double>(now - failed_at_).count());
-    snapshot.state = "retrying in " + std::to_string(static_cast<int>(std::ceil(left))) +
-                     " s: " + cause_;
+    snapshot.state =
+        "retrying in " + std::to_string(static_cast<int>(std::ceil(left))) + " s: " + cause_;
   } else {
     snapshot.state = "connecting";
   }

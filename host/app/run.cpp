@@ -461,7 +461,8 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   if (raw_sink) raw_sink->Close();
   if (decoded_sink) decoded_sink->Close();
   shutdown_deadline.Done();
-  console.Info("stopped after " + Seconds(Clock::now() - started) + ": " + status.Summary(link.Take(Clock::now())));
+  console.Info("stopped after " + Seconds(Clock::now() - started) + ": " +
+               status.Summary(link.Take(Clock::now())));
   if (source) console.Info("positions: " + source->Counters().Summary());
 
   int exit_status = stop.Failed() ? 1 : 0;

@@ -197,9 +197,9 @@ RunStatus::Fields RunStatus::Take(Clock::time_point now, ConnectionWatch::Snapsh
   Fields fields;
   fields.elapsed = std::chrono::duration<double>(now - start_).count();
   const double interval = std::chrono::duration<double>(now - last_line_).count();
-  fields.rate_kbps = interval > 0
-                         ? static_cast<double>(raw_bytes_ - raw_bytes_at_last_line_) / interval / 1000.0
-                         : 0.0;
+  fields.rate_kbps =
+      interval > 0 ? static_cast<double>(raw_bytes_ - raw_bytes_at_last_line_) / interval / 1000.0
+                   : 0.0;
   last_line_ = now;
   raw_bytes_at_last_line_ = raw_bytes_;
   fields.connection = std::move(connection);
@@ -212,7 +212,8 @@ RunStatus::Fields RunStatus::Take(Clock::time_point now, ConnectionWatch::Snapsh
   fields.raw_elements = raw_elements_;
   fields.decoded_elements = decoded_elements_;
   fields.types = TypesText();
-  if (last_raw_) fields.last_correction_ago = std::chrono::duration<double>(now - *last_raw_).count();
+  if (last_raw_)
+    fields.last_correction_ago = std::chrono::duration<double>(now - *last_raw_).count();
   return fields;
 }
 
@@ -231,8 +232,9 @@ std::string RunStatus::Line(const Fields& fields) {
   line += " | bad NMEA " + (fields.bad_nmea ? std::to_string(*fields.bad_nmea) : std::string("-"));
   line += " | " + Fixed(fields.elapsed, 0) + " s | raw " + std::to_string(fields.raw_bytes) +
           " B in " + std::to_string(fields.raw_elements) + " elements, " +
-          Fixed(fields.rate_kbps, 1) + " kB/s | decoded " + std::to_string(fields.decoded_elements) +
-          " elements | types " + fields.types + " | last correction ";
+          Fixed(fields.rate_kbps, 1) + " kB/s | decoded " +
+          std::to_string(fields.decoded_elements) + " elements | types " + fields.types +
+          " | last correction ";
   return line + (fields.last_correction_ago ? Fixed(*fields.last_correction_ago, 1) + " s ago"
                                             : std::string("none yet"));
 }
@@ -243,20 +245,21 @@ nlohmann::json RunStatus::Json(const Fields& fields) {
   };
   nlohmann::json sats = nlohmann::json::object();
   for (const auto& [system, count] : fields.satellites) sats[system] = count;
-  return {{"elapsed_s", fields.elapsed},
-          {"state", fields.connection.state},
-          {"reconnects", fields.connection.reconnects},
-          {"last_gap_s", optional(fields.connection.last_gap_seconds)},
-          {"age_s", optional(fields.age)},
-          {"station", fields.station < 0 ? nlohmann::json(nullptr) : nlohmann::json(fields.station)},
-          {"station_km", optional(fields.station_km)},
-          {"sats", sats},
-          {"bad_nmea", optional(fields.bad_nmea)},
-          {"raw_bytes", fields.raw_bytes},
-          {"raw_elements", fields.raw_elements},
-          {"decoded_elements", fields.decoded_elements},
-          {"rate_kB_s", fields.rate_kbps},
-          {"last_correction_s", optional(fields.last_correction_ago)}};
+  return {
+      {"elapsed_s", fields.elapsed},
+      {"state", fields.connection.state},
+      {"reconnects", fields.connection.reconnects},
+      {"last_gap_s", optional(fields.connection.last_gap_seconds)},
+      {"age_s", optional(fields.age)},
+      {"station", fields.station < 0 ? nlohmann::json(nullptr) : nlohmann::json(fields.station)},
+      {"station_km", optional(fields.station_km)},
+      {"sats", sats},
+      {"bad_nmea", optional(fields.bad_nmea)},
+      {"raw_bytes", fields.raw_bytes},
+      {"raw_elements", fields.raw_elements},
+      {"decoded_elements", fields.decoded_elements},
+      {"rate_kB_s", fields.rate_kbps},
+      {"last_correction_s", optional(fields.last_correction_ago)}};
 }
 
 std::string RunStatus::Summary(const ConnectionWatch::Snapshot& connection) const {
@@ -264,8 +267,8 @@ std::string RunStatus::Summary(const ConnectionWatch::Snapshot& connection) cons
   return "connected " + Fixed(connection.connected_seconds, 1) + " s, reconnects " +
          std::to_string(connection.reconnects) + ", raw " + std::to_string(raw_bytes_) + " B in " +
          std::to_string(raw_elements_) + " elements, decoded " + std::to_string(decoded_bytes_) +
-         " B in " + std::to_string(decoded_elements_) + " elements, message types " +
-         TypesText() + ", " + epochs_.Summary();
+         " B in " + std::to_string(decoded_elements_) + " elements, message types " + TypesText() +
+         ", " + epochs_.Summary();
 }
 
 }  // namespace maps_host

@@ -30,7 +30,7 @@ class EpochWatch {
   EpochWatch();
   ~EpochWatch();
   void Feed(std::string_view bytes);
-  std::optional<double> Age() const;  // seconds; none before the first epoch
+  std::optional<double> Age() const;        // seconds; none before the first epoch
   int Station() const { return station_; }  // -1 before the first 1005/1006
   // Distance in km from a position (degrees, metres) to the station's reference point.
   std::optional<double> StationKm(const std::optional<std::array<double, 3>>& from) const;
