@@ -3,8 +3,7 @@
 #include "request_values.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cctype>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -30,63 +29,10 @@ using Clock = ClientSocket::Clock;
 constexpr std::size_t kReadSize = 16 * 1024;
 constexpr std::string_view kEndLine = "ENDSOURCETABLE";
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() &&
-         std::equal(prefix.begin(), prefix.end(), s.begin(), [](char a, char b) {
-           return std::tolower(static_cast<unsigned char>(a)) ==
-                  std::tolower(static_cast<unsigned char>(b));
-         });
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
-// Index just past the blank line that ends the head, or npos.
-std::size_t HeadEnd(std::string_view data) {
-  const std::size_t crlf = data.find("\r\n\r\n");
-  const std::size_t lf = data.find("\n\n");
-  if (crlf == std::string_view::npos && lf == std::string_view::npos) return lf;
-  if (lf == std::string_view::npos || (crlf != std::string_view::npos && crlf < lf)) {
-    return crlf + 4;
-  }
-  return lf + 2;
-}
-
 struct Framing {
   bool chunked = false;
-  std::optional<std::size_t> length;
+  std::optional<std::uint64_t> length;
 };
-
-// Reads the framing headers; false when Content-Length is not a number.
-bool ReadFraming(std::string_view head, Framing& framing) {
-  while (!head.empty()) {
-    const std::size_t lf = head.find('\n');
-    const std::string_view line = Trim(head.substr(0, lf));
-    head.remove_prefix(lf == std::string_view::npos ? head.size() : lf + 1);
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    const std::string_view name = Trim(line.substr(0, colon));
-    const std::string_view value = Trim(line.substr(colon + 1));
-    if (name.size() == 17 && StartsWithNoCase(name, "Transfer-Encoding")) {
-      const std::size_t comma = value.rfind(',');
-      const std::string_view last = Trim(comma == value.npos ? value : value.substr(comma + 1));
-      framing.chunked = last.size() == 7 && StartsWithNoCase(last, "chunked");
-    } else if (name.size() == 14 && StartsWithNoCase(name, "Content-Length")) {
-      std::size_t length = 0;
-      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), length);
-      if (value.empty() || error != std::errc() || end != value.data() + value.size()) {
-        return false;
-      }
-      framing.length = length;
-    }
-  }
-  return true;
-}
 
 // True once the body holds the end line at the start of a line; `from` skips what was searched.
 bool HasEndLine(std::string_view body, std::size_t from) {
@@ -164,32 +110,32 @@ class Fetch {
     return true;
   }
 
+  // The head is read by the same reader as the stream request's answer, so both agree on
+  // line ends, framing headers and bounds.
   bool ReadHead() {
     const auto deadline = Clock::now() + _bounds.header;
-    std::size_t end = std::string::npos;
-    while ((end = HeadEnd(_data)) == std::string::npos) {
-      if (_data.size() > kMaxResponseHeadBytes) {
-        return Fail("answer headers longer than " + std::to_string(kMaxResponseHeadBytes) +
-                    " bytes");
-      }
-      if (!Read(_data, deadline)) {
+    ResponseHeadReader reader;
+    auto progress = ResponseHeadReader::Progress::NeedMore;
+    while (progress == ResponseHeadReader::Progress::NeedMore) {
+      std::string bytes;
+      if (!Read(bytes, deadline)) {
         return _eof ? Fail("the caster closed the connection before the end of its headers")
                     : false;
       }
+      progress = reader.Feed(bytes);
     }
-    const std::string_view head = std::string_view(_data).substr(0, end);
-    const std::string_view status = Trim(head.substr(0, head.find('\n')));
-    _result.status_line = PrintableStatusLine(status);
+    if (progress == ResponseHeadReader::Progress::Failed) return Fail(reader.failure());
+    const ResponseHead& head = reader.head();
+    _result.status_line = PrintableStatusLine(head.status_line);
     // NTRIP 1.0 casters answer "SOURCETABLE 200 OK"; NTRIP 2.0 ones an HTTP 200.
-    const bool ok =
-        status.rfind("SOURCETABLE 200", 0) == 0 ||
-        ((status.rfind("HTTP/1.1 200", 0) == 0 || status.rfind("HTTP/1.0 200", 0) == 0) &&
-         (status.size() == 12 || status[12] == ' '));
+    const std::string_view status = head.status_line;
+    const bool ok = head.status == 200 &&
+                    (status.starts_with("SOURCETABLE ") || status.starts_with("HTTP/1.1 ") ||
+                     status.starts_with("HTTP/1.0 "));
     if (!ok) return Fail("the caster answered \"" + _result.status_line + "\"");
-    if (!ReadFraming(head.substr(status.size()), _framing)) {
-      return Fail("the caster's Content-Length is not a number");
-    }
-    _data.erase(0, end);
+    _framing.chunked = head.chunked;
+    _framing.length = head.content_length;
+    _data = std::string(reader.leftover());
     return true;
   }
 
