@@ -15,9 +15,6 @@ namespace maps_host {
 
 namespace {
 
-constexpr std::uint8_t kPreamble = 0xD3;
-constexpr std::size_t kHeaderBytes = 3;
-constexpr std::size_t kCrcBytes = 3;
 constexpr double kSameEpoch = 0.01;  // seconds
 
 std::string Fixed(double value, int decimals) {
@@ -42,25 +39,10 @@ std::array<double, 3> Ecef(const std::array<double, 3>& position) {
 }  // namespace
 
 void FrameTypeCounter::Feed(std::string_view bytes) {
-  pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-  std::size_t at = 0;
-  while (true) {
-    while (at < pending_.size() && pending_[at] != kPreamble) ++at;
-    if (pending_.size() - at < kHeaderBytes) break;
-    const std::uint8_t* frame = pending_.data() + at;
-    const std::size_t length = rtcm::bits_unsigned(frame, 14, 10);
-    const std::size_t total = kHeaderBytes + length + kCrcBytes;
-    if (pending_.size() - at < total) break;
-    const int covered = static_cast<int>(kHeaderBytes + length);
-    if (length >= 2 &&
-        rtcm::frame_crc24(frame, covered) == rtcm::bits_unsigned(frame, covered * 8, 24)) {
-      ++counts_[static_cast<int>(rtcm::bits_unsigned(frame, 24, 12))];
-      at += total;
-    } else {
-      ++at;  // a preamble value inside other bytes: look again one byte on
-    }
-  }
-  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(at));
+  scanner_.Feed({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
+                [this](std::span<const std::uint8_t> frame) {
+                  if (const int type = rtcm::frame_message_type(frame); type != 0) ++counts_[type];
+                });
 }
 
 EpochWatch::EpochWatch() : decoder_(std::make_unique<rtcm::ChunkSummarizer>()) {}

@@ -16,6 +16,7 @@
 #include <nlohmann/json_fwd.hpp>
 
 #include "connection_watch.h"
+#include "rtcm/frame_scanner.h"
 
 namespace rtcm {
 class ChunkSummarizer;
@@ -61,7 +62,7 @@ class FrameTypeCounter {
   const std::map<int, std::uint64_t>& Counts() const { return counts_; }
 
  private:
-  std::vector<std::uint8_t> pending_;
+  rtcm::FrameScanner scanner_;
   std::map<int, std::uint64_t> counts_;
 };
 

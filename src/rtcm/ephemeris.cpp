@@ -315,9 +315,9 @@ int decode_type1020(RtcmDecoder* dec) {
   const double day_start = tow - tod;
   // GLONASS time runs 3 hours ahead of UTC.
   const double tof =
-      nearest_time_of_day(tk_hours * 3600.0 + tk_minutes * 60.0 + tk_seconds - 10800.0, tod);
+      nearest_time_of_day(tk_hours * 3600.0 + tk_minutes * 60.0 + tk_seconds - kGlonassMinusUtcSeconds, tod);
   geph.tof = utc_to_gps_time(time_from_gps_week(week, day_start + tof));
-  const double toe = nearest_time_of_day(tb * 900.0 - 10800.0, tod);
+  const double toe = nearest_time_of_day(tb * 900.0 - kGlonassMinusUtcSeconds, tod);
   geph.toe = utc_to_gps_time(time_from_gps_week(week, day_start + toe));
 
   if (!dec->navigation.glonass || slot > dec->navigation.glo_count) return -1;  // released

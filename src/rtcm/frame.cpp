@@ -7,12 +7,13 @@
 
 #include "rtcm/dispatch.h"
 #include "rtcm/frame.h"
+#include "rtcm/frame_scanner.h"
 #include "rtcm/trace.h"
 
 namespace rtcm {
 namespace {
 
-constexpr uint8_t kPreamble = 0xD3;
+constexpr uint8_t kPreamble = kFramePreamble;
 constexpr uint32_t kPolynomial = 0x864CFB;
 
 constexpr std::array<uint32_t, 256> MakeCrcTable() {

@@ -166,6 +166,10 @@ GnssTime utc_to_gps_time(GnssTime t) {
   return t;
 }
 
+double gps_minus_utc_seconds(GnssTime utc) {
+  return time_diff(utc_to_gps_time(utc), utc);
+}
+
 GnssTime gps_to_utc_time(GnssTime t) {
   for (int i = 0; kLeapSeconds[i][0] > 0; ++i) {
     const GnssTime shifted = time_shift(t, kLeapSeconds[i][6]);
@@ -175,10 +179,10 @@ GnssTime gps_to_utc_time(GnssTime t) {
 }
 
 GnssTime gps_to_bds_time(GnssTime t) {
-  return time_shift(t, -14.0);
+  return time_shift(t, -kGpsMinusBeidouSeconds);
 }
 GnssTime bds_to_gps_time(GnssTime t) {
-  return time_shift(t, 14.0);
+  return time_shift(t, kGpsMinusBeidouSeconds);
 }
 
 GnssTime current_gps_time(const UtcClock& clock) {
@@ -238,12 +242,12 @@ void resolve_time_of_week(RtcmDecoder* dec, double tow) {
 
 void resolve_glonass_time_of_day(RtcmDecoder* dec, double tod) {
   ensure_reference_time(dec);
-  GnssTime t = time_shift(gps_to_utc_time(dec->time), 10800.0);
+  GnssTime t = time_shift(gps_to_utc_time(dec->time), kGlonassMinusUtcSeconds);
   int week = 0;
   const double tow = gps_week_from_time(t, &week);
   const double ref = std::fmod(tow, 86400.0);
   t = time_from_gps_week(week, tow - ref + nearest_time_of_day(tod, ref));
-  dec->time = utc_to_gps_time(time_shift(t, -10800.0));
+  dec->time = utc_to_gps_time(time_shift(t, -kGlonassMinusUtcSeconds));
 }
 
 int sat_number(int sys, int prn) {

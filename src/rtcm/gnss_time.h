@@ -20,6 +20,10 @@ constexpr int SYS_GALILEO = 8;
 constexpr int SYS_QZSS = 16;
 constexpr int SYS_BEIDOU = 32;
 
+// Offsets between the time scales, one table for the decoder and for the tools that write epochs.
+constexpr double kGpsMinusBeidouSeconds = 14.0;     // BeiDou time = GPS time - 14 s
+constexpr double kGlonassMinusUtcSeconds = 10800.0; // GLONASS time = UTC + 3 h
+
 // Whole seconds since 1970-01-01 in the time scale at hand plus a fraction; time 0 = unknown.
 struct GnssTime {
   int64_t time = 0;
@@ -40,6 +44,8 @@ double bds_week_from_time(GnssTime t, int* week);
 GnssTime time_shift(GnssTime t, double sec);
 double time_diff(GnssTime t1, GnssTime t2);
 GnssTime utc_to_gps_time(GnssTime t);
+// GPS - UTC (the leap seconds) at a UTC time.
+double gps_minus_utc_seconds(GnssTime utc);
 GnssTime gps_to_utc_time(GnssTime t);
 GnssTime gps_to_bds_time(GnssTime t);
 GnssTime bds_to_gps_time(GnssTime t);

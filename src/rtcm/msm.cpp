@@ -383,7 +383,7 @@ int decode_head_msm(RtcmDecoder* dec, int sys, int* sync, int* iod, MsmHeader* h
   if (glonass) {
     resolve_glonass_time_of_day(dec, epoch);
   } else {
-    resolve_time_of_week(dec, sys == SYS_BEIDOU ? epoch + 14.0 : epoch);
+    resolve_time_of_week(dec, sys == SYS_BEIDOU ? epoch + kGpsMinusBeidouSeconds : epoch);
   }
   const int ncells_possible = h.nsat * h.nsig;
   for (int first = 0; first < ncells_possible; first += 32) {

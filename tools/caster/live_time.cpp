@@ -3,7 +3,9 @@
 #include <chrono>
 #include <map>
 
-#include "rtcm_frames.h"
+#include "rtcm/frame.h"
+#include "rtcm/frame_scanner.h"
+#include "rtcm/gnss_time.h"
 
 namespace caster {
 
@@ -12,9 +14,13 @@ namespace {
 constexpr std::int64_t kDay = 86'400'000;
 constexpr std::int64_t kWeek = 7 * kDay;
 constexpr std::int64_t kGpsOriginUnixMs = 315'964'800'000;
-constexpr std::int64_t kLeapMs = 18'000;        // GPS - UTC since 2017
-constexpr std::int64_t kBeidouMs = 14'000;      // GPS - BeiDou time
-constexpr std::int64_t kMoscowMs = 10'800'000;  // GLONASS time is UTC + 3 h
+constexpr std::int64_t kBeidouMs = static_cast<std::int64_t>(rtcm::kGpsMinusBeidouSeconds * 1000);
+constexpr std::int64_t kMoscowMs = static_cast<std::int64_t>(rtcm::kGlonassMinusUtcSeconds * 1000);
+
+// GPS - UTC now, from the decoder's leap second table.
+std::int64_t LeapMs() {
+  return static_cast<std::int64_t>(rtcm::gps_minus_utc_seconds(rtcm::system_utc_time()) * 1000);
+}
 
 enum class Scale { None, Gps, Glonass, GlonassMsm, Beidou };
 
@@ -58,18 +64,21 @@ void SetBits(std::string& b, std::size_t pos, int n, std::uint32_t v) {
   }
 }
 
+const std::uint8_t* Bytes(const std::string& bytes) {
+  return reinterpret_cast<const std::uint8_t*>(bytes.data());
+}
+
 std::int64_t Mod(std::int64_t a, std::int64_t m) {
   return ((a % m) + m) % m;
 }
 
 // The frame starting at `start` and ending at `end` has a right CRC and a known epoch scale.
 Scale ObservationAt(const std::string& bytes, std::size_t start, std::size_t end) {
-  if (end - start < 9 || static_cast<unsigned char>(bytes[start]) != 0xD3) return Scale::None;
-  const std::size_t length = GetBits(bytes, start * 8 + 14, 10);
-  if (length + 6 != end - start || length < 4) return Scale::None;
-  const std::uint32_t crc = GetBits(bytes, (start + 3 + length) * 8, 24);
-  if (Crc24q(std::string_view(bytes).substr(start, 3 + length)) != crc) return Scale::None;
-  return ScaleOf(static_cast<int>(GetBits(bytes, start * 8 + 24, 12)));
+  if (end - start < 10) return Scale::None;
+  const std::span<const std::uint8_t> unit(Bytes(bytes) + start, end - start);
+  const rtcm::FrameProbe probe = rtcm::probe_frame(unit);
+  if (probe.kind != rtcm::FrameProbe::Kind::Frame || probe.size != unit.size()) return Scale::None;
+  return ScaleOf(rtcm::frame_message_type(unit));
 }
 
 // GPS time of day (ms) of the frame's epoch; the scales differ by whole offsets within a day.
@@ -78,8 +87,8 @@ std::int64_t GpsTimeOfDay(const std::string& bytes, std::size_t start, Scale sca
   switch (scale) {
     case Scale::Gps: return Mod(GetBits(bytes, at, 30), kDay);
     case Scale::Beidou: return Mod(GetBits(bytes, at, 30) + kBeidouMs, kDay);
-    case Scale::Glonass: return Mod(GetBits(bytes, at, 27) - kMoscowMs + kLeapMs, kDay);
-    case Scale::GlonassMsm: return Mod(GetBits(bytes, at + 3, 27) - kMoscowMs + kLeapMs, kDay);
+    case Scale::Glonass: return Mod(GetBits(bytes, at, 27) - kMoscowMs + LeapMs(), kDay);
+    case Scale::GlonassMsm: return Mod(GetBits(bytes, at + 3, 27) - kMoscowMs + LeapMs(), kDay);
     case Scale::None: break;
   }
   return 0;
@@ -87,7 +96,7 @@ std::int64_t GpsTimeOfDay(const std::string& bytes, std::size_t start, Scale sca
 
 void WriteEpoch(std::string& bytes, std::size_t start, Scale scale, std::int64_t gps_ms) {
   const std::size_t at = start * 8 + 48;
-  const std::int64_t moscow = gps_ms - kLeapMs + kMoscowMs;  // the GPS origin was a Sunday
+  const std::int64_t moscow = gps_ms - LeapMs() + kMoscowMs;  // the GPS origin was a Sunday
   switch (scale) {
     case Scale::Gps: SetBits(bytes, at, 30, static_cast<std::uint32_t>(Mod(gps_ms, kWeek))); break;
     case Scale::Beidou:
@@ -108,7 +117,7 @@ std::int64_t GpsMillisecondsNow() {
   const auto unix_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::system_clock::now().time_since_epoch())
                            .count();
-  return unix_ms - kGpsOriginUnixMs + kLeapMs;
+  return unix_ms - kGpsOriginUnixMs + LeapMs();
 }
 
 std::size_t FirstObservationOffset(const std::string& bytes,
@@ -137,7 +146,7 @@ void MoveEpochsTo(std::string& bytes, const std::vector<std::size_t>& unit_ends,
       WriteEpoch(bytes, start, scale, first_epoch_gps_ms + distance);
       const std::size_t length = end - start - 6;
       SetBits(bytes, (start + 3 + length) * 8, 24,
-              Crc24q(std::string_view(bytes).substr(start, 3 + length)));
+              rtcm::frame_crc24(Bytes(bytes) + start, static_cast<int>(3 + length)));
     }
     start = end;
   }

@@ -2,14 +2,10 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string_view>
 #include <vector>
 
 namespace caster {
-
-// CRC-24Q over `bytes`, as RTCM 3 frames carry it.
-std::uint32_t Crc24q(std::string_view bytes);
 
 // End offsets of the units the recording splits into, in order: each unit is either one RTCM 3
 // frame with a right CRC or a run of other bytes up to the next such frame. The last end offset is
