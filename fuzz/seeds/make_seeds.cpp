@@ -308,6 +308,23 @@ void NmeaSeeds() {
   seed("fix-checksums", 1,
        {"$GPGGA,123519,4807.038,N,01131.000,E,4,08,0.9,545.4,M,46.9,M,,*",
         "$GPGST,123519,0.1,0.2,0.3,0.4,0.5,0.6,0.7"});
+
+  // A receiver port: UBX and RTCM 3 frames between the sentences, no line break after a frame.
+  std::string ubx = "\xB5\x62\x01\x07\x0B";
+  ubx += std::string("\0$\r\n$GNG\n\x24\x13", 11);
+  ubx += "\x5A\x9C";
+  const std::string rtcm = rtcm_test::AsString(FrameOfLength(1077, 24));
+  auto port = [&](const std::string& name, uint8_t flags, const Bytes& sizes,
+                  const std::string& stream) {
+    std::string s(1, static_cast<char>(flags | 2));
+    s += static_cast<char>(sizes.size());
+    s.append(sizes.begin(), sizes.end());
+    Write(target, name, s + stream);
+  };
+  port("port-mixed", 0, {1, 7, 64},
+       ubx + gga + "\r\n" + rtcm + gst + "\n" + Sentence("PUBX,03,00") + "\r" + ubx + gga);
+  port("port-cut", 1, {},
+       rtcm + "$GPGGA,123519,4807.038,N" + ubx + "$GNGST,123519,0.1,0.2,0.3,0.4,0.5,0.6*" + rtcm);
 }
 
 // ---- property texts ----------------------------------------------------------------------

@@ -2,7 +2,6 @@
 
 #include "runner/io_thread.h"
 
-#include "runner/line_splitter.h"
 #include "runner/nmea_line_stats.h"
 #include "runner/nmea_position.h"
 
@@ -48,7 +47,7 @@ struct LiveNmeaSource::Impl {
   asio::serial_port serial{io};
   asio::steady_timer timer{io};  // connect bound, retry delay or idle bound: one at a time
   std::array<char, 4096> buffer{};
-  LineSplitter splitter{kMaxNmeaLineLength};
+  NmeaInput input;
   std::chrono::milliseconds retry_delay{settings.first_retry};
   bool connecting = false;
   bool idle_expired = false;
@@ -69,7 +68,7 @@ struct LiveNmeaSource::Impl {
   }
 
   void Open() {
-    splitter.Reset();
+    input.Reset();
     idle_expired = false;
     if (serial_device) {
       OpenSerial();
@@ -162,11 +161,9 @@ struct LiveNmeaSource::Impl {
   void Consume(std::string_view bytes) {
     {
       std::scoped_lock lock(mutex);
-      splitter.Feed(bytes, [this](std::string_view line, bool too_long) {
-        const auto parse = ParseAndCount(line, too_long, counters);
-        if (!parse) return;
-        tracker.Feed(*parse);
-        if (parse->status == NmeaStatus::kOk && std::holds_alternative<GgaFix>(parse->sentence)) {
+      input.Feed(bytes, counters, [this](const NmeaParse& parse) {
+        tracker.Feed(parse);
+        if (parse.status == NmeaStatus::kOk && std::holds_alternative<GgaFix>(parse.sentence)) {
           last_gga = Clock::now();
         }
       });

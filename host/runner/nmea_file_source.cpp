@@ -1,6 +1,5 @@
 #include "runner/nmea_file_source.h"
 
-#include "runner/nmea_line_stats.h"
 #include "runner/option_text.h"
 
 #include <array>
@@ -19,12 +18,10 @@ bool NmeaFilePositionSource::ReadMore() {
   std::array<char, 4096> chunk;
   file_.read(chunk.data(), chunk.size());
   const auto got = static_cast<std::size_t>(file_.gcount());
-  const auto keep = [this](std::string_view line, bool too_long) {
-    if (auto parse = ParseAndCount(line, too_long, counters_)) pending_.push_back(*parse);
-  };
-  splitter_.Feed(std::string_view(chunk.data(), got), keep);
+  const auto keep = [this](const NmeaParse& parse) { pending_.push_back(parse); };
+  input_.Feed(std::string_view(chunk.data(), got), counters_, keep);
   if (!file_) {
-    splitter_.Finish(keep);
+    input_.Finish(counters_, keep);
     at_end_ = true;
   }
   return true;

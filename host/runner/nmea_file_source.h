@@ -1,7 +1,7 @@
 // Replays an NMEA log: each Next() consumes one epoch (the sentences sharing one UTC time).
 #pragma once
 
-#include "runner/line_splitter.h"
+#include "runner/nmea_line_stats.h"
 #include "runner/nmea_position.h"
 #include "runner/position_source.h"
 
@@ -29,7 +29,7 @@ class NmeaFilePositionSource : public PositionSource {
   const std::string path_;
   std::ifstream file_;
   bool at_end_ = false;
-  LineSplitter splitter_{kMaxNmeaLineLength};
+  NmeaInput input_;
   std::deque<NmeaParse> pending_;
   NmeaPositionTracker tracker_;
   std::optional<PositionSample> last_;

@@ -9,8 +9,8 @@
 
 namespace runner {
 
-// Why a line was not used. `kIgnored` is not a fault: a well-formed sentence of a type the
-// runner does not need (RMC, GSV, proprietary...).
+// Why a line was not used. `kIgnored` and `kNoFix` are not faults: a well-formed sentence of a
+// type the runner does not need (RMC, GSV, proprietary...), or a GGA saying there is no fix.
 enum class NmeaStatus {
   kOk = 0,
   kIgnored,
@@ -27,8 +27,9 @@ inline constexpr int kNmeaStatusCount = 9;
 // Short stable name of a status, for counters and log lines ("bad-checksum", ...).
 std::string_view NmeaStatusName(NmeaStatus status);
 
-// NMEA allows 82 characters; receivers' proprietary sentences run longer, so allow some room.
-inline constexpr std::size_t kMaxNmeaLineLength = 256;
+// NMEA allows 82 characters; proprietary sentences run far longer (a u-blox PUBX,03 lists every
+// satellite in some 400), so up to 1 KiB is a sentence and only past that is it refused.
+inline constexpr std::size_t kMaxNmeaLineLength = 1024;
 
 // UTC time of day in whole milliseconds: exact equality decides which sentences form one epoch.
 using UtcMillis = std::int64_t;

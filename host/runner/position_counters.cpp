@@ -2,12 +2,20 @@
 #include "runner/position_source.h"
 
 namespace runner {
+namespace {
+
+// Sentences the runner could not read; one of another type or without a fix is well formed.
+bool IsBad(NmeaStatus status) {
+  return status != NmeaStatus::kOk && status != NmeaStatus::kIgnored &&
+         status != NmeaStatus::kNoFix;
+}
+
+}  // namespace
 
 std::uint64_t PositionCounters::BadSentences() const {
   std::uint64_t bad = 0;
   for (int i = 0; i < kNmeaStatusCount; ++i) {
-    const auto status = static_cast<NmeaStatus>(i);
-    if (status != NmeaStatus::kOk && status != NmeaStatus::kIgnored) bad += by_status[i];
+    if (IsBad(static_cast<NmeaStatus>(i))) bad += by_status[i];
   }
   return bad;
 }
@@ -15,12 +23,16 @@ std::uint64_t PositionCounters::BadSentences() const {
 std::string PositionCounters::Summary() const {
   std::string text = "sentences " + std::to_string(sentences_read) + ", positions " +
                      std::to_string(positions_produced);
+  if (other_bytes != 0) text += ", other bytes " + std::to_string(other_bytes);
+  if (Count(NmeaStatus::kNoFix) != 0) {
+    text += ", no-fix " + std::to_string(Count(NmeaStatus::kNoFix));
+  }
   if (BadSentences() == 0) return text;
   text += ", bad:";
   bool first = true;
   for (int i = 0; i < kNmeaStatusCount; ++i) {
     const auto status = static_cast<NmeaStatus>(i);
-    if (status == NmeaStatus::kOk || status == NmeaStatus::kIgnored || by_status[i] == 0) continue;
+    if (!IsBad(status) || by_status[i] == 0) continue;
     text += first ? " " : ", ";
     first = false;
     text += NmeaStatusName(status);

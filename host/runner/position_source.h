@@ -17,14 +17,17 @@
 namespace runner {
 
 struct PositionCounters {
-  std::uint64_t sentences_read = 0;      // non-empty NMEA lines (0 for fixed and CSV sources)
+  std::uint64_t sentences_read = 0;      // NMEA sentences (0 for fixed and CSV sources)
   std::uint64_t positions_produced = 0;  // samples handed out by Next()
-  // Lines by outcome, indexed by NmeaStatus; the bad ones are all but kOk and kIgnored.
+  // Bytes between sentences that belong to other protocols on the receiver's port.
+  std::uint64_t other_bytes = 0;
+  // Sentences by outcome, indexed by NmeaStatus; the bad ones are the malformed and over-long.
   std::array<std::uint64_t, kNmeaStatusCount> by_status{};
 
   std::uint64_t Count(NmeaStatus status) const { return by_status[static_cast<int>(status)]; }
   std::uint64_t BadSentences() const;
-  // "sentences 12, positions 3, bad: bad-checksum 1, no-fix 2" (the bad part only when any).
+  // "sentences 12, positions 3, other bytes 5120, no-fix 2, bad: bad-checksum 1" (each part
+  // after the positions only when not zero).
   std::string Summary() const;
 };
 
