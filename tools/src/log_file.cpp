@@ -62,6 +62,11 @@ bool LogFile::OpenNewFile() {
   if (_file != nullptr) std::fclose(_file);
   _file = nullptr;
   _written = 0;
+  if (_directory.empty()) {
+    // Never the working directory, nor the root.
+    NoteFailure("no directory given", EINVAL);
+    return false;
+  }
   RemoveFilesOlderThanADay();
   const std::string path = (fs::path(_directory) / FileName(_program_name)).string();
   _file = std::fopen(path.c_str(), "a");
