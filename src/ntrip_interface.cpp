@@ -43,10 +43,17 @@ NTRIPClient::NTRIPClient(const std::string& host, const std::string& port,
   GenerateGGA(latitude, longitude, altitude, &_gga_sentence, _timing.utc_clock);
   _stop_token = _stop_source.get_token();
 
-  _jreceive_rtcm = std::jthread([this](std::stop_token) { RunGuarded(&NTRIPClient::ReceiveRTCM); });
+  // The client's threads log where the instance that made it logs.
+  std::shared_ptr<LogRoute> route = CurrentLogRoute();
+  _jreceive_rtcm = std::jthread([this, route](std::stop_token) {
+    LogRouteScope route_scope(route);
+    RunGuarded(&NTRIPClient::ReceiveRTCM);
+  });
   try {
-    _jsend_gga =
-        std::jthread([this](std::stop_token) { RunGuarded(&NTRIPClient::SendGGAtoServer); });
+    _jsend_gga = std::jthread([this, route](std::stop_token) {
+      LogRouteScope route_scope(route);
+      RunGuarded(&NTRIPClient::SendGGAtoServer);
+    });
   } catch (...) {
     // The receive loop watches only the client's own stop source.
     _stop_source.request_stop();

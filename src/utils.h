@@ -2,6 +2,7 @@
 // Internet availability probe and the process runner behind it.
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tarno {
 
@@ -21,8 +22,16 @@ std::string ProbeCommandLine(const std::string& host);
 // True when the probe host answered (the reply marker appears anywhere in the output).
 bool IsInternetAvailable(const CommandRunner& runner = RunCommand);
 
-// True for "localhost" and literal loopback, private, link-local and unique-local addresses:
-// a caster there is reachable without the public internet, so probing it would be wrong.
-bool IsLocalCasterAddress(const std::string& host);
+// The addresses a host name or literal resolves to, as text; empty when it does not resolve.
+using HostResolver = std::function<std::vector<std::string>(const std::string& host)>;
+std::vector<std::string> ResolveHost(const std::string& host);
+
+// True for a loopback, private, link-local or unique-local address literal.
+bool IsLocalAddress(const std::string& address);
+
+// True when every address the caster's host resolves to is local: a caster there is reachable
+// without the public internet, so probing it would be wrong. Judged on the resolved addresses,
+// never on the spelling ("127.1", a name in /etc/hosts, "[::1]").
+bool IsLocalCasterAddress(const std::string& host, const HostResolver& resolve = ResolveHost);
 
 }  // namespace tarno

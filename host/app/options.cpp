@@ -25,7 +25,7 @@ const char* const kUsageText =
     "  --status-json FILE      write the status as one JSON object a second to FILE (- for\n"
     "                          stdout, unless a sink writes there)\n"
     "  --quiet                 hide information reports (warnings and errors stay)\n"
-    "  --verbose               also show the component's per-sample information reports\n"
+    "  --verbose               also show the component's per-sample and trace-like reports\n"
     "  --sourcetable           print the caster's streams (ip, port, tls, credentials from\n"
     "                          --set), nearest first with --position or --nmea, and exit\n"
     "  --json                  with --sourcetable: one JSON object a line\n"

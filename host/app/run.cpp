@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
@@ -20,6 +21,8 @@
 #include "demo.h"
 #include "describe.h"
 #include "engine.h"
+#include "log_directory_choice.h"
+#include "report_filter.h"
 #include "runner/file_sink.h"
 #include "runner/option_text.h"
 #include "runner/position_feeder.h"
@@ -49,14 +52,6 @@ constexpr std::chrono::seconds kShutdownLimit{10};
 // closes; they get this long to reach the raw output.
 constexpr std::chrono::seconds kDemoDrainLimit{3};
 
-// The component's information reports of every position sample, about one a second: shown
-// only with --verbose, so that the default console keeps to events, warnings and errors.
-bool IsPerSampleReport(const Report& report) {
-  return report.kind == MAPS::ReportKind::Information &&
-         (report.text.starts_with("_ntrip_client->State :") ||
-          report.text.starts_with("Position Accuracy : "));
-}
-
 // The runner's own lines on stderr; information lines are dropped when quiet.
 class Console {
  public:
@@ -80,7 +75,7 @@ class Console {
     return [quiet = quiet_, verbose = verbose_, &watch](const Report& report) {
       watch.OnReport(report, Clock::now());
       if (quiet && report.kind == MAPS::ReportKind::Information) return;
-      if (!verbose && IsPerSampleReport(report)) return;
+      if (!verbose && IsVerboseOnlyReport(report)) return;
       WriteReportToConsole(report);
     };
   }
@@ -145,15 +140,15 @@ void ApplyProperties(Instance& instance,
   }
 }
 
-// Files of the "Log" destination go under logging_path: say at start when they cannot.
-void WarnAboutLogDirectory(const Instance& instance, const Console& console) {
-  if (instance.PropertyText("log_destination") != "Log") return;
-  const std::string path = instance.PropertyText("logging_path");
-  std::error_code error;
-  if (!path.empty() && fs::is_directory(fs::path(path), error)) return;
-  console.Warning((path.empty() ? std::string("an empty logging_path") : path) +
-                  " is not a directory. The component logs to files there (log_destination "
-                  "Log): set --set logging_path=DIR or --set log_destination=Console");
+// Files of the "Log" destination need a writable directory: the user's, or one of the user's
+// state directories when the user chose none.
+void PlaceLogFiles(Instance& instance, const RunOptions& options, const Console& console) {
+  const LogDirectoryChoice choice = ChooseLogDirectory(
+      instance.PropertyText("log_destination"), instance.PropertyText("logging_path"),
+      options.HasProperty("logging_path"), [](const char* name) { return std::getenv(name); });
+  if (choice.logging_path) instance.SetProperty("logging_path", *choice.logging_path);
+  if (!choice.warning.empty()) console.Warning(choice.warning);
+  if (!choice.note.empty()) console.Info(choice.note);
 }
 
 std::unique_ptr<runner::Sink> MakeOptionalSink(const std::optional<std::string>& text,
@@ -389,7 +384,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
         "no position source: give --position LAT,LON,ALT,ACC, --positions FILE or --nmea SOURCE "
         "(the component connects only once it has a position)");
   }
-  WarnAboutLogDirectory(instance, console);
+  PlaceLogFiles(instance, options, console);
   if (options.nearest_mount) SetNearestMount(instance, source.get(), console);
 
   instance.SetOutputConsumer(kRawOutput, [&](const OutputElement& element) {

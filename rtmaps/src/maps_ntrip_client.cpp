@@ -114,6 +114,7 @@ MAPS_NTRIP_Client::MAPS_NTRIP_Client(MAPS::InstanceHandle* instance, InternetPro
     : MAPSComponent(instance), _probe(std::move(probe)) {}
 
 MAPS_NTRIP_Client::~MAPS_NTRIP_Client() {
+  tarno::LogRouteScope route_scope(_log_route);
   if (_stop_watch.joinable()) {
     _stop_watch.request_stop();
     _stop_watch.join();
@@ -128,10 +129,11 @@ MAPS_NTRIP_Client::~MAPS_NTRIP_Client() {
   _myLog.reset();
   _ntrip_client.reset();
   _input_reader.reset();
-  tarno::SetHostReportSink({});
+  _log_route->SetHostReportSink({});
 }
 
 void MAPS_NTRIP_Client::Birth() {
+  tarno::LogRouteScope route_scope(_log_route);
   _max_accuracy_errors = 15;
   _accuracy_error_count = 0;
   _internet_probed = false;
@@ -142,7 +144,7 @@ void MAPS_NTRIP_Client::Birth() {
   const std::string logging_path = GetStringProperty("logging_path");
   _log_destination = static_cast<std::int32_t>(GetIntegerProperty("log_destination"));
 
-  tarno::SetHostReportSink([this](tarno::HostReportKind kind, const std::string& text) {
+  _log_route->SetHostReportSink([this](tarno::HostReportKind kind, const std::string& text) {
     switch (kind) {
       case tarno::HostReportKind::Information:
         ReportInfo(text);
@@ -155,11 +157,20 @@ void MAPS_NTRIP_Client::Birth() {
         break;
     }
   });
+  tarno::LogWriter writer = tarno::WriterForDestination(_log_destination);
   switch (_log_destination) {
     case 0:
       ReportInfo("Logging Component ON !");
-      // glog takes one initialisation at a time: the old logger goes before the new one starts.
       _myLog.reset();
+      if (const std::string problem = tarno::LogDirectoryProblem(logging_path);
+          !problem.empty()) {
+        // Said once, here; then nothing at all, rather than a complaint per line on stderr or
+        // files in some other directory.
+        ReportError("log files cannot be written to \"" + logging_path + "\": " + problem +
+                    "; the component logs nothing");
+        writer = tarno::WriteLogNowhere;
+        break;
+      }
       _myLog = std::make_unique<tarno::Log>(InstanceName(), false, logging_path);
       break;
     case 1:
@@ -171,9 +182,7 @@ void MAPS_NTRIP_Client::Birth() {
     default:
       break;
   }
-  if (auto writer = tarno::WriterForDestination(_log_destination)) {
-    tarno::ActiveLogWriter = std::move(writer);
-  }
+  if (writer) _log_route->SetWriter(std::move(writer));
 
   // Values that would rewrite the request are refused once, here: no client is ever built
   // from them, and the probe never runs for an address that is not one.
@@ -190,7 +199,10 @@ void MAPS_NTRIP_Client::Birth() {
   }
 
   if (!_stop_watch.joinable()) {
-    _stop_watch = std::jthread([this](std::stop_token stop) { WatchForStop(stop); });
+    _stop_watch = std::jthread([this](std::stop_token stop) {
+      tarno::LogRouteScope route_scope(_log_route);
+      WatchForStop(stop);
+    });
   }
 
   _input_reader = MAPS::CreateInputReader(
@@ -200,6 +212,7 @@ void MAPS_NTRIP_Client::Birth() {
 }
 
 void MAPS_NTRIP_Client::Core() {
+  tarno::LogRouteScope route_scope(_log_route);
   const int result = maps_input_reader_read(_input_reader.get());
   if (result == MAPS::kReadStopped) throw MAPS::kStopSignal;
   const bool failed = (result >= -14 && result <= -11) || result == -2 || result == -1;
@@ -209,6 +222,7 @@ void MAPS_NTRIP_Client::Core() {
 }
 
 void MAPS_NTRIP_Client::Banzai() {
+  tarno::LogRouteScope route_scope(_log_route);
   WriteLog("Start MAPS_NTRIP_Client::Banzai()");
   // The host thread has ended, so the client stays put; writers waiting in a read must not sit
   // out the whole reader wait before they see the stop.
@@ -236,6 +250,7 @@ void MAPS_NTRIP_Client::WatchForStop(std::stop_token stop) {
 }
 
 void MAPS_NTRIP_Client::Death() {
+  tarno::LogRouteScope route_scope(_log_route);
   if (_stop_watch.joinable()) {
     _stop_watch.request_stop();
     _stop_watch.join();
@@ -472,7 +487,7 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
     // failed probe (ICMP blocked by a firewall) only warns, and no rebuild ever waits for it.
     _internet_probed = true;
     const std::string ip_for_probe = GetStringProperty("ip");
-    if (!_probe.probe_local_casters && tarno::IsLocalCasterAddress(ip_for_probe)) {
+    if (!_probe.probe_local_casters && tarno::IsLocalCasterAddress(ip_for_probe, _probe.resolver)) {
       // A caster on this machine or the local network needs no public internet.
       WriteLog("Internet probe skipped: the caster " + ip_for_probe + " is a local address");
     } else if (!tarno::IsInternetAvailable(_probe.runner)) {
@@ -554,10 +569,16 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
                GetStringProperty("mountpoint") + " (" + _ntrip_client->Protocol() + ")");
     InitFlagsThread();
     _raw_writer_running = true;
-    _jread_rtcm = std::jthread([this] { WriteRTCMBuffer(); });
+    _jread_rtcm = std::jthread([this] {
+      tarno::LogRouteScope route_scope(_log_route);
+      WriteRTCMBuffer();
+    });
     if (_ntrip_client->IsDecoding()) {
       _decoded_writer_running = true;
-      _jread_rtcm_decoded = std::jthread([this] { WriteDecodedRTCMBuffer(); });
+      _jread_rtcm_decoded = std::jthread([this] {
+        tarno::LogRouteScope route_scope(_log_route);
+        WriteDecodedRTCMBuffer();
+      });
     }
     WriteLog("first_time_process End");
     return;

@@ -23,6 +23,8 @@ extern const MAPS::ModuleDefinition kNtripClientDefinition;
 // the system's command runner and skips casters on local addresses; tests give their own runner.
 struct InternetProbeSettings {
   tarno::CommandRunner runner = tarno::RunCommand;
+  // How the caster's host is resolved to judge whether it is local.
+  tarno::HostResolver resolver = tarno::ResolveHost;
   bool probe_local_casters = false;
 };
 
@@ -77,6 +79,9 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   std::jthread _jread_rtcm_decoded;
   std::shared_ptr<tarno::NTRIPClient> _ntrip_client;
   std::unique_ptr<tarno::Log> _myLog;
+  // This instance's writer, reports and log file; every thread working for the instance carries
+  // it, so other instances in the engine neither redirect nor silence its lines.
+  const std::shared_ptr<tarno::LogRoute> _log_route = std::make_shared<tarno::LogRoute>();
   std::mutex _raw_mutex;
   std::mutex _decoded_mutex;
   std::condition_variable _raw_stopped_cv;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -34,13 +35,44 @@ constexpr auto kPromptExit = 8s;
 constexpr auto kRunLimit = 60s;
 
 // One run of ntrip-host: stdout and stderr collected by a reader thread each.
+// Where runs that log to files by default put them: never the real home of whoever runs the tests.
+const fs::path& TestStateHome() {
+  struct Home {
+    fs::path path = fs::temp_directory_path() / ("ntrip-host-test-state-" + std::to_string(getpid()));
+    ~Home() {
+      std::error_code ignored;
+      fs::remove_all(path, ignored);
+    }
+  };
+  static const Home home;
+  return home.path;
+}
+
 class HostProcess {
  public:
-  explicit HostProcess(std::vector<std::string> arguments) {
+  // `environment`: NAME=VALUE entries that replace the test's own for the child.
+  explicit HostProcess(std::vector<std::string> arguments,
+                       std::vector<std::string> environment = {}) {
     arguments.insert(arguments.begin(), NTRIP_HOST_PATH);
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
+    const auto given = [&environment](const std::string& name) {
+      return std::any_of(environment.begin(), environment.end(),
+                         [&](const std::string& e) { return e.rfind(name + "=", 0) == 0; });
+    };
+    if (!given("XDG_STATE_HOME")) {
+      environment.push_back("XDG_STATE_HOME=" + TestStateHome().string());
+    }
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text = *entry;
+      const std::string name = text.substr(0, text.find('='));
+      // A service's state directory would take precedence over the test's.
+      if (name != "STATE_DIRECTORY" && !given(name)) environment.push_back(text);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
     int out[2];
     int err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -49,7 +81,7 @@ class HostProcess {
     if (pid_ == 0) {
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
-      execv(argv[0], argv.data());
+      execve(argv[0], argv.data(), envp.data());
       _exit(127);
     }
     close(out[1]);
@@ -144,8 +176,8 @@ struct Finished {
   std::string out;
   std::string err;
 };
-Finished RunToEnd(std::vector<std::string> arguments) {
-  HostProcess host(std::move(arguments));
+Finished RunToEnd(std::vector<std::string> arguments, std::vector<std::string> environment = {}) {
+  HostProcess host(std::move(arguments), std::move(environment));
   const std::optional<int> status = host.WaitForExit(kRunLimit);
   EXPECT_TRUE(status.has_value()) << "ntrip-host did not end; stderr:\n" << host.Stderr();
   return {status.value_or(-1), host.Stdout(), host.Stderr()};
@@ -355,15 +387,75 @@ TEST(RunnerStatus, StatusPrintsOneLineASecondOnStderr) {
 
 TEST(RunnerStatus, QuietHidesInformationButKeepsWarnings) {
   ScratchDirectory scratch;
-  const std::string missing = (scratch.Path() / "missing").string();
-  const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--set", "logging_path=" + missing,
-                                 "--position", kRefusedPosition, "--quiet", "--duration", "1"});
+  // The default log directory cannot be made under a file.
+  const fs::path blocked = scratch.Path() / "a-file";
+  std::ofstream(blocked) << "not a directory";
+  const Finished run =
+      RunToEnd({"--set", "ip=127.0.0.1", "--position", kRefusedPosition, "--quiet", "--duration", "1"},
+               {"XDG_STATE_HOME=" + blocked.string()});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err.find("[Information]"), std::string::npos) << run.err;
   EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
   // The log directory warning, with its hint, stays.
-  EXPECT_NE(run.err.find(missing + " is not a directory."), std::string::npos) << run.err;
-  EXPECT_NE(run.err.find("--set log_destination=Console"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("warning: no log directory: cannot create " + blocked.string() +
+                         "/ntrip-host: Not a directory"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("--set logging_path=DIR"), std::string::npos) << run.err;
+}
+
+TEST(RunnerLogFiles, DefaultLogFilesGoToThePrivateStateDirectoryWithNothingOnTheConsole) {
+  ScratchDirectory scratch;
+  const fs::path state = scratch.Path() / "state";
+  const fs::path logs = state / "ntrip-host" / "logs";
+  const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--position", kRefusedPosition,
+                                 "--sampling-scale", "0.1", "--duration", "1.5"},
+                                {"XDG_STATE_HOME=" + state.string()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(HostProcess::Occurrences(run.err, "ntrip-host: log files go to " + logs.string()), 1)
+      << run.err;
+  for (const fs::path& made : {state, state / "ntrip-host", logs})
+    EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all) << made;
+  std::vector<std::string> files;
+  for (const auto& entry : fs::directory_iterator(logs)) files.push_back(entry.path().filename());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].rfind("NTRIP_Client_1", 0), 0u) << files[0];
+  EXPECT_GT(fs::file_size(logs / files[0]), 0u);
+  EXPECT_EQ(run.err.find("[Error]"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("LOGFILE"), std::string::npos) << run.err;
+}
+
+TEST(RunnerLogFiles, LoggingPathTheUserSetMustBeAWritableDirectory) {
+  ScratchDirectory scratch;
+  const std::string missing = (scratch.Path() / "missing").string();
+  for (const auto& [path, reason] : std::vector<std::pair<std::string, std::string>>{
+           {missing, "no such directory"}, {"", "the path is empty"}}) {
+    const Finished run = RunToEnd({"--set", "ip=127.0.0.1", "--set", "logging_path=" + path,
+                                   "--position", kRefusedPosition, "--duration", "1"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_NE(run.err.find("--set logging_path=" + path + ": " + reason), std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find(kStartedMark), std::string::npos) << run.err;
+  }
+}
+
+TEST(RunnerStatus, TraceLikeReportsShowOnlyWithVerbose) {
+  const std::vector<std::string> run = {"--set", "ip=127.0.0.1", "--set", "log_destination=Nothing",
+                                        "--position", kRefusedPosition, "--sampling-scale", "0.1",
+                                        "--duration", "1.5"};
+  const Finished plain = RunToEnd(run);
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  // The refusal itself is an event and shows.
+  EXPECT_NE(plain.err.find("[Warning] connection to 127.0.0.1:2100 refused"), std::string::npos)
+      << plain.err;
+  EXPECT_EQ(plain.err.find("Error with Boost Initialisation"), std::string::npos) << plain.err;
+  EXPECT_EQ(plain.err.find("Minimum printing ON !"), std::string::npos) << plain.err;
+  const Finished verbose = RunToEnd(Joined(run, {"--verbose"}));
+  EXPECT_EQ(verbose.status, 0) << verbose.err;
+  EXPECT_NE(verbose.err.find("[Information] Error with Boost Initialisation"), std::string::npos)
+      << verbose.err;
+  EXPECT_NE(verbose.err.find("[Information] Minimum printing ON !"), std::string::npos)
+      << verbose.err;
 }
 
 TEST(RunnerStatus, NoLogDirectoryWarningWhenLoggingToTheConsole) {

@@ -6,10 +6,17 @@
 #include <cstdio>
 #include <ctime>
 #include <iomanip>
+#include <filesystem>
 #include <mutex>
 #include <sstream>
+#include <system_error>
 #include <utility>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include "log_file.h"
 #include "platform.h"
 
 namespace tarno {
@@ -29,9 +36,77 @@ HostReportSink& HostSink() {
   return sink;
 }
 
+// Raw pointer: a thread-local with a destructor would pin the package in memory until the
+// thread ends. The LogRouteScope that set it holds the route alive.
+thread_local LogRoute* t_route = nullptr;
+
+// The file of threads without a route: the last Log made on such a thread.
+std::mutex& FallbackFileMutex() {
+  static std::mutex m;
+  return m;
+}
+std::shared_ptr<LogFile>& FallbackFile() {
+  static std::shared_ptr<LogFile> file;
+  return file;
+}
+
 void ReportToHost(HostReportKind kind, const std::string& text) {
+  if (t_route != nullptr) {
+    t_route->Report(kind, text);
+    return;
+  }
   std::scoped_lock lock(HostSinkMutex());
   if (HostSink()) HostSink()(kind, text);
+}
+
+std::shared_ptr<LogFile> CurrentFile() {
+  if (t_route != nullptr) return t_route->File();
+  std::scoped_lock lock(FallbackFileMutex());
+  return FallbackFile();
+}
+
+// glog is initialised while any Log exists; the count keeps one instance's stop from shutting
+// it down under another.
+std::mutex& GlogMutex() {
+  static std::mutex m;
+  return m;
+}
+int glog_users = 0;             // under GlogMutex
+bool glog_initialised = false;  // by this logger, under GlogMutex
+
+void StartGlog() {
+  std::scoped_lock lock(GlogMutex());
+  if (glog_users++ > 0) return;
+  if (!google::IsGoogleLoggingInitialized()) {
+    // glog keeps the pointer while initialised; the name of whichever Log came first may go
+    // before the others, so glog gets a name of its own.
+    static const std::string kGlogName = "ntrip-client";
+    google::InitGoogleLogging(kGlogName.c_str());
+    glog_initialised = true;
+  }
+  FLAGS_logtostdout = false;
+  FLAGS_logtostderr = false;
+  FLAGS_alsologtostderr = false;
+  FLAGS_minloglevel = 0;
+  FLAGS_logbufsecs = 0;
+  FLAGS_log_prefix = true;
+  FLAGS_colorlogtostderr = false;
+  google::SetLogFilenameExtension(".log");
+  FLAGS_stderrthreshold = 3;
+  // Lines reach the Logs' own files through their sinks only: glog itself writes no file of its
+  // own (which would land in one directory for every instance, or complain on stderr).
+  for (google::LogSeverity s : {google::GLOG_INFO, google::GLOG_WARNING, google::GLOG_ERROR,
+                                google::GLOG_FATAL}) {
+    google::SetLogDestination(s, "");
+  }
+  FLAGS_max_log_size = LogFile::kMaxFileBytes >> 20;
+}
+
+void StopGlog() {
+  std::scoped_lock lock(GlogMutex());
+  if (--glog_users > 0 || !glog_initialised) return;
+  if (google::IsGoogleLoggingInitialized()) google::ShutdownGoogleLogging();
+  glog_initialised = false;
 }
 
 void StreamCaller(std::ostream& out, SourceLocation where) {
@@ -48,12 +123,66 @@ std::string CallerPrefix(SourceLocation where) {
 }  // namespace
 
 void WriteLog(const char* message, int importance, SourceLocation where) {
-  ActiveLogWriter(message, importance, where);
+  if (t_route != nullptr) {
+    t_route->Write(message, importance, where);
+  } else {
+    ActiveLogWriter(message, importance, where);
+  }
 }
 
 void WriteLog(const std::string& message, Importance importance, SourceLocation where) {
-  ActiveLogWriter(message.c_str(), static_cast<int>(importance), where);
+  WriteLog(message.c_str(), static_cast<int>(importance), where);
 }
+
+void LogRoute::SetWriter(LogWriter writer) {
+  std::scoped_lock lock(_mutex);
+  _writer = std::move(writer);
+}
+
+void LogRoute::SetHostReportSink(HostReportSink sink) {
+  std::scoped_lock lock(_host_mutex);
+  _host_sink = std::move(sink);
+}
+
+void LogRoute::Write(const char* message, int importance, SourceLocation where) {
+  LogWriter writer;
+  {
+    std::scoped_lock lock(_mutex);
+    writer = _writer;
+  }
+  // Called unlocked: the file writer comes back for the route's file.
+  if (writer) {
+    writer(message, importance, where);
+  } else {
+    ActiveLogWriter(message, importance, where);
+  }
+}
+
+void LogRoute::Report(HostReportKind kind, const std::string& text) {
+  std::scoped_lock lock(_host_mutex);
+  if (_host_sink) _host_sink(kind, text);
+}
+
+std::shared_ptr<LogFile> LogRoute::File() {
+  std::scoped_lock lock(_mutex);
+  return _file;
+}
+
+void LogRoute::SetFile(std::shared_ptr<LogFile> file) {
+  std::scoped_lock lock(_mutex);
+  _file = std::move(file);
+}
+
+std::shared_ptr<LogRoute> CurrentLogRoute() {
+  return t_route != nullptr ? t_route->shared_from_this() : nullptr;
+}
+
+LogRouteScope::LogRouteScope(std::shared_ptr<LogRoute> route)
+    : _route(std::move(route)), _previous(t_route) {
+  t_route = _route.get();
+}
+
+LogRouteScope::~LogRouteScope() { t_route = _previous; }
 
 void WriteLogToStdout(const char* message, int importance, SourceLocation) {
   std::FILE* out = importance == static_cast<int>(Importance::Error) ? stderr : stdout;
@@ -81,16 +210,25 @@ void WriteLogToFile(const char* message, int importance, SourceLocation where) {
     default:
       break;
   }
-  // Streamed straight into glog's line: this runs for every chunk when logging to a file.
-  google::LogMessage line(__FILE__, __LINE__, severity);
-  std::ostream& out = line.stream();
-  out << letter << LogTimestamp() << ' ' << CurrentThreadNumber() << ' ';
-  StreamCaller(out, where);
-  out << " - ";
-  if (importance < 0 || importance > 3) {
-    out << "(Error while looking importance level: " << importance << " ) ";
+  const std::shared_ptr<LogFile> file = CurrentFile();
+  if (!file) return;  // no usable log directory: the instance logs nowhere
+  {
+    // Streamed straight into glog's line: this runs for every chunk when logging to a file.
+    // glog formats it and hands it to this instance's files alone.
+    google::LogMessage line(__FILE__, __LINE__, severity, file.get(), false);
+    std::ostream& out = line.stream();
+    out << letter << LogTimestamp() << ' ' << CurrentThreadNumber() << ' ';
+    StreamCaller(out, where);
+    out << " - ";
+    if (importance < 0 || importance > 3) {
+      out << "(Error while looking importance level: " << importance << " ) ";
+    }
+    out << message;
   }
-  out << message;
+  // A full disk is said once; the stream goes on either way.
+  if (std::string warning = file->TakeFailureWarning(); !warning.empty()) {
+    ReportToHost(HostReportKind::Warning, warning);
+  }
 }
 
 void WriteLogToHost(const char* message, int importance, SourceLocation where) {
@@ -146,35 +284,42 @@ std::string SourceBaseName(std::string_view path) {
   return std::string(path.substr(cut + 1));
 }
 
+std::string LogDirectoryProblem(const std::string& directory) {
+  namespace fs = std::filesystem;
+  if (directory.empty()) return "the path is empty";
+  std::error_code error;
+  const fs::file_status status = fs::status(fs::path(directory), error);
+  if (!fs::exists(status)) return "no such directory";
+  if (!fs::is_directory(status)) return "not a directory";
+#ifndef _WIN32
+  if (::access(directory.c_str(), W_OK | X_OK) != 0) return "not writable";
+#endif
+  return {};
+}
+
 Log::Log(const std::string& program_name, bool log_to_stdout, const std::string& directory)
-    : _program_name(program_name) {
-  // glog accepts one initialisation per process; a second one would abort the host.
-  if (!google::IsGoogleLoggingInitialized()) google::InitGoogleLogging(_program_name.c_str());
-  FLAGS_logtostdout = log_to_stdout;
-  FLAGS_logtostderr = false;
-  FLAGS_alsologtostderr = false;
-  FLAGS_minloglevel = 0;
-  FLAGS_logbufsecs = 0;
-  FLAGS_log_prefix = true;
-  FLAGS_colorlogtostderr = false;
-  google::SetLogFilenameExtension(".log");
-  FLAGS_stderrthreshold = 3;
-  const std::string base = directory + "/" + _program_name;
-  google::SetLogDestination(google::GLOG_INFO, base.c_str());
-  // The information file already holds every severity; without this glog would open separate
-  // warning and error files in its default directory, outside the one the user chose.
-  google::SetLogDestination(google::GLOG_WARNING, "");
-  google::SetLogDestination(google::GLOG_ERROR, "");
-  google::SetLogDestination(google::GLOG_FATAL, "");
-  if (log_to_stdout) google::SetStderrLogging(google::GLOG_INFO);
-  google::EnableLogCleaner(1);
-  // glog starts a new file past this size (in MB), so no file grows without bound in a day.
-  FLAGS_max_log_size = 50;
+    : _program_name(program_name),
+      _file(std::make_shared<LogFile>(directory, _program_name, log_to_stdout)),
+      _route(CurrentLogRoute()) {
+  StartGlog();
+  if (_route) {
+    _route->SetFile(_file);
+  } else {
+    std::scoped_lock lock(FallbackFileMutex());
+    FallbackFile() = _file;
+  }
+  // Through the writer active so far: at the first start, the default one.
   WriteLog("Initialization of Logger.", Importance::Info);
 }
 
 Log::~Log() {
-  if (google::IsGoogleLoggingInitialized()) google::ShutdownGoogleLogging();
+  if (_route) {
+    if (_route->File() == _file) _route->SetFile(nullptr);
+  } else {
+    std::scoped_lock lock(FallbackFileMutex());
+    if (FallbackFile() == _file) FallbackFile().reset();
+  }
+  StopGlog();
 }
 
 LogWriter WriterForDestination(int destination_index) {
