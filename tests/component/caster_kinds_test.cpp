@@ -1,8 +1,10 @@
-// Casters of other kinds through the real package: one that takes NTRIP 1.0 requests only, and
-// settings refused before anything connects.
+// Casters of other kinds and other ways to them through the real package: a caster that takes
+// NTRIP 1.0 requests only, a caster behind an HTTP proxy, and settings refused before anything
+// connects.
 #include <gtest/gtest.h>
 
 #include "component_fixture.h"
+#include "connect_proxy.h"
 
 using namespace component_test;
 
@@ -61,4 +63,38 @@ TEST(ComponentCasterKinds, UnreadableCaFileIsOneErrorAndNoConnection) {
   EXPECT_GE(errors.size(), 1u);
   EXPECT_LE(errors.size(), 2u);
   for (const std::string& text : errors) EXPECT_EQ(text, error);
+}
+
+TEST(ComponentCasterKinds, ProxyPropertiesOpenTheTunnelAndItsRefusalIsOneWarning) {
+  // Base64 of "puser:pr0xy-S3cret".
+  test_support::ConnectProxy proxy("cHVzZXI6cHIweHktUzNjcmV0");
+  ComponentOptions options;
+  options.properties = {{"proxy", "127.0.0.1:" + proxy.Port()},
+                        {"proxy_username", "puser"},
+                        {"proxy_password", "pr0xy-S3cret"}};
+  {
+    ComponentHarness h(ServeRecording("pygpsdata-RTCM3.log"), options);
+    h.Start();
+    ASSERT_TRUE(h.Raw().WaitUntil([](const OutputLog& l) { return l.Bytes().size() >= 3000; }));
+    h.Stop();
+    const std::string caster = "127.0.0.1:" + std::to_string(h.Caster().Port());
+    ASSERT_FALSE(proxy.Requests().empty());
+    EXPECT_EQ(proxy.Requests()[0].rfind("CONNECT " + caster + " HTTP/1.1\r\n", 0), 0u);
+    EXPECT_TRUE(h.Reports().Has(MAPS::ReportKind::Information,
+                                "connected to " + caster + "/RTCM3 (NTRIP 2.0, chunked)"));
+    const std::string raw = h.Raw().Bytes();
+    EXPECT_TRUE(h.ServedBytes().compare(0, raw.size(), raw) == 0);
+  }
+
+  options.properties.back().second = "wrong";
+  ComponentHarness h(ServeRecording("pygpsdata-RTCM3.log"), options);
+  const std::size_t before = proxy.Requests().size();
+  h.Start();
+  // Spaced retries, one warning.
+  ASSERT_TRUE(Eventually([&] { return proxy.Requests().size() >= before + 3; }, 30s));
+  h.Stop();
+  const std::string refusal = "proxy 127.0.0.1:" + proxy.Port() + " refused the user name or password";
+  const auto warnings = h.Reports().Texts(MAPS::ReportKind::Warning);
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), refusal), 1);
+  EXPECT_EQ(h.Connections(), 0u);
 }
