@@ -22,9 +22,8 @@ std::string Said(const boost::system::error_code& error, std::string_view late) 
 
 // The proxy's answer to CONNECT, read a byte at a time: what follows it belongs to the caster
 // (or to the TLS handshake) and must stay in the socket.
-ConnectOutcome ReadProxyAnswer(ClientSocket& socket, const HttpProxy& proxy,
-                               std::string_view host, std::string_view port,
-                               ClientSocket::Clock::time_point deadline) {
+ConnectOutcome ReadProxyAnswer(ClientSocket& socket, const HttpProxy& proxy, std::string_view host,
+                               std::string_view port, ClientSocket::Clock::time_point deadline) {
   ResponseHeadReader reader;
   auto progress = ResponseHeadReader::Progress::NeedMore;
   while (progress == ResponseHeadReader::Progress::NeedMore) {
@@ -42,7 +41,8 @@ ConnectOutcome ReadProxyAnswer(ClientSocket& socket, const HttpProxy& proxy,
     }
     progress = reader.Feed(std::string_view(&byte, n));
   }
-  const auto protocol_error = boost::system::errc::make_error_code(boost::system::errc::protocol_error);
+  const auto protocol_error =
+      boost::system::errc::make_error_code(boost::system::errc::protocol_error);
   if (progress == ResponseHeadReader::Progress::Failed) {
     return {protocol_error, ProxyUnreachable(proxy, reader.failure())};
   }
@@ -55,8 +55,8 @@ ConnectOutcome ReadProxyAnswer(ClientSocket& socket, const HttpProxy& proxy,
 
 ConnectOutcome ConnectToCaster(ClientSocket& socket,
                                const boost::asio::ip::tcp::resolver::results_type& endpoints,
-                               const HttpProxy& proxy, std::string_view host,
-                               std::string_view port, const ConnectBounds& bounds) {
+                               const HttpProxy& proxy, std::string_view host, std::string_view port,
+                               const ConnectBounds& bounds) {
   if (!proxy.Enabled()) {
     if (const auto error = socket.Connect(endpoints, bounds.connect)) {
       return {error, DirectRefusal(socket, error, host, port)};

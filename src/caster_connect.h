@@ -29,7 +29,7 @@ struct ConnectOutcome {
 // is resolved by the proxy).
 ConnectOutcome ConnectToCaster(ClientSocket& socket,
                                const boost::asio::ip::tcp::resolver::results_type& endpoints,
-                               const HttpProxy& proxy, std::string_view host,
-                               std::string_view port, const ConnectBounds& bounds);
+                               const HttpProxy& proxy, std::string_view host, std::string_view port,
+                               const ConnectBounds& bounds);
 
 }  // namespace tarno

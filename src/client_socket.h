@@ -40,7 +40,8 @@ class ClientSocket {
   // alone (reads and writes then go in the clear), then the TLS handshake when the socket uses
   // TLS (nothing otherwise). A failed handshake leaves the socket unconnected.
   boost::system::error_code ConnectPlain(
-      const boost::asio::ip::tcp::resolver::results_type& endpoints, std::chrono::nanoseconds bound);
+      const boost::asio::ip::tcp::resolver::results_type& endpoints,
+      std::chrono::nanoseconds bound);
   boost::system::error_code StartTls(std::chrono::nanoseconds bound);
 
   // Sends every byte or fails; timed_out after `bound`.

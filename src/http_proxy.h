@@ -12,8 +12,8 @@
 namespace tarno {
 
 struct HttpProxy {
-  std::string host;  // empty: no proxy, the caster is reached directly
-  std::string port;  // decimal text
+  std::string host;                // empty: no proxy, the caster is reached directly
+  std::string port;                // decimal text
   std::string username, password;  // empty user name: no Proxy-Authorization
 
   bool Enabled() const { return !host.empty(); }

@@ -246,8 +246,8 @@ ClientState NTRIPClient::Connection() {
   }
   WriteLog(gga);
 
-  const std::string request =
-      _ntrip1 ? Ntrip1Request(_mountpoint, credential) : NtripRequest(_mountpoint, _host, credential, gga);
+  const std::string request = _ntrip1 ? Ntrip1Request(_mountpoint, credential)
+                                      : NtripRequest(_mountpoint, _host, credential, gga);
   if (const auto error = _socket.WriteAll(request, _timing.request_bound)) {
     return fail(error.message(), NetworkRefusal(error, _host, _port));
   }
@@ -315,7 +315,10 @@ ClientState NTRIPClient::Connection() {
                 NoUsableAnswer(_host, _port, _mountpoint, "the stream ended with the headers"));
   }
 
-  _protocol = head.ntrip1 || _ntrip1 ? "NTRIP 1.0" : head.chunked ? "NTRIP 2.0, chunked" : "NTRIP 2.0";
+  // Whatever the answer's form, a caster asked in 1.0 speaks 1.0.
+  _protocol = head.ntrip1 || _ntrip1 ? "NTRIP 1.0"
+              : head.chunked         ? "NTRIP 2.0, chunked"
+                                     : "NTRIP 2.0";
   SetRefusal({});
   SetState(ClientState::Connected);
   // Not `_state`: a stream that came whole with the headers may already have ended in the

@@ -37,15 +37,15 @@ caster::CasterOptions Served(bool tls) {
 
 class ProxyTest : public ClientTest {
  protected:
-  std::unique_ptr<tarno::NTRIPClient> ConnectVia(const ConnectProxy& proxy,
-                                                 const caster::ReplayCaster& server,
-                                                 const std::string& proxy_password = kProxyPassword) {
+  std::unique_ptr<tarno::NTRIPClient> ConnectVia(
+      const ConnectProxy& proxy, const caster::ReplayCaster& server,
+      const std::string& proxy_password = kProxyPassword) {
     tarno::HttpProxy route = tarno::ParseProxy("127.0.0.1:" + proxy.Port());
     route.username = "puser";
     route.password = proxy_password;
-    auto client = std::make_unique<tarno::NTRIPClient>("127.0.0.1", std::to_string(server.Port()),
-                                                       "RTCM3", kLat, kLon, kAlt, false,
-                                                       FastTiming(), route);
+    auto client =
+        std::make_unique<tarno::NTRIPClient>("127.0.0.1", std::to_string(server.Port()), "RTCM3",
+                                             kLat, kLon, kAlt, false, FastTiming(), route);
     client->SetCredentials("user", "secret");
     if (tls_ca_file) client->SetTls(*tls_ca_file);
     connection_result = ClientState::Error;

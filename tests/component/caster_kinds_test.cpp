@@ -93,7 +93,8 @@ TEST(ComponentCasterKinds, ProxyPropertiesOpenTheTunnelAndItsRefusalIsOneWarning
   // Spaced retries, one warning.
   ASSERT_TRUE(Eventually([&] { return proxy.Requests().size() >= before + 3; }, 30s));
   h.Stop();
-  const std::string refusal = "proxy 127.0.0.1:" + proxy.Port() + " refused the user name or password";
+  const std::string refusal =
+      "proxy 127.0.0.1:" + proxy.Port() + " refused the user name or password";
   const auto warnings = h.Reports().Texts(MAPS::ReportKind::Warning);
   EXPECT_EQ(std::count(warnings.begin(), warnings.end(), refusal), 1);
   EXPECT_EQ(h.Connections(), 0u);

@@ -54,9 +54,10 @@ class ConnectProxy {
       boost::asio::async_read_until(
           tunnel->client, tunnel->head, "\r\n\r\n",
           [this, tunnel](boost::system::error_code e, std::size_t size) {
-            if (!e) Answer(tunnel, std::string(boost::asio::buffers_begin(tunnel->head.data()),
-                                                boost::asio::buffers_begin(tunnel->head.data()) +
-                                                    static_cast<std::ptrdiff_t>(size)));
+            if (!e)
+              Answer(tunnel, std::string(boost::asio::buffers_begin(tunnel->head.data()),
+                                         boost::asio::buffers_begin(tunnel->head.data()) +
+                                             static_cast<std::ptrdiff_t>(size)));
           });
     });
   }
@@ -68,9 +69,11 @@ class ConnectProxy {
     }
     std::string refusal = _refusal;
     if (refusal.empty() && !_credential.empty() &&
-        request.find("\r\nProxy-Authorization: Basic " + _credential + "\r\n") == std::string::npos) {
-      refusal = "HTTP/1.1 407 Proxy Authentication Required\r\n"
-                "Proxy-Authenticate: Basic realm=\"test\"\r\nContent-Length: 0\r\n\r\n";
+        request.find("\r\nProxy-Authorization: Basic " + _credential + "\r\n") ==
+            std::string::npos) {
+      refusal =
+          "HTTP/1.1 407 Proxy Authentication Required\r\n"
+          "Proxy-Authenticate: Basic realm=\"test\"\r\nContent-Length: 0\r\n\r\n";
     }
     if (!refusal.empty()) {
       auto answer = std::make_shared<std::string>(refusal);
