@@ -1,6 +1,7 @@
 // A caster's answer through the client's parsers: the head reader (status line, header lines,
 // the head size bound) and the body decoder (plain, chunked, the optional blank line), fed whole
-// and cut into reads at input-chosen places. Both feedings must give the same results.
+// and cut into reads at input-chosen places. Both feedings must give the same results. The same
+// bytes as a proxy's answer to CONNECT: read a byte at a time, then judged.
 //
 // Input layout (missing bytes read as zero):
 //   [0]  flags: 1 the ICY lead for the direct body run, 2 chunked framing for it
@@ -12,6 +13,7 @@
 
 #include "caster_response.h"
 #include "fuzz_input.h"
+#include "http_proxy.h"
 #include "stream_body.h"
 
 namespace {
@@ -98,6 +100,27 @@ HeadRun RunHead(std::string_view answer, const std::vector<uint8_t>& sizes) {
   return run;
 }
 
+// As the client reads a proxy's answer: a byte at a time, nothing read past the blank line.
+void RunProxyAnswer(std::string_view answer) {
+  ResponseHeadReader reader;
+  std::size_t fed = 0;
+  auto progress = ResponseHeadReader::Progress::NeedMore;
+  while (progress == ResponseHeadReader::Progress::NeedMore && fed < answer.size()) {
+    progress = reader.Feed(answer.substr(fed++, 1));
+  }
+  if (progress != ResponseHeadReader::Progress::Complete) return;
+  FUZZ_CHECK(reader.leftover().empty());
+  tarno::HttpProxy proxy;
+  proxy.host = "127.0.0.1";
+  proxy.port = "3128";
+  const tarno::Refusal refusal = tarno::JudgeProxyAnswer(reader.head(), proxy, "::1", "2101");
+  const bool tunnel = reader.head().status_line.starts_with("HTTP/1.") &&
+                      reader.head().status >= 200 && reader.head().status < 300;
+  FUZZ_CHECK((refusal.kind == tarno::Refusal::Kind::None) == tunnel);
+  FUZZ_CHECK(tunnel || refusal.text.starts_with("proxy 127.0.0.1:3128 refused the "));
+  for (const char c : refusal.text) FUZZ_CHECK(c >= 0x20 && c < 0x7f);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -129,6 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     CheckSameBody(RunBody(framing, whole.head.ntrip1, whole.body, {}),
                   RunBody(framing, whole.head.ntrip1, whole.body, sizes));
   }
+
+  RunProxyAnswer(answer);
 
   // The body decoder straight on the input, so chunked framing is explored without a head.
   const auto framing =

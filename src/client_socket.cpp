@@ -91,6 +91,13 @@ boost::system::error_code ClientSocket::Poll(int fd, Wait wait, Clock::time_poin
 
 boost::system::error_code ClientSocket::Connect(
     const boost::asio::ip::tcp::resolver::results_type& endpoints, std::chrono::nanoseconds bound) {
+  boost::system::error_code error = ConnectPlain(endpoints, bound);
+  if (!error) error = StartTls(bound);
+  return error;
+}
+
+boost::system::error_code ClientSocket::ConnectPlain(
+    const boost::asio::ip::tcp::resolver::results_type& endpoints, std::chrono::nanoseconds bound) {
   const auto deadline = Clock::now() + bound;
   boost::system::error_code error = boost::asio::error::host_not_found;
   for (const auto& entry : endpoints) {
@@ -100,15 +107,31 @@ boost::system::error_code ClientSocket::Connect(
       break;
     }
   }
-  if (!error && _tls_context) error = Handshake(Clock::now() + bound);
 
   std::scoped_lock lock(_mutex);
-  // A close ends the handshake whatever step it reached, and says so.
   if (_closed) error = boost::asio::error::operation_aborted;
   if (!error) {
     _connected = true;
   } else if (!_closed && _fd >= 0) {
     // A closed socket keeps its descriptor until Close, which waits for every use to end.
+    ::close(_fd);
+    _fd = -1;
+  }
+  return error;
+}
+
+boost::system::error_code ClientSocket::StartTls(std::chrono::nanoseconds bound) {
+  {
+    std::scoped_lock lock(_mutex);
+    if (!_tls_context) return {};
+  }
+  boost::system::error_code error = Handshake(Clock::now() + bound);
+
+  std::scoped_lock lock(_mutex);
+  // A close ends the handshake whatever step it reached, and says so.
+  if (_closed) error = boost::asio::error::operation_aborted;
+  if (error && !_closed && _fd >= 0) {
+    _connected = false;
     _tls.reset();
     ::close(_fd);
     _fd = -1;

@@ -36,6 +36,13 @@ class ClientSocket {
   // (timed_out when a bound ran out).
   boost::system::error_code Connect(const boost::asio::ip::tcp::resolver::results_type& endpoints,
                                     std::chrono::nanoseconds bound);
+  // The two steps of Connect apart, for a tunnel that is opened between them: the TCP connect
+  // alone (reads and writes then go in the clear), then the TLS handshake when the socket uses
+  // TLS (nothing otherwise). A failed handshake leaves the socket unconnected.
+  boost::system::error_code ConnectPlain(
+      const boost::asio::ip::tcp::resolver::results_type& endpoints,
+      std::chrono::nanoseconds bound);
+  boost::system::error_code StartTls(std::chrono::nanoseconds bound);
 
   // Sends every byte or fails; timed_out after `bound`.
   boost::system::error_code WriteAll(std::string_view bytes, std::chrono::nanoseconds bound);

@@ -7,6 +7,7 @@
 #include <boost/asio/error.hpp>
 
 #include "base64.h"
+#include "caster_connect.h"
 #include "caster_response.h"
 #include "log.h"
 #include "ntrip_request.h"
@@ -29,16 +30,18 @@ bool IsConnected(ClientState state) {
 
 NTRIPClient::NTRIPClient(const std::string& host, const std::string& port,
                          const std::string& mountpoint, double latitude, double longitude,
-                         double altitude, bool decode, Timing timing)
+                         double altitude, bool decode, Timing timing, HttpProxy proxy)
     : _timing(std::move(timing)),
       _decode_rtcm(decode),
       _position(latitude, longitude, altitude),
       _host(host),
       _port(port),
-      _mountpoint(mountpoint) {
+      _mountpoint(mountpoint),
+      _proxy(std::move(proxy)) {
   // Ports are numbers: service names are never looked up.
-  _endpoints =
-      _resolver.resolve(BareHost(_host), _port, boost::asio::ip::tcp::resolver::numeric_service);
+  _endpoints = _resolver.resolve(BareHost(_proxy.Enabled() ? _proxy.host : _host),
+                                 _proxy.Enabled() ? _proxy.port : _port,
+                                 boost::asio::ip::tcp::resolver::numeric_service);
   if (_decode_rtcm) _summarizer = std::make_unique<rtcm::ChunkSummarizer>();
   GenerateGGA(latitude, longitude, altitude, &_gga_sentence, _timing.utc_clock);
   _stop_token = _stop_source.get_token();
@@ -196,15 +199,15 @@ std::string NTRIPClient::processRTCM3(const std::string& chunk) {
 namespace tarno {
 
 ClientState NTRIPClient::InitSocket() {
-  if (const auto error = _socket.Connect(_endpoints, _timing.connect_bound)) {
-    WriteLog("Error occured !" + error.message());
-    if (const std::string failure = _socket.TlsFailure(); !failure.empty()) {
-      const std::string text = "TLS verification of " + _host + " failed: " + failure;
-      WriteLog(text, Importance::Warning);
-      SetRefusal({Refusal::Kind::Network, text});
-    } else {
-      SetRefusal(NetworkRefusal(error, _host, _port));
-    }
+  ConnectBounds bounds;
+  bounds.connect = _timing.connect_bound;
+  bounds.request = _timing.request_bound;
+  bounds.header = _timing.header_bound;
+  const ConnectOutcome outcome = ConnectToCaster(_socket, _endpoints, _proxy, _host, _port, bounds);
+  if (outcome.error || outcome.refusal.kind != Refusal::Kind::None) {
+    WriteLog("Error occured !" + outcome.error.message());
+    if (!_socket.TlsFailure().empty()) WriteLog(outcome.refusal.text, Importance::Warning);
+    SetRefusal(outcome.refusal);
     _socket_connected = false;
     SetState(ClientState::Error);
   } else {
@@ -250,7 +253,8 @@ ClientState NTRIPClient::Connection() {
   }
   WriteLog(gga);
 
-  const std::string request = NtripRequest(_mountpoint, _host, credential, gga);
+  const std::string request = _ntrip1 ? Ntrip1Request(_mountpoint, credential)
+                                      : NtripRequest(_mountpoint, _host, credential, gga);
   if (const auto error = _socket.WriteAll(request, _timing.request_bound)) {
     return fail(error.message(), NetworkRefusal(error, _host, _port));
   }
@@ -265,6 +269,7 @@ ClientState NTRIPClient::Connection() {
     if (error) {
       // A caster that says no and hangs up before its blank line still said why.
       const ResponseHead& partial = reader.head();
+      _answer_status = partial.status;
       if (!partial.status_line.empty() && !IsStreamStatusLine(partial.status_line)) {
         return fail(error.message(), JudgeAnswer(partial, _host, _port, _mountpoint));
       }
@@ -280,13 +285,14 @@ ClientState NTRIPClient::Connection() {
   }
 
   const ResponseHead& head = reader.head();
+  _answer_status = head.status;
   WriteLog("En-tetes de la reponse: " + head.text);
   if (!head.success) {
     return fail(PrintableStatusLine(head.status_line),
                 JudgeAnswer(head, _host, _port, _mountpoint));
   }
 
-  if (head.ntrip1) {
+  if (head.ntrip1 || _ntrip1) {
     // An NTRIP 1.0 caster reads no request header: it waits for a sentence in the stream before
     // it sends anything.
     std::string sentence;
@@ -316,7 +322,10 @@ ClientState NTRIPClient::Connection() {
                 NoUsableAnswer(_host, _port, _mountpoint, "the stream ended with the headers"));
   }
 
-  _protocol = head.ntrip1 ? "NTRIP 1.0" : head.chunked ? "NTRIP 2.0, chunked" : "NTRIP 2.0";
+  // Whatever the answer's form, a caster asked in 1.0 speaks 1.0.
+  _protocol = head.ntrip1 || _ntrip1 ? "NTRIP 1.0"
+              : head.chunked         ? "NTRIP 2.0, chunked"
+                                     : "NTRIP 2.0";
   SetRefusal({});
   SetState(ClientState::Connected);
   // Not `_state`: a stream that came whole with the headers may already have ended in the

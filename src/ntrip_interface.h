@@ -19,6 +19,7 @@
 #include "caster_response.h"
 #include "client_socket.h"
 #include "gga.h"
+#include "http_proxy.h"
 #include "log_location.h"
 #include "stream_body.h"
 
@@ -54,10 +55,11 @@ class NTRIPClient {
 
   // Resolves host and port (a number) at once, builds the first GGA sentence and starts the
   // receive and GGA threads. Throws std::invalid_argument for an invalid position, and
-  // boost::system::system_error when the name does not resolve.
+  // boost::system::system_error when the name does not resolve. With a `proxy`, the proxy's
+  // name is resolved instead: the caster's is the proxy's to resolve.
   NTRIPClient(const std::string& host, const std::string& port, const std::string& mountpoint,
               double latitude, double longitude, double altitude, bool decode,
-              Timing timing = Timing());
+              Timing timing = Timing(), HttpProxy proxy = HttpProxy());
   ~NTRIPClient();
   NTRIPClient(const NTRIPClient&) = delete;
   NTRIPClient& operator=(const NTRIPClient&) = delete;
@@ -70,6 +72,10 @@ class NTRIPClient {
   // Why the last InitSocket failed TLS verification (reason and certificate subject), or empty.
   std::string TlsFailure() const { return _socket.TlsFailure(); }
   void SetPosition(const GpsCoordinate& position);
+  // Makes Connection send the NTRIP 1.0 request. Before Connection.
+  void UseNtrip1() { _ntrip1 = true; }
+  // The status code of the caster's last answer (0 before one, or when its line had none).
+  int AnswerStatus() const { return _answer_status.load(); }
 
   ClientState State() const { return _state.load(); }
   const std::string& GetHost() const { return _host; }
@@ -141,6 +147,9 @@ class NTRIPClient {
   GpsCoordinate _position;
   const std::string _host, _port, _mountpoint;
   std::string _username, _password;
+  const HttpProxy _proxy;
+  bool _ntrip1 = false;
+  std::atomic<int> _answer_status{0};
   std::atomic<bool> _socket_connected{false};
   std::atomic<std::uint64_t> _bytes_received{0};
   std::string _gga_sentence;

@@ -18,4 +18,10 @@ std::string NtripRequest(const std::string& path, const std::string& host,
   return request + "\r\n";
 }
 
+std::string Ntrip1Request(const std::string& path, const std::string& credential) {
+  std::string request = "GET /" + path + " HTTP/1.0\r\nUser-Agent: NTRIP NTRIP_Client/1.0\r\n";
+  if (!credential.empty()) request += "Authorization: Basic " + credential + "\r\n";
+  return request + "\r\n";
+}
+
 }  // namespace tarno

@@ -11,4 +11,8 @@ namespace tarno {
 std::string NtripRequest(const std::string& path, const std::string& host,
                          const std::string& credential, const std::string& gga);
 
+// The NTRIP 1.0 request, for casters that refuse the 2.0 one: no Host, no NTRIP version, no GGA
+// header (the first sentence follows the caster's answer in the stream).
+std::string Ntrip1Request(const std::string& path, const std::string& credential);
+
 }  // namespace tarno

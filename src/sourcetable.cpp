@@ -62,11 +62,12 @@ std::optional<double> Decimal(std::string_view text) {
   return value;
 }
 
-// Latitude and longitude, or nothing when either is missing or off the globe.
+// Latitude and longitude, or nothing (both 0) when either is missing or off the globe.
 bool ReadPosition(std::string_view lat_text, std::string_view lon_text, double& latitude,
                   double& longitude) {
   const auto lat = Decimal(lat_text);
   const auto lon = Decimal(lon_text);
+  latitude = longitude = 0;
   if (!lat || !lon || *lat < -90 || *lat > 90 || *lon < -180 || *lon > 360) return false;
   latitude = *lat;
   longitude = *lon > 180 ? *lon - 360 : *lon;
@@ -82,7 +83,7 @@ bool ReadStream(std::string_view line, SourcetableStream& s) {
   const auto solution = Flag(f[12]);
   const auto bitrate = Integer(f[17]);
   if (!carrier || !nmea || !solution || !bitrate) return false;
-  if (!ReadPosition(f[9], f[10], s.latitude, s.longitude)) return false;
+  s.located = ReadPosition(f[9], f[10], s.latitude, s.longitude);
   s.mountpoint = Trim(f[1]);
   s.identifier = f[2];
   s.format = Trim(f[3]);
@@ -108,7 +109,7 @@ bool ReadCaster(std::string_view line, SourcetableCaster& c) {
   const auto port = Integer(f[2]);
   const auto nmea = Flag(f[5]);
   if (!port || *port <= 0 || *port > 65535 || !nmea) return false;
-  if (!ReadPosition(f[7], f[8], c.latitude, c.longitude)) return false;
+  c.located = ReadPosition(f[7], f[8], c.latitude, c.longitude);
   c.host = Trim(f[1]);
   c.port = *port;
   c.identifier = f[3];
@@ -188,10 +189,14 @@ std::vector<RankedStream> SortByDistance(const std::vector<SourcetableStream>& s
   std::vector<RankedStream> ranked;
   ranked.reserve(streams.size());
   for (const auto& stream : streams) {
-    ranked.push_back({stream, DistanceKm(latitude, longitude, stream.latitude, stream.longitude)});
+    ranked.push_back({stream, stream.located ? DistanceKm(latitude, longitude, stream.latitude,
+                                                          stream.longitude)
+                                             : -1.0});
   }
   std::stable_sort(ranked.begin(), ranked.end(), [](const RankedStream& a, const RankedStream& b) {
-    return a.distance_km < b.distance_km;
+    const bool a_known = a.distance_km >= 0, b_known = b.distance_km >= 0;
+    if (a_known != b_known) return a_known;
+    return a_known && a.distance_km < b.distance_km;
   });
   return ranked;
 }

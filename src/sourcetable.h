@@ -19,6 +19,9 @@ struct SourcetableStream {
   std::string country;   // ISO 3166 code
   double latitude = 0;   // degrees north
   double longitude = 0;  // degrees east, -180 to 180 (tables that count 0 to 360 are folded)
+  // False when the row leaves latitude or longitude empty or gives no position on the globe
+  // (small casters often do): the stream is still served; latitude and longitude are then 0.
+  bool located = true;
   bool nmea = false;     // the caster needs GGA sentences from the client
   bool network_solution = false;  // solution field: 0 single base, 1 network
   std::string generator;
@@ -38,6 +41,7 @@ struct SourcetableCaster {
   std::string country;
   double latitude = 0;
   double longitude = 0;
+  bool located = true;  // as for a stream
   std::string fallback_host;
   int fallback_port = 0;
   std::string misc;
@@ -69,10 +73,11 @@ double DistanceKm(double latitude1, double longitude1, double latitude2, double 
 
 struct RankedStream {
   SourcetableStream stream;
-  double distance_km = 0;
+  double distance_km = -1;  // negative: unknown (the stream gives no position)
 };
 
-// The streams nearest first from the given position (ties keep the table's order).
+// The streams nearest first from the given position (ties keep the table's order), then those
+// without a position in the table's order.
 std::vector<RankedStream> SortByDistance(const std::vector<SourcetableStream>& streams,
                                          double latitude, double longitude);
 

@@ -14,6 +14,7 @@
 #include <boost/asio/ip/tcp.hpp>
 
 #include "base64.h"
+#include "caster_connect.h"
 #include "caster_response.h"
 #include "client_socket.h"
 #include "ntrip_request.h"
@@ -65,11 +66,17 @@ class Fetch {
     boost::asio::io_context io;
     boost::asio::ip::tcp::resolver resolver(io);
     boost::system::error_code error;
-    // Ports are numbers: service names are never looked up.
-    const auto endpoints = resolver.resolve(BareHost(_caster.host), _caster.port,
-                                            boost::asio::ip::tcp::resolver::numeric_service, error);
-    if (error)
+    const HttpProxy& proxy = _caster.proxy;
+    // Ports are numbers: service names are never looked up. Behind a proxy, the proxy resolves
+    // the caster's name.
+    const auto endpoints =
+        resolver.resolve(BareHost(proxy.Enabled() ? proxy.host : _caster.host),
+                         proxy.Enabled() ? proxy.port : _caster.port,
+                         boost::asio::ip::tcp::resolver::numeric_service, error);
+    if (error) {
+      if (proxy.Enabled()) return Fail(UnresolvedProxy(proxy, error.message()).text);
       return Fail("cannot resolve " + _caster.host + ":" + _caster.port + ": " + error.message());
+    }
     if (_caster.tls) {
       try {
         _socket.UseTls(std::make_shared<TlsContext>(_caster.host, _caster.tls_ca_file));
@@ -77,10 +84,14 @@ class Fetch {
         return Fail(e.what());
       }
     }
-    if ((error = _socket.Connect(endpoints, _bounds.connect))) {
-      const std::string failure = _socket.TlsFailure();
-      return Fail("cannot connect to " + _caster.host + ":" + _caster.port + ": " +
-                  (failure.empty() ? error.message() : "TLS verification failed: " + failure));
+    ConnectBounds bounds;
+    bounds.connect = _bounds.connect;
+    bounds.request = _bounds.request;
+    bounds.header = _bounds.header;
+    const ConnectOutcome outcome =
+        ConnectToCaster(_socket, endpoints, proxy, _caster.host, _caster.port, bounds);
+    if (outcome.error || outcome.refusal.kind != Refusal::Kind::None) {
+      return Fail(outcome.refusal.text);
     }
     return true;
   }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "http_proxy.h"
 #include "sourcetable.h"
 
 namespace tarno {
@@ -18,6 +19,7 @@ struct CasterAddress {
   std::string gga;  // a GGA sentence with its CR LF, or empty to send none
   bool tls = false;
   std::string tls_ca_file;  // empty: the system's certificate store
+  HttpProxy proxy;          // the same way out as the stream request
 };
 
 struct SourcetableBounds {

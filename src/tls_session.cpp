@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 #include <stdexcept>
 
 #include <openssl/err.h>
@@ -12,6 +14,8 @@
 #include <boost/asio/error.hpp>
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/ssl/error.hpp>
+
+#include "caster_response.h"
 
 namespace tarno {
 
@@ -34,6 +38,25 @@ boost::system::error_code SslError(unsigned long code) {
 }
 
 }  // namespace
+
+std::string CheckCaFile(std::string_view value) {
+  if (value.empty()) return {};
+  const std::string path(value);
+  std::string reason;
+  std::error_code status;
+  if (std::filesystem::is_directory(path, status)) {
+    reason = "it is a directory, not a file";
+  } else if (errno = 0; !std::ifstream(path)) {
+    reason = "it cannot be read: " + std::generic_category().message(errno != 0 ? errno : ENOENT);
+  } else {
+    boost::asio::ssl::context context(boost::asio::ssl::context::tls_client);
+    boost::system::error_code error;
+    context.load_verify_file(path, error);
+    if (error) reason = "it holds no usable PEM certificate";
+  }
+  if (reason.empty()) return {};
+  return "tls_ca_file \"" + PrintableStatusLine(value) + "\" is refused: " + reason;
+}
 
 TlsContext::TlsContext(std::string server_name, const std::string& ca_file)
     : _server_name(std::move(server_name)), _context(boost::asio::ssl::context::tls_client) {

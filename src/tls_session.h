@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <boost/asio/ssl/context.hpp>
 #include <boost/system/error_code.hpp>
@@ -12,6 +13,10 @@
 struct ssl_st;
 
 namespace tarno {
+
+// The `tls_ca_file` property: empty, or a readable file holding a PEM certificate. The reason
+// names the property, the file and what is wrong; empty when accepted.
+std::string CheckCaFile(std::string_view value);
 
 class TlsContext {
  public:

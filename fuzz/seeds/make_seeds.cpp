@@ -258,6 +258,13 @@ void ResponseSeeds() {
   seed("http11-sourcetable-type", 0, {},
        "HTTP/1.1 200 OK\r\nContent-Type: gnss/sourcetable; charset=utf-8\r\n\r\nSTR;x\r\n");
   seed("lf-only-lines", 0, {}, "HTTP/1.1 200 OK\nTransfer-Encoding: chunked\n\n3\r\nabc\r\n");
+  // A proxy's answers to CONNECT.
+  seed("proxy-200", 0, {},
+       "HTTP/1.1 200 Connection established\r\nProxy-Agent: test\r\n\r\n");
+  seed("proxy-407", 0, {},
+       "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic realm=\"p\"\r\n"
+       "Content-Length: 0\r\n\r\n");
+  seed("proxy-403-cut", 0, {}, "HTTP/1.0 403 Forbidden\r\n");
   seed(
       "endless-headers", 0, {200}, "HTTP/1.1 200 OK\r\n" + [] {
         std::string lines;

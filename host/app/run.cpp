@@ -27,6 +27,7 @@
 #include "runner/option_text.h"
 #include "runner/position_feeder.h"
 #include "runner/position_source.h"
+#include "caster_response.h"
 #include "sourcetable_fetch.h"
 #include "sourcetable_view.h"
 #include "runner/sink.h"
@@ -208,6 +209,9 @@ tarno::CasterAddress CasterOf(const Instance& instance) {
   caster.password = instance.PropertyText("password");
   caster.tls = instance.PropertyText("tls") == "true";
   caster.tls_ca_file = instance.PropertyText("tls_ca_file");
+  caster.proxy = tarno::ParseProxy(instance.PropertyText("proxy"));
+  caster.proxy.username = instance.PropertyText("proxy_username");
+  caster.proxy.password = instance.PropertyText("proxy_password");
   return caster;
 }
 
@@ -256,11 +260,18 @@ void SetNearestMount(Instance& instance, runner::PositionSource* source, const C
                      std::to_string(table->streams.size()) + " streams, " +
                      std::to_string(table->malformed_rows) + " malformed rows)");
   }
-  char km[32];
-  std::snprintf(km, sizeof km, "%.1f", nearest.chosen->distance_km);
   const std::string& name = nearest.chosen->stream.mountpoint;
-  std::printf("nearest RTCM 3 mount point: %s, %s km away (%s)\n", name.c_str(), km,
-              nearest.chosen->stream.format.c_str());
+  // The name passed the mount point check: it holds no control characters.
+  const std::string format = tarno::PrintableStatusLine(nearest.chosen->stream.format);
+  if (nearest.chosen->distance_km < 0) {
+    std::printf("RTCM 3 mount point: %s, distance unknown (%s): %s\n", name.c_str(),
+                format.c_str(), nearest.why.c_str());
+  } else {
+    char km[32];
+    std::snprintf(km, sizeof km, "%.1f", nearest.chosen->distance_km);
+    std::printf("nearest RTCM 3 mount point: %s, %s km away (%s)\n", name.c_str(), km,
+                format.c_str());
+  }
   std::fflush(stdout);
   instance.SetProperty("mountpoint", name);
 }

@@ -1,8 +1,12 @@
 #include "sourcetable_view.h"
 
 #include <cstdio>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
+
+#include "caster_response.h"
+#include "request_values.h"
 
 namespace maps_host {
 
@@ -27,30 +31,69 @@ std::string Km(double km) {
   return text;
 }
 
+std::string Degrees(double value, bool known) {
+  if (!known) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4f", value);
+  return text;
+}
+
+// Control characters as JSON writes them (\n, \t, \u001b ...); the rest unchanged.
+std::string Shown(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7f) {
+      out += c;
+      continue;
+    }
+    switch (c) {
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+        out += escaped;
+      }
+    }
+  }
+  return out;
+}
+
+nlohmann::json Coordinate(double value, bool known) {
+  return known ? nlohmann::json(value) : nlohmann::json(nullptr);
+}
+
 }  // namespace
 
 std::string SourcetableText(const tarno::Sourcetable& table, const std::optional<Position>& from) {
   std::string out;
   for (const auto& c : table.casters) {
-    out += "caster " + c.host + ":" + std::to_string(c.port) + " " + c.identifier + " (" +
-           c.operator_name + ", " + c.country + ")\n";
+    out += "caster " + Shown(c.host) + ":" + std::to_string(c.port) + " " + Shown(c.identifier) +
+           " (" + Shown(c.operator_name) + ", " + Shown(c.country) + ")\n";
   }
   for (const auto& n : table.networks) {
-    out += "network " + n.identifier + " (" + n.operator_name + ") authentication " +
-           n.authentication + " fee " + n.fee + "\n";
+    out += "network " + Shown(n.identifier) + " (" + Shown(n.operator_name) + ") authentication " +
+           Shown(n.authentication) + " fee " + Shown(n.fee) + "\n";
   }
+  const char* const format = "%-16s %-10s %-14s %-10s %-3s %9s %10s %9s %-4s %-4s %-3s %s\n";
   char line[512];
-  std::snprintf(line, sizeof line, "%-16s %-10s %-14s %-10s %-3s %9s %10s %9s %-4s %-4s %-3s %s\n",
-                "MOUNTPOINT", "FORMAT", "SYSTEMS", "NETWORK", "CTY", "LAT", "LON", "DIST_KM", "GGA",
-                "AUTH", "FEE", "MESSAGES");
+  std::snprintf(line, sizeof line, format, "MOUNTPOINT", "FORMAT", "SYSTEMS", "NETWORK", "CTY",
+                "LAT", "LON", "DIST_KM", "GGA", "AUTH", "FEE", "MESSAGES");
   out += line;
   for (const auto& [s, km] : Ranked(table, from)) {
-    std::snprintf(
-        line, sizeof line, "%-16s %-10s %-14s %-10s %-3s %9.4f %10.4f %9s %-4s %-4s %-3s %s\n",
-        s.mountpoint.c_str(), s.format.c_str(), s.nav_systems.c_str(), s.network.c_str(),
-        s.country.c_str(), s.latitude, s.longitude, km < 0 ? "-" : Km(km).c_str(),
-        s.nmea ? "yes" : "no", s.authentication.c_str(), s.fee.c_str(), s.format_details.c_str());
-    out += line;
+    // The messages field may be long: it goes after the formatted columns, whole.
+    std::snprintf(line, sizeof line, format, Shown(s.mountpoint).c_str(), Shown(s.format).c_str(),
+                  Shown(s.nav_systems).c_str(), Shown(s.network).c_str(),
+                  Shown(s.country).c_str(), Degrees(s.latitude, s.located).c_str(),
+                  Degrees(s.longitude, s.located).c_str(), km < 0 ? "-" : Km(km).c_str(),
+                  s.nmea ? "yes" : "no", Shown(s.authentication).c_str(), Shown(s.fee).c_str(), "");
+    std::string row(line);
+    if (!row.empty() && row.back() == '\n') row.pop_back();
+    out += row + Shown(s.format_details) + "\n";
   }
   out += std::to_string(table.streams.size()) + " streams, " +
          std::to_string(table.malformed_rows) + " malformed rows skipped" +
@@ -69,8 +112,8 @@ std::string SourcetableJsonLines(const tarno::Sourcetable& table,
                                {"operator", c.operator_name},
                                {"nmea", c.nmea},
                                {"country", c.country},
-                               {"latitude", c.latitude},
-                               {"longitude", c.longitude},
+                               {"latitude", Coordinate(c.latitude, c.located)},
+                               {"longitude", Coordinate(c.longitude, c.located)},
                                {"fallback_host", c.fallback_host},
                                {"fallback_port", c.fallback_port},
                                {"misc", c.misc}});
@@ -96,8 +139,8 @@ std::string SourcetableJsonLines(const tarno::Sourcetable& table,
                        {"nav_systems", s.nav_systems},
                        {"network", s.network},
                        {"country", s.country},
-                       {"latitude", s.latitude},
-                       {"longitude", s.longitude},
+                       {"latitude", Coordinate(s.latitude, s.located)},
+                       {"longitude", Coordinate(s.longitude, s.located)},
                        {"distance_km", nullptr},
                        {"nmea", s.nmea},
                        {"network_solution", s.network_solution},
@@ -119,13 +162,25 @@ std::string SourcetableJsonLines(const tarno::Sourcetable& table,
 
 NearestMount ChooseNearestMount(const tarno::Sourcetable& table, const Position& from) {
   NearestMount result;
-  for (auto& ranked : tarno::SortByDistance(table.streams, from.latitude, from.longitude)) {
-    if (tarno::IsRtcm3Format(ranked.stream.format)) {
-      result.chosen = std::move(ranked);
-      break;
+  const auto ranked = tarno::SortByDistance(table.streams, from.latitude, from.longitude);
+  for (const auto& candidate : ranked) {
+    const std::string where =
+        candidate.distance_km < 0 ? "distance unknown" : Km(candidate.distance_km) + " km";
+    const std::string name = Shown(candidate.stream.mountpoint) + " (" + where + "): ";
+    if (!tarno::IsRtcm3Format(candidate.stream.format)) {
+      result.skipped.push_back(name + "format \"" + Shown(candidate.stream.format) +
+                               "\" is not RTCM 3");
+    } else if (const std::string refused = tarno::CheckMountpoint(candidate.stream.mountpoint);
+               !refused.empty()) {
+      result.skipped.push_back(name + refused);
+    } else if (!result.chosen) {
+      result.chosen = candidate;
+      if (candidate.distance_km < 0) {
+        result.why = "no RTCM 3 stream of the sourcetable gives its position: the first one of "
+                     "the table is taken";
+      }
     }
-    result.skipped.push_back(ranked.stream.mountpoint + " (" + Km(ranked.distance_km) +
-                             " km): format \"" + ranked.stream.format + "\" is not RTCM 3");
+    if (result.chosen) break;
   }
   return result;
 }

@@ -11,6 +11,7 @@
 
 #include "request_values.h"
 #include "sourcetable_fetch.h"
+#include "tls_session.h"
 #include "utils.h"
 
 using tarno::Importance;
@@ -45,7 +46,12 @@ constexpr MAPS::PropertyDefinition kProperties[] = {
     {"position_accuracy", MAPS::PropertyKind::Float, "0.1", 0, MAPS::kSubTypeNone, ""},
     // After the first nine, so that stored diagrams keep their values.
     {"tls", MAPS::PropertyKind::Boolean, "false", 0, MAPS::kSubTypeNone, ""},
-    {"tls_ca_file", MAPS::PropertyKind::String, "", 0, MAPS::kSubTypeNone, ""},
+    {"tls_ca_file", MAPS::PropertyKind::String, "", 0, MAPS::kSubTypeNone, "", tarno::CheckCaFile},
+    {"ntrip_version", MAPS::PropertyKind::Enumeration, "auto|2.0|1.0", 0, MAPS::kSubTypeNone, ""},
+    {"proxy", MAPS::PropertyKind::String, "", 0, MAPS::kSubTypeNone, "", tarno::CheckProxy},
+    {"proxy_username", MAPS::PropertyKind::String, "", 0, MAPS::kSubTypeNone, "",
+     tarno::CheckProxyUsername},
+    {"proxy_password", MAPS::PropertyKind::String, "", 0, MAPS::kSubTypeNone, "", nullptr, true},
 };
 
 constexpr int kPriority = 128;
@@ -53,6 +59,14 @@ constexpr int kHostSetting = 3;
 constexpr int kThreaded = 1;
 constexpr std::size_t kElementSize = 2048;
 constexpr std::size_t kSampleValues = 4;
+// Items of `ntrip_version`.
+constexpr std::int64_t kNtripAuto = 0;
+constexpr std::int64_t kNtrip1 = 2;
+
+// Answers of a caster that does not take the NTRIP 2.0 request but may take the 1.0 one.
+bool RefusesNtrip2(int status) {
+  return status == 400 || status == 405 || status == 501 || status == 505;
+}
 
 MAPSComponent* CreateNtripClient(MAPS::InstanceHandle* instance) {
   return new MAPS_NTRIP_Client(instance);
@@ -455,6 +469,7 @@ void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal, const double* po
   caster.password = GetStringProperty("password");
   caster.tls = GetBoolProperty("tls");
   caster.tls_ca_file = GetStringProperty("tls_ca_file");
+  caster.proxy = Proxy();
   const tarno::ClientTiming timing;
   tarno::SourcetableBounds bounds;
   bounds.connect = Scaled(timing.connect_bound);
@@ -478,7 +493,20 @@ bool MAPS_NTRIP_Client::UsableSample(const MAPS::InputElt<double>& sample) {
   return false;
 }
 
-void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> sample) {
+tarno::HttpProxy MAPS_NTRIP_Client::Proxy() {
+  tarno::HttpProxy proxy = tarno::ParseProxy(GetStringProperty("proxy"));
+  proxy.username = GetStringProperty("proxy_username");
+  proxy.password = GetStringProperty("proxy_password");
+  return proxy;
+}
+
+std::string MAPS_NTRIP_Client::CasterRoute() {
+  return GetStringProperty("ip") + " " + GetStringProperty("port") + " " +
+         GetStringProperty("proxy") + (GetBoolProperty("tls") ? " tls" : "");
+}
+
+void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
+                                           MAPS::InputElt<double> sample) {
   WriteLog("first_time_process Start");
   if (!_refused_settings.empty()) return;  // reported at start
   if (!UsableSample(sample)) return;
@@ -487,7 +515,11 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
     // failed probe (ICMP blocked by a firewall) only warns, and no rebuild ever waits for it.
     _internet_probed = true;
     const std::string ip_for_probe = GetStringProperty("ip");
-    if (!_probe.probe_local_casters && tarno::IsLocalCasterAddress(ip_for_probe, _probe.resolver)) {
+    if (const std::string proxy = GetStringProperty("proxy"); !proxy.empty()) {
+      // The proxy is the way out: a ping past it proves nothing about the caster.
+      WriteLog("Internet probe skipped: the caster is reached through the proxy " + proxy);
+    } else if (!_probe.probe_local_casters &&
+               tarno::IsLocalCasterAddress(ip_for_probe, _probe.resolver)) {
       // A caster on this machine or the local network needs no public internet.
       WriteLog("Internet probe skipped: the caster " + ip_for_probe + " is a local address");
     } else if (!tarno::IsInternetAvailable(_probe.runner)) {
@@ -509,6 +541,9 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
     return;
   }
   const double* values = sample.DataPointer(0);
+  const std::int64_t ntrip_version = GetIntegerProperty("ntrip_version");
+  const bool ntrip1 = ntrip_version == kNtrip1 ||
+                      (ntrip_version == kNtripAuto && _ntrip1_route == CasterRoute());
   try {
     const std::string mountpoint = GetStringProperty("mountpoint");
     const std::string port = GetStringProperty("port");
@@ -520,8 +555,9 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
       *wait = Scaled(*wait);
     }
     auto client = std::make_shared<tarno::NTRIPClient>(ip, port, mountpoint, values[0], values[1],
-                                                       values[2], _decode_rtcm, timing);
+                                                       values[2], _decode_rtcm, timing, Proxy());
     if (GetBoolProperty("tls")) client->SetTls(GetStringProperty("tls_ca_file"));
+    if (ntrip1) client->UseNtrip1();
     _ntrip_client = std::move(client);
   } catch (const boost::system::system_error& e) {
     // The caster's name does not resolve: a refusal like the others, said once and then
@@ -530,7 +566,9 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
     ReportInfo(text);
     WriteLog(text, Importance::Error);
     _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
-    WarnOnce(tarno::UnresolvedHost(GetStringProperty("ip"), e.code().message()));
+    const tarno::HttpProxy proxy = Proxy();
+    WarnOnce(proxy.Enabled() ? tarno::UnresolvedProxy(proxy, e.code().message())
+                             : tarno::UnresolvedHost(GetStringProperty("ip"), e.code().message()));
     return;
   } catch (const std::exception& e) {
     const std::string text = std::string("Exception: ") + e.what();
@@ -581,6 +619,21 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
       });
     }
     WriteLog("first_time_process End");
+    return;
+  }
+  if (!IsStopping() && ntrip_version == kNtripAuto && !ntrip1 &&
+      RefusesNtrip2(_ntrip_client->AnswerStatus())) {
+    // The caster may be an NTRIP 1.0 one: the 1.0 request goes at once, not spaced, and stays
+    // the request for this caster while the properties stay the same.
+    _ntrip1_route = CasterRoute();
+    const std::string text = "caster answered the NTRIP 2.0 request with status " +
+                             std::to_string(_ntrip_client->AnswerStatus()) +
+                             ": trying NTRIP 1.0";
+    ReportInfo(text);
+    WriteLog(text);
+    if (_ntrip_client->IsSocketConnected()) _ntrip_client->CloseConnection();
+    _ntrip_client.reset();
+    first_time_process(timestamp, std::move(sample));
     return;
   }
   ReportInfo("Restart the Socket Error while Connecting");

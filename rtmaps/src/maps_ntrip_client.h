@@ -58,6 +58,11 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   // An unknown mount point's warning lists the caster's mount points nearest to `position`
   // (latitude, longitude), fetched once per refusal.
   void WarnOnce(const tarno::Refusal& refusal, const double* position = nullptr);
+  // The `proxy` properties; no proxy when `proxy` is empty.
+  tarno::HttpProxy Proxy();
+  // The properties that make the way to the caster: a change of any of them forgets that the
+  // caster wanted NTRIP 1.0.
+  std::string CasterRoute();
   // Drops the current client after a failed set-up and spaces the next attempt.
   void DropFailedClient();
   // Runs beside the host thread: once the host stops the component, a client still connecting
@@ -108,4 +113,5 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   // Why property values were refused at start; a component with refused values builds no client.
   std::string _refused_settings;
   std::string _last_refusal;  // text of the refusal last reported as a warning
+  std::string _ntrip1_route;  // CasterRoute() of the caster that refused NTRIP 2.0 (host thread)
 };

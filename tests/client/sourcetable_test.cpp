@@ -30,8 +30,12 @@ constexpr char kTable[] =
 TEST(SourcetableTest, RowsAreReadWithEveryFieldAndBadRowsAreCountedNotFatal) {
   const tarno::Sourcetable table = tarno::ParseSourcetable(kTable);
   EXPECT_TRUE(table.complete);
-  EXPECT_EQ(table.malformed_rows, 5u);  // SHORT, BADLAT, BADNMEA, the bad CAS, the HTML line
-  ASSERT_EQ(table.streams.size(), 3u);
+  EXPECT_EQ(table.malformed_rows, 4u);  // SHORT, BADNMEA, the bad CAS, the HTML line
+  // A latitude that is no number leaves the position unknown; the stream is still served.
+  ASSERT_EQ(table.streams.size(), 4u);
+  EXPECT_EQ(table.streams[3].mountpoint, "BADLAT");
+  EXPECT_FALSE(table.streams[3].located);
+  EXPECT_TRUE(table.streams[0].located);
   const auto& paris = table.streams[0];
   EXPECT_EQ(paris.mountpoint, "PARIS");
   EXPECT_EQ(paris.identifier, "Paris");
@@ -76,7 +80,9 @@ TEST(SourcetableTest, StreamsAreRankedByGreatCircleDistance) {
   EXPECT_NEAR(tarno::DistanceKm(0, 179.5, 0, -179.5), 111.2, 0.5);  // across the date line
   const tarno::Sourcetable table = tarno::ParseSourcetable(kTable);
   const auto ranked = tarno::SortByDistance(table.streams, 45.0, 4.0);  // near Lyon
-  ASSERT_EQ(ranked.size(), 3u);
+  ASSERT_EQ(ranked.size(), 4u);
+  EXPECT_EQ(ranked[3].stream.mountpoint, "BADLAT");  // no position: after every distance
+  EXPECT_LT(ranked[3].distance_km, 0);
   EXPECT_EQ(ranked[0].stream.mountpoint, "LYON");
   EXPECT_EQ(ranked[1].stream.mountpoint, "PARIS");
   EXPECT_EQ(ranked[2].stream.mountpoint, "EAST360");
@@ -84,7 +90,7 @@ TEST(SourcetableTest, StreamsAreRankedByGreatCircleDistance) {
 }
 
 tarno::CasterAddress Address(const std::string& port) {
-  return {"127.0.0.1", port, "user", "secret", "", false, ""};
+  return {"127.0.0.1", port, "user", "secret", "", false, "", {}};
 }
 
 TEST(SourcetableFetchTest, TheReplayCasterAnswersGetSlashWithItsMountPoints) {

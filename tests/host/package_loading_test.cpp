@@ -56,9 +56,10 @@ TEST(PackageLoading, ThePackageDeclaresTheNtripClientModel) {
 
   const char* properties[] = {
       "decode_rtcm", "log_destination", "logging_path",      "ip",  "port",       "mountpoint",
-      "username",    "password",        "position_accuracy", "tls", "tls_ca_file"};
-  ASSERT_EQ(model->properties.size(), 11U);
-  for (std::size_t i = 0; i < 11; ++i) EXPECT_STREQ(model->properties[i].name, properties[i]);
+      "username",    "password",        "position_accuracy", "tls", "tls_ca_file",
+      "ntrip_version", "proxy", "proxy_username", "proxy_password"};
+  ASSERT_EQ(model->properties.size(), 15U);
+  for (std::size_t i = 0; i < 15; ++i) EXPECT_STREQ(model->properties[i].name, properties[i]);
   EXPECT_EQ(model->properties[1].kind, MAPS::PropertyKind::Enumeration);
   EXPECT_STREQ(model->properties[1].default_value, "Log|Console|Nothing");
   EXPECT_EQ(model->properties[2].sub_type, 96);
@@ -153,6 +154,10 @@ TEST(Describe, ListsTheModelItsPortsAndThePropertiesInDeclarationOrder) {
       "position_accuracy float 0.1\n",
       "tls boolean false\n",
       "tls_ca_file string \"\"\n",
+      "ntrip_version enumeration:auto|2.0|1.0 auto\n",
+      "proxy string \"\"\n",
+      "proxy_username string \"\"\n",
+      "proxy_password string (not set)\n",
       "threaded integer 1\n",
       "priority integer 128\n",
       "autoStart boolean true\n",

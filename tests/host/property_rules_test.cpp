@@ -47,7 +47,8 @@ TEST_F(NtripClientProperties, AFreshInstanceShowsTheDeclaredDefaults) {
   EXPECT_EQ(client.PropertyNames(),
             (std::vector<std::string>{"decode_rtcm", "log_destination", "logging_path", "ip",
                                       "port", "mountpoint", "username", "password",
-                                      "position_accuracy", "tls", "tls_ca_file", "threaded",
+                                      "position_accuracy", "tls", "tls_ca_file", "ntrip_version",
+                                      "proxy", "proxy_username", "proxy_password", "threaded",
                                       "priority", "autoStart", "componentModelVersion"}));
   // The default directory is not checked: only a value being set is.
   EXPECT_TRUE(reports_.Texts(Kind::Error).empty());

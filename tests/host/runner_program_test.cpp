@@ -277,6 +277,9 @@ TEST(RunnerOptionErrors, ValuesThatWouldRewriteTheRequestAndUnusableRunsExitTwoN
       {{"--set", "port=70000"}, "port \"70000\" is refused"},
       {{"--set", "port=+2101"}, "port \"+2101\" is refused"},
       {{"--set", "username=a:b"}, "username \"a:b\" is refused"},
+      {{"--set", "tls_ca_file=/nonexistent/ca.pem"},
+       "tls_ca_file \"/nonexistent/ca.pem\" is refused: it cannot be read: No such file"},
+      {{"--set", "proxy=proxy.example"}, "proxy \"proxy.example\" is refused: give HOST:PORT"},
       {{"--position", "91,0,0,0"}, "latitude must be -90 to 90"},
       {{"--duration", "1"}, "no position source: give --position"}};
   for (const auto& [arguments, message] : cases) {

@@ -155,6 +155,12 @@ void CasterConnection::HandleRequest(std::string_view block) {
     case FaultMode::Sourcetable:
       WriteAnswer(SourcetableAnswer(ntrip2_, options.mounts), Then::Finish);
       return;
+    case FaultMode::Ntrip1Only:
+      if (ntrip2_) {
+        WriteAnswer("HTTP/1.1 400 Bad Request\r\n\r\n", Then::Finish);
+        return;
+      }
+      break;
     default:
       break;
   }

@@ -65,6 +65,8 @@ Fault ParseFault(const std::string& text) {
     fault.mode = FaultMode::Garbage;
   } else if (name == "sourcetable" && !has_value) {
     fault.mode = FaultMode::Sourcetable;
+  } else if (name == "ntrip1-only" && !has_value) {
+    fault.mode = FaultMode::Ntrip1Only;
   } else if (name == "status" && has_value && !value.empty()) {
     fault.mode = FaultMode::StatusLine;
     fault.status_line = value;
@@ -198,6 +200,8 @@ Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.
       garbage              a 200 answer, then random bytes that are not RTCM 3
       sourcetable          answer every request with the sourcetable (for NTRIP 2.0
                            requests: HTTP/1.1 200 OK, Content-Type gnss/sourcetable)
+      ntrip1-only          answer NTRIP 2.0 requests "HTTP/1.1 400 Bad Request", serve
+                           NTRIP 1.0 ones
   --help                 this text
   --version              the program's version
 

@@ -30,6 +30,8 @@ enum class FaultMode {
                 // (line ends included), then stream it without framing: the answers of casters
                 // and servers of other kinds ("ICY 200 OK" with header lines, Content-Length,
                 // a web page)
+  Ntrip1Only,   // a caster of NTRIP 1.0 alone: an NTRIP 2.0 request gets "HTTP/1.1 400 Bad
+                // Request" and a close; NTRIP 1.0 requests are served as usual
 };
 
 struct Fault {
