@@ -146,6 +146,10 @@ RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   }
   if (options.describe && options.demo)
     throw UsageError("--describe and --demo exclude each other");
+  if (options.raw_out == "-" && options.decoded_out == "-") {
+    // Binary corrections and text summaries mixed on one stream serve no reader.
+    throw UsageError("--raw-out - and --decoded-out -: only one output can go to stdout");
+  }
   if (options.json && !options.sourcetable) throw UsageError("--json needs --sourcetable");
   if (options.sourcetable && (options.describe || options.demo || options.nearest_mount)) {
     throw UsageError("--sourcetable excludes --describe, --demo and --nearest-mount");

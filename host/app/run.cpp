@@ -205,6 +205,15 @@ std::string Seconds(Clock::duration duration) {
   return text;
 }
 
+// For the stop line: what a stalled output could not take.
+std::string DroppedSummary(const runner::Sink* sink, const std::string& output) {
+  if (sink == nullptr) return "";
+  const runner::SinkCounters counters = sink->Counters();
+  if (counters.elements_dropped == 0) return "";
+  return ", " + output + " dropped " +
+         runner::DroppedText(counters.elements_dropped, counters.bytes_dropped);
+}
+
 tarno::CasterAddress CasterOf(const Instance& instance) {
   tarno::CasterAddress caster;
   caster.host = instance.PropertyText("ip");
@@ -462,7 +471,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   if (decoded_sink) decoded_sink->Close();
   shutdown_deadline.Done();
   console.Info("stopped after " + Seconds(Clock::now() - started) + ": " +
-               status.Summary(link.Take(Clock::now())));
+               status.Summary(link.Take(Clock::now())) +
+               DroppedSummary(raw_sink.get(), "raw output") +
+               DroppedSummary(decoded_sink.get(), "decoded output"));
   if (source) console.Info("positions: " + source->Counters().Summary());
 
   int exit_status = stop.Failed() ? 1 : 0;

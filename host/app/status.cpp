@@ -87,7 +87,14 @@ void EpochWatch::Feed(std::string_view bytes) {
     have_epoch_ = true;
     epoch_time_ = dec.time.time;
     epoch_fraction_ = dec.time.sec;
-    ages_.push_back(rtcm::time_diff(rtcm::current_gps_time(), dec.time));
+    const double age = rtcm::time_diff(rtcm::current_gps_time(), dec.time);
+    max_age_ = ages_.empty() ? age : std::max(max_age_, age);
+    if (ages_.size() < kAgeWindow) {
+      ages_.push_back(age);
+    } else {
+      ages_[next_age_] = age;
+      next_age_ = (next_age_ + 1) % kAgeWindow;
+    }
     latest_sats_ = counting_;
   }
 }
@@ -148,9 +155,9 @@ std::string EpochWatch::Summary() const {
   std::string text = "epochs " + std::to_string(epochs_);
   if (ages_.empty()) return text;
   std::vector<double> sorted = ages_;
-  std::sort(sorted.begin(), sorted.end());
-  return text + ", age p50 " + Fixed(sorted[sorted.size() / 2], 1) + " s max " +
-         Fixed(sorted.back(), 1) + " s";
+  const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+  std::nth_element(sorted.begin(), middle, sorted.end());
+  return text + ", age p50 " + Fixed(*middle, 1) + " s max " + Fixed(max_age_, 1) + " s";
 }
 
 void RunStatus::OnRaw(std::string_view bytes, Clock::time_point now) {
