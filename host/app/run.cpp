@@ -27,6 +27,7 @@
 #include "sourcetable_fetch.h"
 #include "sourcetable_view.h"
 #include "runner/sink.h"
+#include "service_notifier.h"
 #include "status.h"
 #include "stop_control.h"
 
@@ -124,23 +125,29 @@ std::string JoinNames(const std::vector<std::string>& names) {
 }
 
 // Unknown names and values the property cannot take are option errors, found before start.
+// `origins` beside `properties`: "FILE:LINE" of a config file's setting, empty for --set.
 void ApplyProperties(Instance& instance,
-                     const std::vector<std::pair<std::string, std::string>>& properties) {
+                     const std::vector<std::pair<std::string, std::string>>& properties,
+                     const std::vector<std::string>& origins) {
   const std::vector<std::string> known = instance.PropertyNames();
-  for (const auto& [name, value] : properties) {
+  for (std::size_t i = 0; i < properties.size(); ++i) {
+    const auto& [name, value] = properties[i];
+    const std::string origin = i < origins.size() ? origins[i] : std::string();
+    const std::string where = origin.empty() ? "--set " + name : origin + ": " + name;
     if (std::find(known.begin(), known.end(), name) == known.end()) {
       // The value is not echoed: it may be a password given under a mistyped name.
-      throw UsageError("--set " + name + ": " + kModel + " has no property \"" + name +
-                       "\" (its properties: " + JoinNames(known) + ")");
+      throw UsageError(where + ": " + kModel + " has no property \"" + name + "\"" +
+                       (origin.empty() ? "" : " and ntrip-host no option --" + name) +
+                       " (its properties: " + JoinNames(known) + ")");
     }
     try {
       instance.SetProperty(name, value);
     } catch (const PropertyError& error) {
-      throw UsageError("--set " + name + ": " + error.what());
+      throw UsageError(where + ": " + error.what());
     }
     // The component would refuse it at start and never connect: refuse it now, with its reason.
     if (const std::string refused = instance.CheckPropertyValue(name, value); !refused.empty()) {
-      throw UsageError("--set " + name + ": " + refused);
+      throw UsageError(where + ": " + refused);
     }
   }
 }
@@ -288,6 +295,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     runner::StreamStdout();
   }
   const Console console(options.quiet, options.verbose);
+  for (const std::string& warning : options.warnings) console.Warning(warning);
   StopRequest stop;
   SignalWatcher signals([&](const std::string& name) { stop.Request("received " + name); });
 
@@ -343,7 +351,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
                 demo_raw_path.c_str());
     std::fflush(stdout);
   }
+  std::vector<std::string> origins(properties.size());
   properties.insert(properties.end(), options.properties.begin(), options.properties.end());
+  origins.insert(origins.end(), options.property_origins.begin(), options.property_origins.end());
   if (options.status_json && *options.status_json == "-" &&
       (raw_out.value_or("") == "-" || decoded_out.value_or("") == "-")) {
     throw UsageError(
@@ -390,7 +400,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     return 1;
   }
   Instance& instance = *created;
-  ApplyProperties(instance, properties);
+  ApplyProperties(instance, properties, origins);
   if (options.sourcetable) return PrintSourcetable(instance, source.get(), options.json, console);
   if (!source) {
     // Without a position the component never builds a client: nothing would ever connect.
@@ -416,7 +426,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       "; raw output: " + (raw_sink ? raw_sink->Description() : std::string("none")) +
       "; decoded output: " + (decoded_sink ? decoded_sink->Description() : std::string("none")));
   const Clock::time_point started = Clock::now();
+  ServiceNotifier service;
   instance.Start();
+  service.Ready(RunStatus::LinkPart(link.Take(started)));
   std::optional<runner::PositionFeeder> feeder;
   if (source) {
     feeder.emplace(*source, [&instance, &status](const runner::PositionSample& sample) {
@@ -450,11 +462,13 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
         if (show_status) Console::Write("status " + RunStatus::Line(fields));
         if (status_json) status_json->Write(RunStatus::Json(fields));
       }
+      service.Tick(now, RunStatus::LinkPart(link.Take(now)), instance.LongestSilence(now));
       next_tick += std::chrono::seconds(1);
     }
   }
 
   console.Info("stopping (" + stop.Reason() + ")");
+  service.Stopping();
   ShutdownDeadline shutdown_deadline(kShutdownLimit);
   if (feeder) feeder->Stop();
   if (demo_caster) {

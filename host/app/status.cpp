@@ -224,10 +224,14 @@ RunStatus::Fields RunStatus::Take(Clock::time_point now, ConnectionWatch::Snapsh
   return fields;
 }
 
+std::string RunStatus::LinkPart(const ConnectionWatch::Snapshot& link) {
+  std::string text = link.state + " | reconnects " + std::to_string(link.reconnects);
+  if (link.last_gap_seconds) text += ", last gap " + Fixed(*link.last_gap_seconds, 1) + " s";
+  return text;
+}
+
 std::string RunStatus::Line(const Fields& fields) {
-  const ConnectionWatch::Snapshot& link = fields.connection;
-  std::string line = link.state + " | reconnects " + std::to_string(link.reconnects);
-  if (link.last_gap_seconds) line += ", last gap " + Fixed(*link.last_gap_seconds, 1) + " s";
+  std::string line = LinkPart(fields.connection);
   line += " | age " + (fields.age ? Fixed(*fields.age, 1) + " s" : std::string("-"));
   line += " | station " + (fields.station < 0 ? std::string("-") : std::to_string(fields.station));
   if (fields.station_km) line += " " + Fixed(*fields.station_km, 1) + " km";

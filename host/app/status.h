@@ -104,6 +104,8 @@ class RunStatus {
   // "connected to H:P/M | reconnects 1, last gap 2.0 s | age 0.4 s | station 2003 12.3 km |
   // sats GPS:10 GLO:8 | bad NMEA 0 | 12 s | raw 2048 B ..."
   static std::string Line(const Fields& fields);
+  // The line's first part: "connected to H:P/M | reconnects 1, last gap 2.0 s".
+  static std::string LinkPart(const ConnectionWatch::Snapshot& link);
   static nlohmann::json Json(const Fields& fields);
   // Totals for the end of a run: "connected 55.0 s, reconnects 1, raw 2048 B in 2 elements, ...".
   std::string Summary(const ConnectionWatch::Snapshot& connection) const;
