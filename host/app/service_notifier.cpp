@@ -16,7 +16,6 @@ ServiceNotifier::ServiceNotifier() : enabled_(std::getenv("NOTIFY_SOCKET") != nu
 
 void ServiceNotifier::Ready(const std::string& status) {
   if (!enabled_) return;
-  last_status_ = status;
   Send("READY=1\nSTATUS=" + status);
   if (ping_period_) {
     Send("WATCHDOG=1");
@@ -27,10 +26,7 @@ void ServiceNotifier::Ready(const std::string& status) {
 void ServiceNotifier::Tick(Clock::time_point now, const std::string& status,
                            std::optional<Clock::duration> silence) {
   if (!enabled_) return;
-  if (status != last_status_) {
-    last_status_ = status;
-    Send("STATUS=" + status);
-  }
+  Send("STATUS=" + status);
   const bool hung = silence && *silence > kHangLimit;
   if (ping_period_ && !hung && now >= next_ping_) {
     Send("WATCHDOG=1");

@@ -32,7 +32,6 @@ class ServiceNotifier {
   const bool enabled_;
   std::optional<Clock::duration> ping_period_;
   Clock::time_point next_ping_{};
-  std::string last_status_;
 };
 
 }  // namespace maps_host
