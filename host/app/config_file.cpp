@@ -37,8 +37,10 @@ std::vector<ConfigSetting> ParseConfigText(std::string_view text, const std::str
     ConfigSetting setting;
     setting.where = file + ":" + std::to_string(number);
     const std::size_t equals = line.find('=');
-    setting.name = Trimmed(line.substr(0, equals));
-    if (equals != std::string_view::npos) setting.value = Trimmed(line.substr(equals + 1));
+    setting.name = std::string(Trimmed(line.substr(0, equals)));
+    if (equals != std::string_view::npos) {
+      setting.value = std::string(Trimmed(line.substr(equals + 1)));
+    }
     if (setting.name.empty()) {
       throw UsageError(setting.where + ": expected NAME = VALUE");
     }

@@ -74,12 +74,11 @@ struct PipeSink::Impl {
   void Deliver(const Element& element) {
     if (closing || finished) return;
     if (queued_bytes + element->size() > settings.queue_limit) {
-      {
-        std::scoped_lock lock(mutex);
-        ++counters.elements_dropped;
-        counters.bytes_dropped += element->size();
-      }
+      // Said before the count, so that the stall's count includes its first drop.
       if (!stall_warned) WarnStalled(Clock::now());
+      std::scoped_lock lock(mutex);
+      ++counters.elements_dropped;
+      counters.bytes_dropped += element->size();
       return;
     }
     if (queue.empty()) last_progress = Clock::now();  // a stall counts from when data waits

@@ -32,12 +32,6 @@ fs::path WriteFile(const fs::path& path, const std::string& content, fs::perms m
   return path;
 }
 
-std::vector<std::string> Joined(std::vector<std::string> first,
-                                const std::vector<std::string>& more) {
-  first.insert(first.end(), more.begin(), more.end());
-  return first;
-}
-
 // ---- Settings and secrets from files ---------------------------------------------------------
 
 TEST(ServiceConfig, FileSettingsAndASecretFileReachTheCasterWithTheCommandLineWinning) {
@@ -227,7 +221,8 @@ TEST(ServiceUnit, CarriesWhatTheServiceNeedsAndSystemdAcceptsIt) {
   const int verdict = std::system(("timeout 60 systemd-analyze verify " + path.string() + " >" +
                                    report.string() + " 2>&1").c_str());
   std::ifstream text(report);
-  EXPECT_EQ(verdict, 0) << std::string(std::istreambuf_iterator<char>(text), {});
+  EXPECT_EQ(verdict, 0) << std::string(std::istreambuf_iterator<char>(text),
+                                       std::istreambuf_iterator<char>());
 }
 
 // ---- SIGHUP and a stalled output ---------------------------------------------------------------
