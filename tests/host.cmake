@@ -19,7 +19,8 @@ add_executable(host_tests
   ${HOST_TEST_DIR}/lifecycle_test.cpp
   ${HOST_TEST_DIR}/package_loading_test.cpp
   ${HOST_TEST_DIR}/property_rules_test.cpp
-  ${HOST_TEST_DIR}/reader_test.cpp)
+  ${HOST_TEST_DIR}/reader_test.cpp
+  ${HOST_TEST_DIR}/thread_progress_test.cpp)
 target_include_directories(host_tests PRIVATE ${HOST_TEST_DIR})
 target_link_libraries(host_tests PRIVATE maps_engine ntrip_host_support GTest::gtest_main)
 target_compile_definitions(host_tests PRIVATE
