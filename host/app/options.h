@@ -35,8 +35,12 @@ struct RunOptions {
   bool json = false;                   // with --sourcetable: JSON Lines
   bool nearest_mount = false;          // set mountpoint to the nearest RTCM 3 stream before start
   std::filesystem::path package_path;  // empty: next to the program
-  // --set NAME=VALUE in command-line order; later ones win.
+  // --set NAME=VALUE in command-line order; later ones win. A config file's come first.
   std::vector<std::pair<std::string, std::string>> properties;
+  // Beside each property: "FILE:LINE" when a config file set it, empty for the command line.
+  std::vector<std::string> property_origins;
+  // Said at start: files holding a password that others may read.
+  std::vector<std::string> warnings;
   std::optional<PositionChoice> position;
   std::optional<std::string> raw_out;
   std::optional<std::string> decoded_out;
@@ -45,9 +49,11 @@ struct RunOptions {
   double sampling_scale = 1.0;             // multiplies the engine's sampling periods
 
   bool HasProperty(const std::string& name) const;
+  void AddProperty(std::string name, std::string value, std::string origin);
 };
 
-// Throws UsageError naming the option and what is wrong with it.
+// Reads --config FILE and --set-file's files too. Throws UsageError naming the option (or
+// FILE:LINE) and what is wrong with it.
 RunOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
 // One line per option.

@@ -31,6 +31,7 @@
 #include "sourcetable_fetch.h"
 #include "sourcetable_view.h"
 #include "runner/sink.h"
+#include "service_notifier.h"
 #include "status.h"
 #include "stop_control.h"
 
@@ -120,23 +121,29 @@ std::string JoinNames(const std::vector<std::string>& names) {
 }
 
 // Unknown names and values the property cannot take are option errors, found before start.
+// `origins` beside `properties`: "FILE:LINE" of a config file's setting, empty for --set.
 void ApplyProperties(Instance& instance,
-                     const std::vector<std::pair<std::string, std::string>>& properties) {
+                     const std::vector<std::pair<std::string, std::string>>& properties,
+                     const std::vector<std::string>& origins) {
   const std::vector<std::string> known = instance.PropertyNames();
-  for (const auto& [name, value] : properties) {
+  for (std::size_t i = 0; i < properties.size(); ++i) {
+    const auto& [name, value] = properties[i];
+    const std::string origin = i < origins.size() ? origins[i] : std::string();
+    const std::string where = origin.empty() ? "--set " + name : origin + ": " + name;
     if (std::find(known.begin(), known.end(), name) == known.end()) {
       // The value is not echoed: it may be a password given under a mistyped name.
-      throw UsageError("--set " + name + ": " + kModel + " has no property \"" + name +
-                       "\" (its properties: " + JoinNames(known) + ")");
+      throw UsageError(where + ": " + kModel + " has no property \"" + name + "\"" +
+                       (origin.empty() ? "" : " and ntrip-host no option --" + name) +
+                       " (its properties: " + JoinNames(known) + ")");
     }
     try {
       instance.SetProperty(name, value);
     } catch (const PropertyError& error) {
-      throw UsageError("--set " + name + ": " + error.what());
+      throw UsageError(where + ": " + error.what());
     }
     // The component would refuse it at start and never connect: refuse it now, with its reason.
     if (const std::string refused = instance.CheckPropertyValue(name, value); !refused.empty()) {
-      throw UsageError("--set " + name + ": " + refused);
+      throw UsageError(where + ": " + refused);
     }
   }
 }
@@ -199,6 +206,15 @@ std::string Seconds(Clock::duration duration) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(duration).count());
   return text;
+}
+
+// For the stop line: what a stalled output could not take.
+std::string DroppedSummary(const runner::Sink* sink, const std::string& output) {
+  if (sink == nullptr) return "";
+  const runner::SinkCounters counters = sink->Counters();
+  if (counters.elements_dropped == 0) return "";
+  return ", " + output + " dropped " +
+         runner::DroppedText(counters.elements_dropped, counters.bytes_dropped);
 }
 
 tarno::CasterAddress CasterOf(const Instance& instance) {
@@ -285,6 +301,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     runner::StreamStdout();
   }
   const Console console(options.quiet, options.verbose);
+  for (const std::string& warning : options.warnings) console.Warning(warning);
   StopRequest stop;
   SignalWatcher signals([&](const std::string& name) { stop.Request("received " + name); });
 
@@ -340,7 +357,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
                 demo_raw_path.c_str());
     std::fflush(stdout);
   }
+  std::vector<std::string> origins(properties.size());
   properties.insert(properties.end(), options.properties.begin(), options.properties.end());
+  origins.insert(origins.end(), options.property_origins.begin(), options.property_origins.end());
   if (options.status_json && *options.status_json == "-" &&
       (raw_out.value_or("") == "-" || decoded_out.value_or("") == "-")) {
     throw UsageError(
@@ -387,7 +406,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     return 1;
   }
   Instance& instance = *created;
-  ApplyProperties(instance, properties);
+  ApplyProperties(instance, properties, origins);
   if (options.sourcetable) return PrintSourcetable(instance, source.get(), options.json, console);
   if (!source) {
     // Without a position the component never builds a client: nothing would ever connect.
@@ -413,7 +432,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       "; raw output: " + (raw_sink ? raw_sink->Description() : std::string("none")) +
       "; decoded output: " + (decoded_sink ? decoded_sink->Description() : std::string("none")));
   const Clock::time_point started = Clock::now();
+  ServiceNotifier service;
   instance.Start();
+  service.Ready(RunStatus::LinkPart(link.Take(started)));
   std::optional<runner::PositionFeeder> feeder;
   if (source) {
     feeder.emplace(*source, [&instance, &status](const runner::PositionSample& sample) {
@@ -447,11 +468,13 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
         if (show_status) Console::Write("status " + RunStatus::Line(fields));
         if (status_json) status_json->Write(RunStatus::Json(fields));
       }
+      service.Tick(now, RunStatus::LinkPart(link.Take(now)), instance.LongestSilence(now));
       next_tick += std::chrono::seconds(1);
     }
   }
 
   console.Info("stopping (" + stop.Reason() + ")");
+  service.Stopping();
   ShutdownDeadline shutdown_deadline(kShutdownLimit);
   if (feeder) feeder->Stop();
   if (demo_caster) {
@@ -468,7 +491,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   if (decoded_sink) decoded_sink->Close();
   shutdown_deadline.Done();
   console.Info("stopped after " + Seconds(Clock::now() - started) + ": " +
-               status.Summary(link.Take(Clock::now())));
+               status.Summary(link.Take(Clock::now())) +
+               DroppedSummary(raw_sink.get(), "raw output") +
+               DroppedSummary(decoded_sink.get(), "decoded output"));
   if (source) console.Info("positions: " + source->Counters().Summary());
 
   int exit_status = stop.Failed() ? 1 : 0;

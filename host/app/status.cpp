@@ -69,7 +69,14 @@ void EpochWatch::Feed(std::string_view bytes) {
     have_epoch_ = true;
     epoch_time_ = dec.time.time;
     epoch_fraction_ = dec.time.sec;
-    ages_.push_back(rtcm::time_diff(rtcm::current_gps_time(), dec.time));
+    const double age = rtcm::time_diff(rtcm::current_gps_time(), dec.time);
+    max_age_ = ages_.empty() ? age : std::max(max_age_, age);
+    if (ages_.size() < kAgeWindow) {
+      ages_.push_back(age);
+    } else {
+      ages_[next_age_] = age;
+      next_age_ = (next_age_ + 1) % kAgeWindow;
+    }
     latest_sats_ = counting_;
   }
 }
@@ -130,9 +137,9 @@ std::string EpochWatch::Summary() const {
   std::string text = "epochs " + std::to_string(epochs_);
   if (ages_.empty()) return text;
   std::vector<double> sorted = ages_;
-  std::sort(sorted.begin(), sorted.end());
-  return text + ", age p50 " + Fixed(sorted[sorted.size() / 2], 1) + " s max " +
-         Fixed(sorted.back(), 1) + " s";
+  const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+  std::nth_element(sorted.begin(), middle, sorted.end());
+  return text + ", age p50 " + Fixed(*middle, 1) + " s max " + Fixed(max_age_, 1) + " s";
 }
 
 void RunStatus::OnRaw(std::string_view bytes, Clock::time_point now) {
@@ -199,10 +206,14 @@ RunStatus::Fields RunStatus::Take(Clock::time_point now, ConnectionWatch::Snapsh
   return fields;
 }
 
+std::string RunStatus::LinkPart(const ConnectionWatch::Snapshot& link) {
+  std::string text = link.state + " | reconnects " + std::to_string(link.reconnects);
+  if (link.last_gap_seconds) text += ", last gap " + Fixed(*link.last_gap_seconds, 1) + " s";
+  return text;
+}
+
 std::string RunStatus::Line(const Fields& fields) {
-  const ConnectionWatch::Snapshot& link = fields.connection;
-  std::string line = link.state + " | reconnects " + std::to_string(link.reconnects);
-  if (link.last_gap_seconds) line += ", last gap " + Fixed(*link.last_gap_seconds, 1) + " s";
+  std::string line = LinkPart(fields.connection);
   line += " | age " + (fields.age ? Fixed(*fields.age, 1) + " s" : std::string("-"));
   line += " | station " + (fields.station < 0 ? std::string("-") : std::to_string(fields.station));
   if (fields.station_km) line += " " + Fixed(*fields.station_km, 1) + " km";

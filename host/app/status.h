@@ -36,7 +36,7 @@ class EpochWatch {
   // Distance in km from a position (degrees, metres) to the station's reference point.
   std::optional<double> StationKm(const std::optional<std::array<double, 3>>& from) const;
   const std::map<std::string, int>& Satellites() const { return latest_sats_; }
-  // "epochs 12, age p50 0.3 s max 0.9 s".
+  // "epochs 12, age p50 0.3 s max 0.9 s": the median of the latest kAgeWindow epochs.
   std::string Summary() const;
 
  private:
@@ -46,7 +46,12 @@ class EpochWatch {
   bool have_epoch_ = false;
   std::int64_t epoch_time_ = 0;  // GPS seconds and fraction of the latest completed epoch
   double epoch_fraction_ = 0;
-  std::vector<double> ages_;     // age of each epoch when it completed
+  // The ages of the latest epochs at their completion, in a fixed ring: a run of weeks keeps the
+  // same memory as a run of minutes. The median is over this window, the maximum over the run.
+  static constexpr std::size_t kAgeWindow = 3600;
+  std::vector<double> ages_;
+  std::size_t next_age_ = 0;  // where the next age goes once the ring is full
+  double max_age_ = 0;
   int station_ = -1;
   std::optional<std::array<double, 3>> station_ecef_;
   std::int64_t counting_time_ = 0;  // the epoch whose satellites `counting_` holds
@@ -100,6 +105,8 @@ class RunStatus {
   // "connected to H:P/M | reconnects 1, last gap 2.0 s | age 0.4 s | station 2003 12.3 km |
   // sats GPS:10 GLO:8 | bad NMEA 0 | 12 s | raw 2048 B ..."
   static std::string Line(const Fields& fields);
+  // The line's first part: "connected to H:P/M | reconnects 1, last gap 2.0 s".
+  static std::string LinkPart(const ConnectionWatch::Snapshot& link);
   static nlohmann::json Json(const Fields& fields);
   // Totals for the end of a run: "connected 55.0 s, reconnects 1, raw 2048 B in 2 elements, ...".
   std::string Summary(const ConnectionWatch::Snapshot& connection) const;

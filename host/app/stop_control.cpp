@@ -17,6 +17,8 @@ sigset_t StopSignalSet() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  // A closed terminal or a service manager's reload: a clean stop too, never a silent death.
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -72,7 +74,9 @@ void SignalWatcher::Run(std::stop_token stop) {
   while (!stop.stop_requested()) {
     const int signal_number = sigtimedwait(&set, nullptr, &slice);
     if (signal_number < 0) continue;  // EAGAIN (slice over) or EINTR
-    const std::string name = signal_number == SIGINT ? "SIGINT" : "SIGTERM";
+    const std::string name = signal_number == SIGINT    ? "SIGINT"
+                             : signal_number == SIGHUP ? "SIGHUP"
+                                                       : "SIGTERM";
     if (first) {
       first = false;
       on_signal_(name);

@@ -1,6 +1,6 @@
 #pragma once
-// How a run ends: a signal, the duration, a failure. SIGINT and SIGTERM are taken by a thread
-// of their own with sigtimedwait, so nothing runs in a signal handler.
+// How a run ends: a signal, the duration, a failure. SIGINT, SIGTERM and SIGHUP are taken by a
+// thread of their own with sigtimedwait, so nothing runs in a signal handler.
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -10,9 +10,9 @@
 
 namespace maps_host {
 
-// Blocks SIGINT and SIGTERM in the calling thread and every thread it starts afterwards, and
-// ignores SIGPIPE (a TCP client of a sink that goes away must not end the program). Call first
-// thing in main, before any thread exists.
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread and every thread it starts afterwards,
+// and ignores SIGPIPE (a TCP client of a sink that goes away must not end the program). Call
+// first thing in main, before any thread exists.
 void TakeOverStopSignals();
 
 class StopRequest {
@@ -34,8 +34,8 @@ class StopRequest {
   std::string reason_;
 };
 
-// Waits for SIGINT/SIGTERM on its own thread. The first signal calls `on_signal` with its name;
-// a second one ends the process at once (the user insists).
+// Waits for SIGINT/SIGTERM/SIGHUP on its own thread. The first signal calls `on_signal` with its
+// name; a second one ends the process at once (the user insists).
 class SignalWatcher {
  public:
   explicit SignalWatcher(std::function<void(const std::string&)> on_signal);

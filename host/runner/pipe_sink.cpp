@@ -28,6 +28,10 @@ constexpr auto kWatchPeriod = 250ms;
 constexpr auto kStallWarning = 5s;
 // At a close, a reader that has taken nothing for this long is given up.
 constexpr auto kCloseGiveUp = 500ms;
+std::string Seconds(Clock::duration duration) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count()) + " s";
+}
+
 }  // namespace
 
 bool IsPipeLike(int fd) {
@@ -50,6 +54,10 @@ struct PipeSink::Impl {
   bool closing = false;
   bool finished = false;
   bool stall_warned = false;
+  Clock::time_point stalled_at{};
+  Clock::time_point stall_reported_at{};
+  std::uint64_t elements_dropped_at_stall = 0;
+  std::uint64_t bytes_dropped_at_stall = 0;
   Clock::time_point last_progress = Clock::now();
   Clock::time_point close_deadline{};
   std::jthread thread;
@@ -66,16 +74,11 @@ struct PipeSink::Impl {
   void Deliver(const Element& element) {
     if (closing || finished) return;
     if (queued_bytes + element->size() > settings.queue_limit) {
-      std::uint64_t dropped = 0;
-      {
-        std::scoped_lock lock(mutex);
-        dropped = ++counters.elements_dropped;
-      }
-      if (dropped % 100 == 1) {
-        Log(description + ": element of " + std::to_string(element->size()) +
-            " bytes dropped (the reader takes nothing), " + std::to_string(dropped) +
-            " dropped so far");
-      }
+      // Said before the count, so that the stall's count includes its first drop.
+      if (!stall_warned) WarnStalled(Clock::now());
+      std::scoped_lock lock(mutex);
+      ++counters.elements_dropped;
+      counters.bytes_dropped += element->size();
       return;
     }
     if (queue.empty()) last_progress = Clock::now();  // a stall counts from when data waits
@@ -106,13 +109,14 @@ struct PipeSink::Impl {
             return;
           }
           last_progress = Clock::now();
-          stall_warned = false;
           front_written += n;
           queued_bytes -= n;
           if (front_written == element->size()) {
             queue.pop_front();
             front_written = 0;
           }
+          // Recovered only once caught up: a reader taking a little now and then stays stalled.
+          if (stall_warned && queue.empty()) WarnRecovered(last_progress);
           WriteNext();
         });
   }
@@ -123,9 +127,14 @@ struct PipeSink::Impl {
       if (ec || finished) return;
       const auto now = Clock::now();
       if (!queue.empty() && !stall_warned && now - last_progress >= kStallWarning) {
-        stall_warned = true;
-        Log(settings.output_name + " stalled: " + std::to_string(queued_bytes) +
-            " bytes waiting for " + description);
+        WarnStalled(now);
+      } else if (stall_warned && now - stall_reported_at >= settings.stall_report_period) {
+        stall_reported_at = now;
+        const SinkCounters dropped = Counters();
+        Log(settings.output_name + " still stalled (" + Seconds(now - stalled_at) + "): " +
+            DroppedText(dropped.elements_dropped - elements_dropped_at_stall,
+                        dropped.bytes_dropped - bytes_dropped_at_stall) +
+            " dropped so far");
       }
       if (closing && (now - last_progress >= kCloseGiveUp || now >= close_deadline)) {
         Finish();
@@ -133,6 +142,30 @@ struct PipeSink::Impl {
       }
       Watch();
     });
+  }
+
+  SinkCounters Counters() const {
+    std::scoped_lock lock(mutex);
+    return counters;
+  }
+
+  void WarnStalled(Clock::time_point now) {
+    stall_warned = true;
+    stalled_at = stall_reported_at = now;
+    const SinkCounters dropped = Counters();
+    elements_dropped_at_stall = dropped.elements_dropped;
+    bytes_dropped_at_stall = dropped.bytes_dropped;
+    Log(settings.output_name + " stalled: " + std::to_string(queued_bytes) +
+        " bytes waiting for " + description + "; what does not fit is dropped");
+  }
+
+  void WarnRecovered(Clock::time_point now) {
+    stall_warned = false;
+    const SinkCounters dropped = Counters();
+    Log(settings.output_name + " recovered after " + Seconds(now - stalled_at) + ": " +
+        DroppedText(dropped.elements_dropped - elements_dropped_at_stall,
+                    dropped.bytes_dropped - bytes_dropped_at_stall) +
+        " dropped while " + description + " was stalled");
   }
 
   void BeginClose() {
@@ -180,8 +213,7 @@ void PipeSink::Close() {
 }
 
 SinkCounters PipeSink::Counters() const {
-  std::scoped_lock lock(impl_->mutex);
-  return impl_->counters;
+  return impl_->Counters();
 }
 
 std::string PipeSink::Description() const {

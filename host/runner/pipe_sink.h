@@ -1,8 +1,10 @@
 // Sink into a pipe, a FIFO or a socket (stdout piped into another program, --raw-out FIFO).
 // Writes go out from the sink's own thread without ever blocking it, so a reader that stops
 // reading cannot hold the component or the stop: what waits is bounded (elements past
-// SinkSettings::queue_limit are dropped and counted), a stall of 5 s is reported once, and a
-// close gives up on a reader that takes nothing, saying how many bytes were not written.
+// SinkSettings::queue_limit are dropped and counted), and a close gives up on a reader that takes
+// nothing, saying how many bytes were not written. A stall (5 s without progress, or a drop) is
+// said when it starts, at most once per SinkSettings::stall_report_period while it lasts, and
+// when the reader has caught up again: a fast stream into a dead reader must not flood stderr.
 #pragma once
 
 #include "runner/sink.h"

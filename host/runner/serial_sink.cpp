@@ -60,6 +60,7 @@ struct SerialSink::Impl {
     {
       std::scoped_lock lock(mutex);
       dropped = ++counters.elements_dropped;
+      counters.bytes_dropped += bytes;
     }
     // The first drop and then one in a hundred: a dead port must not flood the log.
     if (dropped % 100 == 1) {

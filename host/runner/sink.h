@@ -23,7 +23,9 @@ class SinkError : public std::runtime_error {
 struct SinkCounters {
   std::uint64_t bytes_written = 0;     // bytes of the elements the sink took
   std::uint64_t elements_written = 0;  // elements the sink took
-  std::uint64_t elements_dropped = 0;  // serial: elements refused because the port lagged or failed
+  std::uint64_t elements_dropped = 0;  // pipe, serial: elements refused because the reader or the
+                                       // port lagged or failed
+  std::uint64_t bytes_dropped = 0;     // the bytes of those elements
   std::uint64_t clients_connected = 0;  // tcp-listen: clients accepted so far
   std::uint64_t clients_dropped = 0;    // tcp-listen: clients cut off for lagging or failing
 };
@@ -49,6 +51,8 @@ struct SinkSettings {
   // serial: bytes waiting for the port; elements past it are dropped (and counted).
   std::size_t queue_limit = 1 << 20;
   std::chrono::milliseconds close_drain{2000};
+  // pipe: while the reader stays stalled, how often it is said again with the count dropped.
+  std::chrono::milliseconds stall_report_period{60000};
   LogFunction log;  // empty: stderr
   // What the sink carries, in its warnings ("raw output stalled: ...").
   std::string output_name = "output";
@@ -60,6 +64,9 @@ struct SinkSettings {
 // (default 115200). `option` names the option in error texts ("--raw-out"). Throws OptionError for
 // bad text, a file that cannot be created, an address that cannot be bound or a port that cannot be
 // opened.
+// "12 elements (24576 bytes)": how the sinks and the stop line count what was dropped.
+std::string DroppedText(std::uint64_t elements, std::uint64_t bytes);
+
 std::unique_ptr<Sink> MakeSink(std::string_view text, std::string_view option,
                                const SinkSettings& settings = {});
 

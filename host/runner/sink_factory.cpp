@@ -12,6 +12,10 @@
 
 namespace runner {
 
+std::string DroppedText(std::uint64_t elements, std::uint64_t bytes) {
+  return std::to_string(elements) + " elements (" + std::to_string(bytes) + " bytes)";
+}
+
 std::unique_ptr<Sink> MakeSink(std::string_view text, std::string_view option,
                                const SinkSettings& settings) {
   if (text.empty()) {

@@ -332,6 +332,7 @@ void Instance::RunComponent() {
           "Birth", [&] { component_->Birth(); }, true))
     return;
   while (!stopping_.load()) {
+    progress_.Mark();
     bool stopped = false;
     const bool done = CallStep(
         "Core",

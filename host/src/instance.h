@@ -20,6 +20,7 @@
 #include "property_set.h"
 #include "reports.h"
 #include "sampling_reader.h"
+#include "thread_progress.h"
 
 namespace maps_host {
 
@@ -73,7 +74,15 @@ class Instance {
   // Birth or Core failed (reported); the component waits for Stop.
   bool HasFailed() const { return failed_.load(); }
 
+  // How long the laggard among the component's threads (its host thread after each Core, and
+  // every thread that asks whether it is stopping) has not passed a checkpoint; none before
+  // start. A watchdog stops its pings when this grows.
+  std::optional<Clock::duration> LongestSilence(Clock::time_point now) const {
+    return progress_.LongestSilence(now);
+  }
+
   // ---- For the kernel -------------------------------------------------------------------------
+  void MarkProgress() { progress_.Mark(); }
   MAPS::InstanceHandle* Handle() { return reinterpret_cast<MAPS::InstanceHandle*>(this); }
   static Instance& FromHandle(MAPS::InstanceHandle* handle) {
     return *reinterpret_cast<Instance*>(handle);
@@ -140,6 +149,7 @@ class Instance {
   std::atomic<State> state_{State::Created};
   std::atomic<bool> stopping_{false};
   std::atomic<bool> failed_{false};
+  ThreadProgress progress_;
   std::unique_ptr<MAPSComponent> component_;
   std::jthread component_thread_;
 };

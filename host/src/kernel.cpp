@@ -36,6 +36,8 @@ class EngineKernelImpl final : public MAPS::Kernel {
     Instance::FromHandle(instance).Report(kind, text);
   }
   bool IsStopping(MAPS::InstanceHandle* instance) override {
+    // The component's loops ask once a pass: that is their sign of life for a watchdog.
+    Instance::FromHandle(instance).MarkProgress();
     return Instance::FromHandle(instance).IsStopping();
   }
   std::uint32_t EngineState(MAPS::InstanceHandle* instance) override {

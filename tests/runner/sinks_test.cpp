@@ -12,10 +12,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <mutex>
@@ -128,6 +131,72 @@ TEST(PipeSink, AFifoNobodyReadsNeitherBlocksTheWriterNorHoldsTheClose) {
   std::scoped_lock lock(mutex);
   EXPECT_THAT(lines, ::testing::Contains(HasSubstr("bytes could not be written to FIFO " + fifo)));
   std::remove(fifo.c_str());
+}
+
+TEST(PipeSink, AStallIsSaidOnceThenAtMostOncePerPeriodAndItsRecoveryCountsTheDrops) {
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  fcntl(ends[0], F_SETFL, O_NONBLOCK);
+  std::mutex mutex;
+  std::condition_variable logged;
+  std::vector<std::string> lines;
+  SinkSettings settings;
+  settings.output_name = "raw output";
+  settings.queue_limit = 16384;
+  settings.stall_report_period = 300ms;
+  settings.log = [&](LogLevel, const std::string& line) {
+    {
+      std::scoped_lock lock(mutex);
+      lines.push_back(line);
+    }
+    logged.notify_all();
+  };
+  const auto count = [&](const std::string& text) {
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) {
+      return line.find(text) != std::string::npos;
+    });
+  };
+  PipeSink sink(ends[1], "stdout", settings);
+  const std::string element(2048, 'x');
+  const auto started = std::chrono::steady_clock::now();
+  const auto limit = started + 20s;
+  {
+    // A reader that takes nothing while a stream keeps coming (paced, so the drops stay many
+    // but finite).
+    std::unique_lock lock(mutex);
+    while (count("still stalled") < 2 && std::chrono::steady_clock::now() < limit) {
+      lock.unlock();
+      sink.Write(element);
+      lock.lock();
+      logged.wait_for(lock, 2ms);
+    }
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
+    EXPECT_EQ(count("raw output stalled: "), 1);
+    EXPECT_GE(count("still stalled"), 2);
+    EXPECT_LE(count("still stalled"), static_cast<long>(seconds.count() / 0.3) + 1);
+    EXPECT_EQ(count("dropped (the reader takes nothing)"), 0);  // no line per drop
+  }
+  const SinkCounters dropped = sink.Counters();
+  EXPECT_GT(dropped.elements_dropped, 20u);
+  EXPECT_EQ(dropped.bytes_dropped, dropped.elements_dropped * element.size());
+  {
+    // The reader comes back and takes everything: the recovery is said once, with the count.
+    std::unique_lock lock(mutex);
+    char buffer[8192];
+    while (count("recovered") == 0 && std::chrono::steady_clock::now() < limit) {
+      lock.unlock();
+      while (read(ends[0], buffer, sizeof buffer) > 0) {
+      }
+      lock.lock();
+      logged.wait_for(lock, 2ms);
+    }
+    EXPECT_EQ(count("recovered"), 1);
+    EXPECT_THAT(lines.back(),
+                HasSubstr(": " + DroppedText(dropped.elements_dropped, dropped.bytes_dropped) +
+                          " dropped while stdout was stalled"));
+  }
+  sink.Close();
+  close(ends[0]);
 }
 
 TEST(SinkFactory, BadSinkTextIsRefusedWithTheOptionName) {

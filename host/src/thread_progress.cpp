@@ -1,0 +1,57 @@
+#include "thread_progress.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace maps_host {
+
+namespace {
+
+// The watches the current thread has joined; its end takes it out of each one still there.
+struct JoinedWatches {
+  std::vector<std::weak_ptr<ThreadProgress::Marks>> watches;
+
+  bool Has(const std::shared_ptr<ThreadProgress::Marks>& marks) const {
+    return std::any_of(watches.begin(), watches.end(), [&](const auto& watch) {
+      return !watch.owner_before(marks) && !marks.owner_before(watch);
+    });
+  }
+
+  ~JoinedWatches() {
+    const std::thread::id self = std::this_thread::get_id();
+    for (const auto& watch : watches) {
+      if (const auto marks = watch.lock()) {
+        std::scoped_lock lock(marks->mutex);
+        marks->last.erase(self);
+      }
+    }
+  }
+};
+
+thread_local JoinedWatches joined;
+
+}  // namespace
+
+ThreadProgress::ThreadProgress() : marks_(std::make_shared<Marks>()) {}
+
+void ThreadProgress::Mark() {
+  if (!joined.Has(marks_)) {
+    // Bounded: drops the entries of watches that are gone before adding one.
+    std::erase_if(joined.watches, [](const auto& watch) { return watch.expired(); });
+    joined.watches.push_back(marks_);
+  }
+  const Clock::time_point now = Clock::now();
+  std::scoped_lock lock(marks_->mutex);
+  marks_->last[std::this_thread::get_id()] = now;
+}
+
+std::optional<ThreadProgress::Clock::duration> ThreadProgress::LongestSilence(
+    Clock::time_point now) const {
+  std::scoped_lock lock(marks_->mutex);
+  if (marks_->last.empty()) return std::nullopt;
+  Clock::time_point oldest = now;
+  for (const auto& [thread, at] : marks_->last) oldest = std::min(oldest, at);
+  return now - oldest;
+}
+
+}  // namespace maps_host
