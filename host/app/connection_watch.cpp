@@ -34,6 +34,7 @@ void ConnectionWatch::OnReport(const Report& report, Clock::time_point now) {
     if (cause_.empty()) cause_ = "no connection";
   };
   if (text.starts_with(kConnecting)) {
+    just_lost_ = false;
     // A set-up that begins while the previous one never connected follows a failure.
     if (connecting_) fail();
     connecting_ = true;
@@ -48,16 +49,23 @@ void ConnectionWatch::OnReport(const Report& report, Clock::time_point now) {
     connected_ = true;
     connected_at_ = now;
     cause_.clear();
+    concern_.clear();
   } else if (text.starts_with(kLost)) {
     end_connection();
     cause_ = text.substr(std::string(kLost).size());
     lost_at_ = now;
     failures_ = 0;
+    just_lost_ = true;
+  } else if (report.kind == MAPS::ReportKind::Warning && connected_) {
+    // A stream that flows but is not what it should be (no RTCM 3 in it).
+    concern_ = text;
   } else if (report.kind == MAPS::ReportKind::Warning && attempts_ > 0 && !connected_) {
     // The component warns of a refusal once, just after the set-up it ended; its quiet
-    // retries keep this cause.
+    // retries keep this cause. Right after a loss, the warning says the link was no working
+    // one (closed after a few bytes): a failed set-up, spaced like the others.
     cause_ = text;
-    if (connecting_) fail();
+    if (connecting_ || just_lost_) fail();
+    just_lost_ = false;
   } else if ((connecting_ && text.starts_with("Restart the Socket Error")) ||
              text.starts_with("Error with Boost")) {
     ++attempts_;
@@ -69,7 +77,7 @@ ConnectionWatch::Snapshot ConnectionWatch::Take(Clock::time_point now) const {
   std::scoped_lock lock(mutex_);
   Snapshot snapshot;
   if (connected_) {
-    snapshot.state = kConnected + target_;
+    snapshot.state = kConnected + target_ + (concern_.empty() ? "" : ": " + concern_);
   } else if (!connecting_ && !cause_.empty()) {
     const double spacing = RetrySpacing(failures_) * time_scale_;
     const double left =

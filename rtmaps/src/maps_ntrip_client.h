@@ -56,6 +56,8 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   // An unknown mount point's warning lists the caster's mount points nearest to `position`
   // (latitude, longitude), fetched once per refusal.
   void WarnOnce(const tarno::Refusal& refusal, const double* position = nullptr);
+  // The current connection has proven a working link: enough bytes, or bytes for long enough.
+  bool ProvenLink(std::uint64_t delivered) const;
   // Drops the current client after a failed set-up and spaces the next attempt.
   void DropFailedClient();
   // Runs beside the host thread: once the host stops the component, a client still connecting
@@ -103,4 +105,5 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   // Why property values were refused at start; a component with refused values builds no client.
   std::string _refused_settings;
   std::string _last_refusal;  // text of the refusal last reported as a warning
+  std::chrono::steady_clock::time_point _connected_at{};  // of the current client's stream
 };
