@@ -137,7 +137,7 @@ StreamDecoder::Result StreamDecoder::Feed(std::string_view in, std::string& out)
   std::string bytes;
   Result result = _body.Feed(in, _stages.empty() ? out : bytes);
   if (result == Result::Malformed) _failure = _body.failure();
-  // What the framing gave before a fault still goes through the codings.
+  // What a layer gave before a fault, or before its end, still goes through the layers after it.
   for (std::size_t i = 0; i < _stages.size(); ++i) {
     std::string next;
     std::string& target = i + 1 == _stages.size() ? out : next;
@@ -148,9 +148,11 @@ StreamDecoder::Result StreamDecoder::Feed(std::string_view in, std::string& out)
           return r;
         },
         _stages[i]);
-    // Whichever layer ends first ends the stream; what it gave so far still goes out.
-    if (stage == Result::Malformed) return Result::Malformed;
-    if (stage == Result::End && result == Result::Ok) result = Result::End;
+    if (stage == Result::Malformed) {
+      result = Result::Malformed;
+    } else if (stage == Result::End && result == Result::Ok) {
+      result = Result::End;  // whichever layer ends first ends the stream
+    }
     bytes = std::move(next);
   }
   if (result == Result::End) _ended = true;
