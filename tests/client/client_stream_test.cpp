@@ -344,6 +344,10 @@ TEST_F(StreamTest, AStreamWithoutRtcmFramesDrawsOneWarningNamingWhatItLooksLike)
   auto client = Connect(Port(server), "RTCM3", timing);
   const std::string received = Collect(*client, 80'000);
   ASSERT_GE(received.size(), 80'000u);
+  // The caster books a write once it has left.
+  ASSERT_TRUE(server.WaitUntil(
+      [&](const auto& caster) { return caster.Connection(0).served.size() >= received.size(); },
+      5s));
   EXPECT_TRUE(received == server.Connection(0).served.substr(0, received.size()));
   const tarno::Refusal warning = client->TakeContentWarning();
   EXPECT_EQ(warning.text.rfind("no RTCM 3 frame in the first ", 0), 0u) << warning.text;
