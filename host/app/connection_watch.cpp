@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace maps_host {
 
@@ -10,6 +11,9 @@ namespace {
 constexpr const char* kConnecting = "Connecting to ";
 constexpr const char* kConnected = "connected to ";
 constexpr const char* kLost = "connection lost: ";
+// "the caster closed MOUNT after N bytes"
+constexpr std::string_view kShortLinkStart = "the caster closed ";
+constexpr std::string_view kShortLinkEnd = " bytes";
 
 // The component spaces failed set-ups 1, 2, 4 ... s apart, at most 60 s.
 double RetrySpacing(std::uint32_t failures) {
@@ -34,7 +38,6 @@ void ConnectionWatch::OnReport(const Report& report, Clock::time_point now) {
     if (cause_.empty()) cause_ = "no connection";
   };
   if (text.starts_with(kConnecting)) {
-    just_lost_ = false;
     // A set-up that begins while the previous one never connected follows a failure.
     if (connecting_) fail();
     connecting_ = true;
@@ -54,18 +57,22 @@ void ConnectionWatch::OnReport(const Report& report, Clock::time_point now) {
     end_connection();
     cause_ = text.substr(std::string(kLost).size());
     lost_at_ = now;
-    failures_ = 0;
-    just_lost_ = true;
+    // A link the caster closed after a few bytes was no working one: the component spaces the
+    // next set-up like after a failed one.
+    if (cause_.starts_with(kShortLinkStart) && cause_.ends_with(kShortLinkEnd)) {
+      ++failures_;
+      failed_at_ = now;
+    } else {
+      failures_ = 0;
+    }
   } else if (report.kind == MAPS::ReportKind::Warning && connected_) {
     // A stream that flows but is not what it should be (no RTCM 3 in it).
     concern_ = text;
   } else if (report.kind == MAPS::ReportKind::Warning && attempts_ > 0 && !connected_) {
     // The component warns of a refusal once, just after the set-up it ended; its quiet
-    // retries keep this cause. Right after a loss, the warning says the link was no working
-    // one (closed after a few bytes): a failed set-up, spaced like the others.
+    // retries keep this cause.
     cause_ = text;
-    if (connecting_ || just_lost_) fail();
-    just_lost_ = false;
+    if (connecting_) fail();
   } else if ((connecting_ && text.starts_with("Restart the Socket Error")) ||
              text.starts_with("Error with Boost")) {
     ++attempts_;

@@ -35,8 +35,7 @@ class ConnectionWatch {
   mutable std::mutex mutex_;
   bool connecting_ = false, connected_ = false;
   std::string target_, cause_;
-  std::string concern_;     // a warning about the stream of the current connection
-  bool just_lost_ = false;  // a loss, and no set-up begun since
+  std::string concern_;  // a warning about the stream of the current connection
   std::uint64_t connections_ = 0;
   std::uint64_t attempts_ = 0;  // set-ups begun, warnings before the first are not causes
   std::uint32_t failures_ = 0;  // set-ups since the last connection that delivered

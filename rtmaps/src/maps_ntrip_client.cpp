@@ -507,10 +507,9 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t, MAPS::InputElt<double> 
     const std::string port = GetStringProperty("port");
     const std::string ip = GetStringProperty("ip");
     tarno::ClientTiming timing;
-    for (auto* wait :
-         {&timing.gga_period, &timing.receive_period, &timing.reader_wait, &timing.connect_bound,
-          &timing.request_bound, &timing.header_bound, &timing.idle_read_bound,
-          &timing.rtcm_check_window}) {
+    for (auto* wait : {&timing.gga_period, &timing.receive_period, &timing.reader_wait,
+                       &timing.connect_bound, &timing.request_bound, &timing.header_bound,
+                       &timing.idle_read_bound, &timing.rtcm_check_window}) {
       *wait = Scaled(*wait);
     }
     auto client = std::make_shared<tarno::NTRIPClient>(ip, port, mountpoint, values[0], values[1],
@@ -591,14 +590,21 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
   const tarno::ClientState state = _ntrip_client->State();
   ReportInfo("_ntrip_client->State :" + std::to_string(static_cast<std::int32_t>(state)));
   if (static_cast<std::int32_t>(state) < static_cast<std::int32_t>(tarno::ClientState::Connected)) {
-    const std::string cause = _ntrip_client->LossCause();
+    // The receive loop has ended: the count is final.
+    const std::uint64_t delivered = _ntrip_client->BytesReceived();
+    const bool proven = ProvenLink(delivered);
+    const bool short_link =
+        !proven &&
+        (delivered > 0 || std::chrono::steady_clock::now() - _connected_at < Scaled(kShortLink));
+    const tarno::Refusal short_refusal =
+        short_link ? tarno::ShortConnection(GetStringProperty("mountpoint"), delivered)
+                   : tarno::Refusal{};
+    const std::string cause = short_link ? short_refusal.text : _ntrip_client->LossCause();
     ReportInfo("connection lost: " + (cause.empty() ? std::string("the link closed") : cause));
     ReportInfo("Socket State is below Connected => Restart the socket");
     WriteLog("Socket State is below Connected => Restart the socket");
     EmergencyStopThreads();
     _ntrip_client->_ActiveShutdownSendGGAtoServer();
-    const std::uint64_t delivered = _ntrip_client->BytesReceived();
-    const bool proven = ProvenLink(delivered);
     _ntrip_client.reset();
     // A link that carried corrections is rebuilt at once; one that never did, or that a caster
     // closed after a few bytes, counts as a failed set-up (wrong mount point, a caster that
@@ -607,9 +613,7 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
       _reconnect_spacing.RecordSuccess();
     } else {
       _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
-      if (delivered > 0 || std::chrono::steady_clock::now() - _connected_at < Scaled(kShortLink)) {
-        WarnOnce(tarno::ShortConnection(GetStringProperty("mountpoint"), delivered));
-      }
+      WarnOnce(short_refusal);
     }
     // The rebuild starts with this very sample: a pause, or waiting for the next sample, would
     // add a second or two without corrections to every drop.
