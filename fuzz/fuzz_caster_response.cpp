@@ -1,17 +1,23 @@
 // A caster's answer through the client's parsers: the head reader (status line, header lines,
-// the head size bound) and the body decoder (plain, chunked, the optional blank line), fed whole
-// and cut into reads at input-chosen places. Both feedings must give the same results. The same
-// bytes as a proxy's answer to CONNECT: read a byte at a time, then judged.
+// the head size bound), the body decoder (plain, chunked, the optional blank line) and the codings
+// after it (gzip, deflate), fed whole and cut into reads at input-chosen places. Both feedings
+// must give the same results. And the payload, coded as casters code it (a gzip member or a
+// flushed deflate stream per write), must come back byte for byte, each write as soon as it is in.
+// The same bytes as a proxy's answer to CONNECT: read a byte at a time, then judged.
 //
 // Input layout (missing bytes read as zero):
-//   [0]  flags: 1 the ICY lead for the direct body run, 2 chunked framing for it
+//   [0]  flags: 1 the ICY lead for the direct body run, 2 chunked framing for it, 4 gzip (else
+//        deflate) for the coding runs, 8 raw deflate instead of the zlib format
 //   [1]  read size table length (low 4 bits), then that many size bytes
 //   rest the answer as the caster sends it
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "caster_response.h"
+#include "content_coding.h"
 #include "fuzz_input.h"
 #include "http_proxy.h"
 #include "stream_body.h"
@@ -61,6 +67,59 @@ void CheckSameBody(const BodyRun& a, const BodyRun& b) {
   FUZZ_CHECK(a.result == b.result);
   // After End or Malformed the output no longer depends on what followed.
   FUZZ_CHECK(a.out == b.out);
+}
+
+// The head's framing and codings, fed piece by piece until the stream stops.
+BodyRun RunStream(const tarno::ResponseHead& head, std::string_view body,
+                  const std::vector<uint8_t>& sizes) {
+  tarno::StreamDecoder decoder(head);
+  BodyRun run;
+  fuzzing::ForEachPiece(body, sizes, [&](std::string_view piece) {
+    if (run.result != StreamBodyDecoder::Result::Ok) return;
+    run.result = decoder.Feed(piece, run.out);
+    run.consumed += piece.size();
+    if (run.result == StreamBodyDecoder::Result::Malformed) FUZZ_CHECK(!decoder.failure().empty());
+  });
+  return run;
+}
+
+BodyRun RunInflate(tarno::Coding coding, std::string_view coded,
+                   const std::vector<uint8_t>& sizes) {
+  tarno::InflateDecoder decoder(coding);
+  BodyRun run;
+  fuzzing::ForEachPiece(coded, sizes, [&](std::string_view piece) {
+    if (run.result != StreamBodyDecoder::Result::Ok) return;
+    run.result = decoder.Feed(piece, run.out);
+    if (run.result == StreamBodyDecoder::Result::Malformed) FUZZ_CHECK(!decoder.failure().empty());
+  });
+  return run;
+}
+
+// Codes each write as it would leave a caster and checks that the decoder gives back every write
+// whole once its coded bytes are in.
+void CheckCodedWrites(bool gzip, bool raw, std::string_view payload,
+                      const std::vector<uint8_t>& sizes) {
+  const int bits = gzip ? 16 + MAX_WBITS : raw ? -MAX_WBITS : MAX_WBITS;
+  z_stream stream{};
+  FUZZ_CHECK(deflateInit2(&stream, 6, Z_DEFLATED, bits, 8, Z_DEFAULT_STRATEGY) == Z_OK);
+  tarno::InflateDecoder decoder(gzip ? tarno::Coding::Gzip : tarno::Coding::Deflate);
+  std::string out;
+  std::string expected;
+  fuzzing::ForEachPiece(payload, sizes, [&](std::string_view piece) {
+    if (gzip) FUZZ_CHECK(deflateReset(&stream) == Z_OK);
+    std::string coded(compressBound(static_cast<uLong>(piece.size())) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+    stream.avail_in = static_cast<uInt>(piece.size());
+    stream.next_out = reinterpret_cast<Bytef*>(coded.data());
+    stream.avail_out = static_cast<uInt>(coded.size());
+    const int status = deflate(&stream, gzip ? Z_FINISH : Z_SYNC_FLUSH);
+    FUZZ_CHECK(status == (gzip ? Z_STREAM_END : Z_OK) || (!gzip && status == Z_BUF_ERROR));
+    coded.resize(coded.size() - stream.avail_out);
+    FUZZ_CHECK(decoder.Feed(coded, out) == StreamBodyDecoder::Result::Ok);
+    expected.append(piece);
+    FUZZ_CHECK(out == expected);
+  });
+  deflateEnd(&stream);
 }
 
 struct HeadRun {
@@ -151,9 +210,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                                             : StreamBodyDecoder::Framing::Plain;
     CheckSameBody(RunBody(framing, whole.head.ntrip1, whole.body, {}),
                   RunBody(framing, whole.head.ntrip1, whole.body, sizes));
+    FUZZ_CHECK(whole.head.transfer_codings == cut.head.transfer_codings);
+    FUZZ_CHECK(whole.head.content_codings == cut.head.content_codings);
+    if (whole.head.success && tarno::UnknownCoding(whole.head).empty()) {
+      CheckSameBody(RunStream(whole.head, whole.body, {}),
+                    RunStream(whole.head, whole.body, sizes));
+    }
   }
 
   RunProxyAnswer(answer);
+  // The codings straight on the input, and the input coded as casters code it.
+  const bool gzip = (flags & 4) != 0;
+  const tarno::Coding coding = gzip ? tarno::Coding::Gzip : tarno::Coding::Deflate;
+  CheckSameBody(RunInflate(coding, answer, {}), RunInflate(coding, answer, sizes));
+  CheckCodedWrites(gzip, (flags & 8) != 0, answer, sizes);
 
   // The body decoder straight on the input, so chunked framing is explored without a head.
   const auto framing =

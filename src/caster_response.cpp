@@ -10,6 +10,8 @@ namespace tarno {
 
 namespace {
 
+constexpr std::size_t kMaxCodings = 4;
+
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) {
@@ -36,11 +38,19 @@ bool IsIcyOk(std::string_view line) {
   return Trim(line) == "ICY 200 OK";
 }
 
-// The last coding of a Transfer-Encoding list decides the framing.
-bool IsChunkedCoding(std::string_view value) {
-  const std::size_t comma = value.rfind(',');
-  if (comma != std::string_view::npos) value = value.substr(comma + 1);
-  return EqualsNoCase(Trim(value), "chunked");
+// Appends the codings of a Transfer-Encoding or Content-Encoding value: "gzip, chunked".
+void AppendCodings(std::string_view value, std::vector<std::string>& codings) {
+  while (!value.empty()) {
+    const std::size_t comma = value.find(',');
+    std::string_view token = value.substr(0, comma);
+    value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+    if (const std::size_t semicolon = token.find(';'); semicolon != std::string_view::npos) {
+      token = token.substr(0, semicolon);
+    }
+    std::string name(Trim(token));
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!name.empty() && name != "identity") codings.push_back(std::move(name));
+  }
 }
 
 // The media type alone, in lower case: "Text/HTML; charset=x" -> "text/html".
@@ -152,8 +162,10 @@ ResponseHeadReader::Progress ResponseHeadReader::Feed(std::string_view bytes) {
           const std::string_view value = header.substr(colon + 1);
           if (EqualsNoCase(name, "Content-Type")) {
             _head.content_type = MediaType(value);
-          } else if (EqualsNoCase(name, "Transfer-Encoding") && IsChunkedCoding(value)) {
-            _head.chunked = true;
+          } else if (EqualsNoCase(name, "Transfer-Encoding")) {
+            AppendCodings(value, _head.transfer_codings);
+          } else if (EqualsNoCase(name, "Content-Encoding")) {
+            AppendCodings(value, _head.content_codings);
           } else if (EqualsNoCase(name, "Content-Length")) {
             const auto length = DecimalLength(value);
             // Two different lengths, or one that is no number: where the stream ends is unknown.
@@ -168,6 +180,13 @@ ResponseHeadReader::Progress ResponseHeadReader::Feed(std::string_view bytes) {
         h = e;
       }
       if (_head.content_type == "gnss/sourcetable") _head.sourcetable = true;
+      // Each coding costs a decompressor: a hostile list must not make thousands.
+      if (_head.transfer_codings.size() + _head.content_codings.size() > kMaxCodings) {
+        return Fail("more than " + std::to_string(kMaxCodings) + " codings");
+      }
+      // The last transfer coding decides the framing.
+      _head.chunked =
+          !_head.transfer_codings.empty() && _head.transfer_codings.back() == "chunked";
       _head.success = IsHttpOk(_head.status_line) && !_head.sourcetable &&
                       !_head.content_type.starts_with("text/");
       return Finish(end);
@@ -223,6 +242,25 @@ Refusal NoUsableAnswer(std::string_view host, std::string_view port, std::string
   return {Refusal::Kind::Answer, std::string(host) + ":" + std::string(port) +
                                      " gave no usable answer for " + std::string(mountpoint) +
                                      " (" + std::string(what) + "): check ip and port"};
+}
+
+Refusal UnreadableCoding(std::string_view host, std::string_view port, std::string_view mountpoint,
+                         std::string_view coding) {
+  return {Refusal::Kind::Answer,
+          std::string(host) + ":" + std::string(port) + " sent " + std::string(mountpoint) +
+              " in the coding \"" + PrintableStatusLine(coding) +
+              "\", which this client cannot read (it reads gzip, x-gzip, deflate and chunked)"};
+}
+
+Refusal ShortConnection(std::string_view mountpoint, std::uint64_t bytes) {
+  return {Refusal::Kind::Answer, "the caster closed " + std::string(mountpoint) + " after " +
+                                     std::to_string(bytes) + " bytes"};
+}
+
+Refusal NoRtcmFrame(std::string_view mountpoint, std::uint64_t bytes, std::string_view kind) {
+  return {Refusal::Kind::NotAStream, "no RTCM 3 frame in the first " + std::to_string(bytes) +
+                                         " bytes from " + std::string(mountpoint) +
+                                         " (it looks like " + std::string(kind) + ")"};
 }
 
 Refusal NetworkRefusal(const boost::system::error_code& error, std::string_view host,

@@ -20,7 +20,9 @@ struct ResponseHead {
   std::string status_line;   // first line without its line end
   bool success = false;      // the caster is about to send the stream
   bool ntrip1 = false;       // "ICY 200 OK": no header block read, the stream follows the line
-  bool chunked = false;      // Transfer-Encoding: chunked
+  bool chunked = false;      // Transfer-Encoding ends with chunked: the framing
+  // Codings in the order listed (lower case, without parameters; "identity" left out).
+  std::vector<std::string> transfer_codings, content_codings;
   int status = 0;            // the HTTP status code (ICY 200 OK: 200); 0 when the line has none
   bool sourcetable = false;  // "SOURCETABLE 200 OK", or Content-Type gnss/sourcetable
   std::string content_type;  // lower case, without parameters; empty when not given
@@ -77,6 +79,13 @@ Refusal JudgeAnswer(const ResponseHead& head, std::string_view host, std::string
 // A set-up whose answer never came whole: `what` says why (a read error, a bound).
 Refusal NoUsableAnswer(std::string_view host, std::string_view port, std::string_view mountpoint,
                        std::string_view what);
+// An answer whose Transfer-Encoding or Content-Encoding names a coding this client cannot undo.
+Refusal UnreadableCoding(std::string_view host, std::string_view port, std::string_view mountpoint,
+                         std::string_view coding);
+// A connection that ended soon after it began, having carried almost nothing.
+Refusal ShortConnection(std::string_view mountpoint, std::uint64_t bytes);
+// A stream that showed no RTCM 3 frame in its first `bytes`; `kind`: what it looks like.
+Refusal NoRtcmFrame(std::string_view mountpoint, std::uint64_t bytes, std::string_view kind);
 // A connect, write or read that failed on the network.
 Refusal NetworkRefusal(const boost::system::error_code& error, std::string_view host,
                        std::string_view port);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 #include <string_view>
+#include <utility>
 
 #include <boost/asio/error.hpp>
 
@@ -172,6 +173,33 @@ void NTRIPClient::_ShutdownjThreads() {
   WriteLog("Closing All the threads");
 }
 
+void NTRIPClient::StoreStream(std::string_view bytes, bool wait_for_room) {
+  if (bytes.empty()) return;
+  if (_rtcm_check) {
+    const auto verdict = _rtcm_check->Feed(bytes, RtcmPresenceCheck::Clock::now());
+    if (verdict == RtcmPresenceCheck::Verdict::NoRtcm) {
+      // The bytes still go out unchanged: a receiver may read another format. The component
+      // gives the warning.
+      Refusal warning = NoRtcmFrame(_mountpoint, _rtcm_check->BytesSeen(), _rtcm_check->Kind());
+      WriteLog(warning.text);
+      std::scoped_lock lock(_content_mutex);
+      _content_warning = std::move(warning);
+    }
+    if (verdict != RtcmPresenceCheck::Verdict::Pending) _rtcm_check.reset();
+  }
+  // A compressed read may inflate far beyond one read: queued in read-sized chunks, so that the
+  // queue bound still bounds memory.
+  for (std::size_t at = 0; at < bytes.size(); at += kReadSize) {
+    if (at > 0 && wait_for_room && !WaitForQueueRoom(_stop_token)) return;
+    StoreChunk(std::string(bytes.substr(at, kReadSize)));
+  }
+}
+
+Refusal NTRIPClient::TakeContentWarning() {
+  std::scoped_lock lock(_content_mutex);
+  return std::exchange(_content_warning, Refusal{});
+}
+
 void NTRIPClient::StoreChunk(std::string chunk) {
   // Decoded before taking the queue lock so that readers never wait for the decoder; only one
   // thread stores at a time (Connection before the state turns Connected, then the receive loop).
@@ -306,30 +334,43 @@ ClientState NTRIPClient::Connection() {
     WriteLog("Sent the first GGA after the ICY answer");
   }
 
-  _body_decoder.emplace(
-      head.chunked ? StreamBodyDecoder::Framing::Chunked : StreamBodyDecoder::Framing::Plain,
-      head.ntrip1, head.content_length);
-  // Bytes that came with the head are the stream's first bytes.
-  std::string first;
-  const auto result = _body_decoder->Feed(reader.leftover(), first);
-  if (!first.empty()) StoreChunk(std::move(first));
-  if (result == StreamBodyDecoder::Result::Malformed) {
-    return fail(_body_decoder->failure(),
-                NoUsableAnswer(_host, _port, _mountpoint, _body_decoder->failure()));
+  if (const std::string coding = UnknownCoding(head); !coding.empty()) {
+    // Nothing of a stream the client cannot read is published.
+    return fail("unknown coding " + PrintableStatusLine(coding),
+                UnreadableCoding(_host, _port, _mountpoint, coding));
   }
-  if (result == StreamBodyDecoder::Result::End) {
-    return fail("stream ended with the headers",
-                NoUsableAnswer(_host, _port, _mountpoint, "the stream ended with the headers"));
+
+  _stream_decoder.emplace(head);
+  _rtcm_check.emplace(RtcmPresenceCheck::Clock::now(), _timing.rtcm_check_window);
+  // Bytes that came with the head are the stream's first bytes, whatever the framing.
+  std::string first;
+  const auto result = _stream_decoder->Feed(reader.leftover(), first);
+  StoreStream(first, false);
+  if (result == StreamDecoder::Result::Malformed) {
+    return fail(_stream_decoder->failure(),
+                NoUsableAnswer(_host, _port, _mountpoint, _stream_decoder->failure()));
   }
 
   // Whatever the answer's form, a caster asked in 1.0 speaks 1.0.
   _protocol = head.ntrip1 || _ntrip1 ? "NTRIP 1.0"
               : head.chunked         ? "NTRIP 2.0, chunked"
                                      : "NTRIP 2.0";
+  for (const auto* list : {&head.transfer_codings, &head.content_codings}) {
+    for (const std::string& coding : *list) {
+      if (coding != "chunked" || !head.chunked) _protocol += ", " + coding;
+    }
+  }
   SetRefusal({});
-  SetState(ClientState::Connected);
-  // Not `_state`: a stream that came whole with the headers may already have ended in the
-  // receive loop, and its bytes still wait in the queue for the writers.
+  if (result == StreamDecoder::Result::End) {
+    // A stream that came whole with the head (a Content-Length one): a connection that began
+    // and ended, whose bytes the writers still publish. The receive loop has nothing to read.
+    WriteLog("The stream ended with the headers");
+    Lose("the caster ended the stream");
+  } else {
+    SetState(ClientState::Connected);
+  }
+  // Not `_state`: a stream that came whole with the headers has already ended, and its bytes
+  // still wait in the queue for the writers.
   return ClientState::Connected;
 }
 
@@ -404,15 +445,15 @@ ClientState NTRIPClient::Receive() {
     }
     WriteLog("Receive: Receive message size : " + std::to_string(n));
 
-    std::string chunk;
-    const auto result = _body_decoder->Feed(std::string_view(buffer, n), chunk);
-    if (!chunk.empty()) StoreChunk(std::move(chunk));
-    if (result == StreamBodyDecoder::Result::Malformed) {
-      WriteLog("Exception " + _body_decoder->failure());
-      Lose(_body_decoder->failure());
+    std::string stream;
+    const auto result = _stream_decoder->Feed(std::string_view(buffer, n), stream);
+    StoreStream(stream, true);
+    if (result == StreamDecoder::Result::Malformed) {
+      WriteLog("Exception " + _stream_decoder->failure());
+      Lose(_stream_decoder->failure());
       return _state;
     }
-    if (result == StreamBodyDecoder::Result::End) {
+    if (result == StreamDecoder::Result::End) {
       WriteLog("Exception " + boost::system::error_code(boost::asio::error::eof).message());
       Lose("the caster ended the stream");
       return _state;

@@ -18,10 +18,11 @@
 
 #include "caster_response.h"
 #include "client_socket.h"
+#include "content_coding.h"
 #include "gga.h"
 #include "http_proxy.h"
 #include "log_location.h"
-#include "stream_body.h"
+#include "rtcm_presence.h"
 
 namespace rtcm {
 class ChunkSummarizer;
@@ -46,6 +47,8 @@ struct ClientTiming {
   std::chrono::nanoseconds request_bound = std::chrono::seconds(10);  // any write
   std::chrono::nanoseconds header_bound = std::chrono::seconds(10);
   std::chrono::nanoseconds idle_read_bound = std::chrono::seconds(30);
+  // A stream with no RTCM 3 frame in this time (and 64 KiB) is worth a warning.
+  std::chrono::nanoseconds rtcm_check_window = std::chrono::seconds(10);
   UtcClock utc_clock = [] { return std::chrono::system_clock::now(); };
 };
 
@@ -86,11 +89,15 @@ class NTRIPClient {
   // (corrections arrived) from one that only looked connected.
   std::uint64_t BytesReceived() const { return _bytes_received.load(); }
   bool HasReceivedData() const { return BytesReceived() > 0; }
-  // How the caster answered the stream request: "NTRIP 2.0, chunked", "NTRIP 2.0" or "NTRIP 1.0";
-  // empty before a successful Connection().
+  // How the caster answered the stream request: "NTRIP 2.0, chunked", "NTRIP 2.0" or "NTRIP 1.0",
+  // followed by the codings undone ("NTRIP 2.0, chunked, gzip"); empty before a successful
+  // Connection().
   const std::string& Protocol() const { return _protocol; }
   // Why the stream ended, once the receive loop found it ended ("" while it runs).
   std::string LossCause() const;
+  // Once per connection, when its first bytes held no RTCM 3 frame: the warning to give (kind
+  // None otherwise, and on every later call).
+  Refusal TakeContentWarning();
 
   // Oldest chunk (or summary), waiting at most the reader wait; empty when none came.
   std::string ReadRTCMBuffer();
@@ -121,6 +128,9 @@ class NTRIPClient {
   // A sentence of the position held now, stored as _gga_sentence; caller holds _position_mutex.
   std::string BuildGGA();
 
+  // Queues stream bytes as chunks of at most one read (and their summaries when decoding).
+  // wait_for_room: between chunks, wait while the queues are full (the receive loop only).
+  void StoreStream(std::string_view bytes, bool wait_for_room);
   // Queues one chunk of stream bytes (and its summary when decoding).
   void StoreChunk(std::string chunk);
   // Summary of the epochs that this chunk completes; the decoder lives as long as the connection.
@@ -164,7 +174,10 @@ class NTRIPClient {
   boost::asio::ip::tcp::resolver::results_type _endpoints;
   ClientSocket _socket;
   // Set by Connection before the state reaches Connected, then used by the receive thread only.
-  std::optional<StreamBodyDecoder> _body_decoder;
+  std::optional<StreamDecoder> _stream_decoder;
+  std::optional<RtcmPresenceCheck> _rtcm_check;  // used by the thread that stores
+  mutable std::mutex _content_mutex;
+  Refusal _content_warning;  // under _content_mutex
 
   std::mutex _buffer_mutex;
   std::condition_variable _rtcm_cv, _rtcm_decoded_cv;

@@ -42,11 +42,14 @@ ChunkedDecoder::Result ChunkedDecoder::Feed(std::string_view in, std::string& ou
         const char c = in[i];
         const int v = HexValue(c);
         if (v >= 0) {
-          if (++_size_digits > kMaxSizeDigits) return Fail("chunk size too large");
+          // Leading zeros carry no value: any number of them is a valid size.
+          if (_remaining != 0 || v != 0) {
+            if (++_size_digits > kMaxSizeDigits) return Fail("chunk size too large");
+          }
+          if (++_line_length > kMaxSizeLine) return Fail("chunk size line too long");
           _remaining = _remaining * 16 + static_cast<unsigned>(v);
-          ++_line_length;
           ++i;
-        } else if (_size_digits == 0) {
+        } else if (_line_length == 0) {
           return Fail("chunk size expected");
         } else if (c == '\r') {
           _step = Step::SizeLineFeed;

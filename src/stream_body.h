@@ -26,7 +26,7 @@ class ChunkedDecoder {
 
   Step _step = Step::Size;
   std::uint64_t _remaining = 0;    // payload bytes left in the current chunk
-  std::size_t _size_digits = 0;    // hex digits read in the current size line
+  std::size_t _size_digits = 0;    // hex digits of the current size, leading zeros not counted
   std::size_t _line_length = 0;    // bytes of the current size or trailer line
   std::size_t _trailer_bytes = 0;  // all trailer bytes so far
   bool _trailer_line_content = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace maps_host {
 
@@ -10,6 +11,9 @@ namespace {
 constexpr const char* kConnecting = "Connecting to ";
 constexpr const char* kConnected = "connected to ";
 constexpr const char* kLost = "connection lost: ";
+// "the caster closed MOUNT after N bytes"
+constexpr std::string_view kShortLinkStart = "the caster closed ";
+constexpr std::string_view kShortLinkEnd = " bytes";
 
 // The component spaces failed set-ups 1, 2, 4 ... s apart, at most 60 s.
 double RetrySpacing(std::uint32_t failures) {
@@ -48,11 +52,22 @@ void ConnectionWatch::OnReport(const Report& report, Clock::time_point now) {
     connected_ = true;
     connected_at_ = now;
     cause_.clear();
+    concern_.clear();
   } else if (text.starts_with(kLost)) {
     end_connection();
     cause_ = text.substr(std::string(kLost).size());
     lost_at_ = now;
-    failures_ = 0;
+    // A link the caster closed after a few bytes was no working one: the component spaces the
+    // next set-up like after a failed one.
+    if (cause_.starts_with(kShortLinkStart) && cause_.ends_with(kShortLinkEnd)) {
+      ++failures_;
+      failed_at_ = now;
+    } else {
+      failures_ = 0;
+    }
+  } else if (report.kind == MAPS::ReportKind::Warning && connected_) {
+    // A stream that flows but is not what it should be (no RTCM 3 in it).
+    concern_ = text;
   } else if (report.kind == MAPS::ReportKind::Warning && attempts_ > 0 && !connected_) {
     // The component warns of a refusal once, just after the set-up it ended; its quiet
     // retries keep this cause.
@@ -69,7 +84,7 @@ ConnectionWatch::Snapshot ConnectionWatch::Take(Clock::time_point now) const {
   std::scoped_lock lock(mutex_);
   Snapshot snapshot;
   if (connected_) {
-    snapshot.state = kConnected + target_;
+    snapshot.state = kConnected + target_ + (concern_.empty() ? "" : ": " + concern_);
   } else if (!connecting_ && !cause_.empty()) {
     const double spacing = RetrySpacing(failures_) * time_scale_;
     const double left =

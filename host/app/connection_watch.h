@@ -21,7 +21,9 @@ class ConnectionWatch {
   void OnReport(const Report& report, Clock::time_point now);
 
   struct Snapshot {
-    std::string state;  // "connecting", "connected to H:P/M", "retrying in N s: CAUSE"
+    // "connecting", "connected to H:P/M" (": WARNING" when its stream drew one),
+    // "retrying in N s: CAUSE"
+    std::string state;
     std::uint64_t reconnects = 0;
     std::optional<double> last_gap_seconds;  // from a loss to the next connection
     double connected_seconds = 0;
@@ -33,6 +35,7 @@ class ConnectionWatch {
   mutable std::mutex mutex_;
   bool connecting_ = false, connected_ = false;
   std::string target_, cause_;
+  std::string concern_;  // a warning about the stream of the current connection
   std::uint64_t connections_ = 0;
   std::uint64_t attempts_ = 0;  // set-ups begun, warnings before the first are not causes
   std::uint32_t failures_ = 0;  // set-ups since the last connection that delivered

@@ -68,6 +68,10 @@ bool RefusesNtrip2(int status) {
   return status == 400 || status == 405 || status == 501 || status == 505;
 }
 
+// A connection that ends sooner, having carried fewer bytes, was no working link.
+constexpr std::chrono::seconds kShortLink{10};
+constexpr std::uint64_t kShortLinkBytes = 512;
+
 MAPSComponent* CreateNtripClient(MAPS::InstanceHandle* instance) {
   return new MAPS_NTRIP_Client(instance);
 }
@@ -486,6 +490,11 @@ void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal, const double* po
   ReportWarning(tarno::WithMountPoints(refusal, names).text);
 }
 
+bool MAPS_NTRIP_Client::ProvenLink(std::uint64_t delivered) const {
+  return delivered >= kShortLinkBytes ||
+         (delivered > 0 && std::chrono::steady_clock::now() - _connected_at >= Scaled(kShortLink));
+}
+
 bool MAPS_NTRIP_Client::UsableSample(const MAPS::InputElt<double>& sample) {
   if (sample.DataPointer(0) != nullptr && sample.VectorSize(0) >= kSampleValues) return true;
   WriteLog("Position sample ignored: " + std::to_string(sample.VectorSize(0)) +
@@ -549,9 +558,9 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
     const std::string port = GetStringProperty("port");
     const std::string ip = GetStringProperty("ip");
     tarno::ClientTiming timing;
-    for (auto* wait :
-         {&timing.gga_period, &timing.receive_period, &timing.reader_wait, &timing.connect_bound,
-          &timing.request_bound, &timing.header_bound, &timing.idle_read_bound}) {
+    for (auto* wait : {&timing.gga_period, &timing.receive_period, &timing.reader_wait,
+                       &timing.connect_bound, &timing.request_bound, &timing.header_bound,
+                       &timing.idle_read_bound, &timing.rtcm_check_window}) {
       *wait = Scaled(*wait);
     }
     auto client = std::make_shared<tarno::NTRIPClient>(ip, port, mountpoint, values[0], values[1],
@@ -605,6 +614,7 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
   if (!IsStopping() && _ntrip_client->Connection() == tarno::ClientState::Connected) {
     ReportInfo("connected to " + _ntrip_client->GetHost() + ":" + _ntrip_client->GetPort() + "/" +
                GetStringProperty("mountpoint") + " (" + _ntrip_client->Protocol() + ")");
+    _connected_at = std::chrono::steady_clock::now();
     InitFlagsThread();
     _raw_writer_running = true;
     _jread_rtcm = std::jthread([this] {
@@ -655,30 +665,41 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
   const tarno::ClientState state = _ntrip_client->State();
   ReportInfo("_ntrip_client->State :" + std::to_string(static_cast<std::int32_t>(state)));
   if (static_cast<std::int32_t>(state) < static_cast<std::int32_t>(tarno::ClientState::Connected)) {
-    const std::string cause = _ntrip_client->LossCause();
+    // The receive loop has ended: the count is final.
+    const std::uint64_t delivered = _ntrip_client->BytesReceived();
+    const bool proven = ProvenLink(delivered);
+    const bool short_link =
+        !proven &&
+        (delivered > 0 || std::chrono::steady_clock::now() - _connected_at < Scaled(kShortLink));
+    const tarno::Refusal short_refusal =
+        short_link ? tarno::ShortConnection(GetStringProperty("mountpoint"), delivered)
+                   : tarno::Refusal{};
+    const std::string cause = short_link ? short_refusal.text : _ntrip_client->LossCause();
     ReportInfo("connection lost: " + (cause.empty() ? std::string("the link closed") : cause));
     ReportInfo("Socket State is below Connected => Restart the socket");
     WriteLog("Socket State is below Connected => Restart the socket");
     EmergencyStopThreads();
     _ntrip_client->_ActiveShutdownSendGGAtoServer();
-    const bool delivered = _ntrip_client->HasReceivedData();
     _ntrip_client.reset();
-    // A link that carried corrections is rebuilt at once; one that never did counts as a
-    // failed set-up (wrong mount point, a caster that hangs up), so its retries are spaced.
-    if (delivered) {
+    // A link that carried corrections is rebuilt at once; one that never did, or that a caster
+    // closed after a few bytes, counts as a failed set-up (wrong mount point, a caster that
+    // hangs up), so its retries are spaced: casters ban clients that reconnect in a storm.
+    if (proven) {
       _reconnect_spacing.RecordSuccess();
     } else {
       _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
+      WarnOnce(short_refusal);
     }
     // The rebuild starts with this very sample: a pause, or waiting for the next sample, would
     // add a second or two without corrections to every drop.
     first_time_process(timestamp, std::move(sample));
     return;
   }
-  if (_ntrip_client->HasReceivedData()) {
+  if (ProvenLink(_ntrip_client->BytesReceived())) {
     _reconnect_spacing.RecordSuccess();
     _last_refusal.clear();  // the same refusal later is news again
   }
+  WarnOnce(_ntrip_client->TakeContentWarning());
 
   const double* values = sample.DataPointer(0);
   _ntrip_client->SetPosition(tarno::GpsCoordinate(values[0], values[1], values[2]));

@@ -63,6 +63,8 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   // The properties that make the way to the caster: a change of any of them forgets that the
   // caster wanted NTRIP 1.0.
   std::string CasterRoute();
+  // The current connection has proven a working link: enough bytes, or bytes for long enough.
+  bool ProvenLink(std::uint64_t delivered) const;
   // Drops the current client after a failed set-up and spaces the next attempt.
   void DropFailedClient();
   // Runs beside the host thread: once the host stops the component, a client still connecting
@@ -114,4 +116,5 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   std::string _refused_settings;
   std::string _last_refusal;  // text of the refusal last reported as a warning
   std::string _ntrip1_route;  // CasterRoute() of the caster that refused NTRIP 2.0 (host thread)
+  std::chrono::steady_clock::time_point _connected_at{};  // of the current client's stream
 };

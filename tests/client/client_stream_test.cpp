@@ -3,6 +3,8 @@
 #include <iterator>
 #include <thread>
 
+#include <zlib.h>
+
 #include "client_fixture.h"
 #include "raw_server.h"
 #include "replay_caster.h"
@@ -222,6 +224,136 @@ TEST_F(StreamTest, OnlyCorrectionBytesArePublishedAndAWebPageIsNoStream) {
         << client->LastRefusal().text;
     EXPECT_EQ(client->ReadRTCMBuffer(), "");
   }
+}
+
+TEST_F(StreamTest, CompressedStreamsArriveByteExactWithoutWaitingForLaterWrites) {
+  struct Case {
+    caster::StreamCoding coding;
+    bool as_content, chunked;
+    std::string protocol;
+  } cases[] = {
+      {caster::StreamCoding::GzipMembers, false, true, "NTRIP 2.0, chunked, gzip"},
+      {caster::StreamCoding::GzipMembers, false, false, "NTRIP 2.0, gzip"},
+      {caster::StreamCoding::DeflateFlushed, false, true, "NTRIP 2.0, chunked, deflate"},
+      {caster::StreamCoding::GzipMembers, true, true, "NTRIP 2.0, chunked, gzip"},
+      {caster::StreamCoding::DeflateFlushed, true, false, "NTRIP 2.0, deflate"},
+  };
+  std::ifstream file(NTRIP_DATA_DIR "/pygpsdata-RTCMMSM3.log", std::ios::binary);
+  const std::string recording((std::istreambuf_iterator<char>(file)), {});
+  ASSERT_FALSE(recording.empty());
+  for (const Case& c : cases) {
+    // Many writes (one gzip member or one flush each), then a stall: every byte written must
+    // come out although the stream never ends.
+    caster::CasterOptions o = FastStream(recording, 0, c.chunked);
+    o.rate = 400'000;
+    o.coding = c.coding;
+    o.coding_as_content = c.as_content;
+    o.fault = {caster::FaultMode::StallAfter, 100'000, ""};
+    caster::ReplayCaster server(o);
+    auto client = Connect(Port(server));
+    ASSERT_EQ(connection_result, ClientState::Connected) << client->LastRefusal().text;
+    EXPECT_EQ(client->Protocol(), c.protocol);
+    std::size_t largest = 0;
+    const std::string received = Collect(*client, 100'000, nullptr, &largest);
+    // The caster books a write once it has left.
+    ASSERT_TRUE(server.WaitUntil(
+        [](const auto& caster) { return caster.Connection(0).served.size() == 100'000; }, 5s));
+    EXPECT_GE(server.Connection(0).writes.size(), 20u);
+    EXPECT_TRUE(received == server.Connection(0).served) << c.protocol << " " << received.size();
+    EXPECT_EQ(received.size(), 100'000u) << c.protocol;
+    EXPECT_LE(largest, 2048u);
+    EXPECT_GE(client->State(), ClientState::Connected);
+  }
+}
+
+std::string GzipMember(const std::string& bytes) {
+  z_stream z{};
+  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(compressBound(static_cast<uLong>(bytes.size())) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(out.size() - z.avail_out);
+  deflateEnd(&z);
+  return out;
+}
+
+std::string Hex(std::size_t n) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%zX", n);
+  return text;
+}
+
+TEST_F(StreamTest, BytesThatComeWithTheHeadAreTheStreamsFirstBytesInEveryFraming) {
+  const std::string body = RandomBytes(600, 11);
+  const std::string member = GzipMember(body);
+  struct Case {
+    std::string answer;
+    bool ends;  // the stream is whole once the answer is read
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Length: 600\r\n\r\n" + body, true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0000000000000258\r\n" + body + "\r\n",
+       false},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n00258;ext=1\r\n" + body +
+           "\r\n000\r\nX-Trailer: 1\r\n\r\n",
+       true},
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n" + Hex(member.size()) + "\r\n" +
+           member + "\r\n",
+       false},
+      {"HTTP/1.0 200 OK\r\n\r\n" + body, false},
+      {"ICY 200 OK\r\n\r\n" + body, false},
+  };
+  for (const Case& c : cases) {
+    RawServer server(c.answer, false);
+    auto client = Connect(server.Port());
+    ASSERT_EQ(connection_result, ClientState::Connected) << c.answer.substr(0, 60);
+    EXPECT_TRUE(Collect(*client, 600) == body) << c.answer.substr(0, 60);
+    if (c.ends) {
+      // A connection that ended, not a failed set-up: no refusal, the bytes go out.
+      EXPECT_EQ(client->LastRefusal().kind, tarno::Refusal::Kind::None);
+      EXPECT_EQ(client->LossCause(), "the caster ended the stream");
+      EXPECT_LT(client->State(), ClientState::Connected);
+    }
+  }
+}
+
+TEST_F(StreamTest, ACodingTheClientCannotReadIsRefusedByNameAndNothingOfItPublished) {
+  RawServer server("HTTP/1.1 200 OK\r\nTransfer-Encoding: br, chunked\r\n\r\n5\r\nhello\r\n",
+                   false);
+  auto client = Connect(server.Port());
+  EXPECT_EQ(connection_result, ClientState::Error);
+  EXPECT_NE(client->LastRefusal().text.find("coding \"br\""), std::string::npos)
+      << client->LastRefusal().text;
+  EXPECT_EQ(client->ReadRTCMBuffer(), "");
+  // No coding was asked for.
+  EXPECT_EQ(server.Received().find("Accept-Encoding"), std::string::npos);
+}
+
+TEST_F(StreamTest, AStreamWithoutRtcmFramesDrawsOneWarningNamingWhatItLooksLike) {
+  std::string nmea;
+  while (nmea.size() < 100'000) {
+    nmea += "$GPGGA,120000.00,4851.50,N,00217.67,E,1,08,0.9,35.0,M,47.0,M,,*5B\r\n";
+  }
+  caster::CasterOptions o = FastStream(nmea, 0, true);
+  o.rate = 1'000'000;
+  auto timing = FastTiming();
+  timing.rtcm_check_window = 50ms;
+  caster::ReplayCaster server(o);
+  auto client = Connect(Port(server), "RTCM3", timing);
+  const std::string received = Collect(*client, 80'000);
+  ASSERT_GE(received.size(), 80'000u);
+  // The caster books a write once it has left.
+  ASSERT_TRUE(server.WaitUntil(
+      [&](const auto& caster) { return caster.Connection(0).served.size() >= received.size(); },
+      5s));
+  EXPECT_TRUE(received == server.Connection(0).served.substr(0, received.size()));
+  const tarno::Refusal warning = client->TakeContentWarning();
+  EXPECT_EQ(warning.text.rfind("no RTCM 3 frame in the first ", 0), 0u) << warning.text;
+  EXPECT_NE(warning.text.find(" bytes from RTCM3 (it looks like NMEA text)"), std::string::npos)
+      << warning.text;
+  EXPECT_EQ(client->TakeContentWarning().kind, tarno::Refusal::Kind::None) << "once";
 }
 
 }  // namespace

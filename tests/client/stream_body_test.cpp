@@ -44,6 +44,18 @@ TEST(ChunkedDecoder, UpperAndLowerCaseHexSizesAreRead) {
   EXPECT_EQ(out.size(), 20u);
 }
 
+TEST(ChunkedDecoder, SizesWithAnyNumberOfLeadingZerosAreRead) {
+  ChunkedDecoder d;
+  std::string out;
+  const std::string body(0x258, 'b');
+  EXPECT_EQ(d.Feed("0000000000000258\r\n" + body + "\r\n" + std::string(100, '0') +
+                       "3;e\r\nabc\r\n" + std::string(40, '0') + "\r\n\r\n",
+                   out),
+            Result::End)
+      << d.failure();
+  EXPECT_EQ(out, body + "abc");
+}
+
 TEST(ChunkedDecoder, MalformedChunkHeadersFail) {
   for (const std::string bad : {"x\r\n", "\r\n", "5\nhello\r\n", "5\r\nhelloXY", "5;ext\n",
                                 "5\r\nhello\r\r", "1234567890123456\r\n"}) {

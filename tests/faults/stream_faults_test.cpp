@@ -190,3 +190,60 @@ TEST(StreamFaultsGarbage, GarbageBytesComeOutUnchangedAndDecodeToNothing) {
   EXPECT_EQ(h.Decoded().Bytes().find("Station id"), std::string::npos);
   EXPECT_EQ(h.Connections(), 1u);
 }
+
+// A caster that hangs up after a few bytes, again and again: each such link counts as a failed
+// set-up, so the tries are spaced (public casters ban clients that reconnect in a storm), and the
+// user reads why once.
+TEST(StreamFaultsShortLinks, ACasterThatClosesAfterAFewBytesIsRetriedWithGrowingSpacing) {
+  auto o = ServeRecording("pygpsdata-RTCM3.log");
+  o.fault = {caster::FaultMode::CloseAfter, 40, ""};
+  ComponentHarness h(o);
+  h.Start();
+  const std::string connecting = "Connecting to 127.0.0.1:" + std::to_string(h.Caster().Port());
+  ASSERT_TRUE(Eventually([&] { return h.Reports().Arrivals(connecting).size() >= 4; }, 20s));
+  EXPECT_LT(h.Stop(), 5s);
+
+  // Spacing 0.1, 0.2, 0.4 s at this sampling scale; without it a rebuild follows every sample.
+  const auto tries = h.Reports().Arrivals(connecting);
+  for (std::size_t k = 1; k < 4; ++k) {
+    const double gap = std::chrono::duration<double>(tries[k] - tries[k - 1]).count();
+    EXPECT_GE(gap, 0.09 * static_cast<double>(1u << (k - 1)))
+        << "between tries " << k << ", " << k + 1;
+  }
+  const auto warnings = h.Reports().Texts(MAPS::ReportKind::Warning);
+  EXPECT_EQ(std::count(warnings.begin(), warnings.end(), "the caster closed RTCM3 after 40 bytes"),
+            1);
+  EXPECT_TRUE(IsPrefixOfServed(h.Raw().Bytes(), h.ServedBytes())) << DescribeTraffic(h);
+}
+
+// NMEA text from a misconfigured mount point: still published unchanged, with one warning that
+// says what the stream looks like.
+TEST(StreamFaultsNotRtcm, AStreamWithoutRtcmFramesIsPublishedWithOneWarning) {
+  std::string nmea;
+  while (nmea.size() < 20'000) {
+    nmea += "$GPGGA,120000.00,4851.50,N,00217.67,E,1,08,0.9,35.0,M,47.0,M,,*5B\r\n";
+  }
+  caster::CasterOptions o;
+  o.mounts.push_back({"RTCM3", nmea});
+  o.rate = 200'000;
+  ComponentHarness h(o);
+  h.Start();
+  const auto warned = [](const maps_host::Report& r) {
+    return r.kind == MAPS::ReportKind::Warning && r.text.starts_with("no RTCM 3 frame");
+  };
+  ASSERT_TRUE(h.Reports().WaitFor(warned, 20s));
+  // Later samples do not repeat it.
+  const std::size_t at_warning = h.Raw().Bytes().size();
+  ASSERT_TRUE(h.Raw().WaitUntil(
+      [&](const OutputLog& l) { return l.Bytes().size() >= at_warning + 100'000; }, 20s));
+  EXPECT_LT(h.Stop(), 5s);
+  std::vector<std::string> warnings;
+  for (const auto& text : h.Reports().Texts(MAPS::ReportKind::Warning)) {
+    if (text.starts_with("no RTCM 3 frame")) warnings.push_back(text);
+  }
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find(" bytes from RTCM3 (it looks like NMEA text)"), std::string::npos)
+      << warnings[0];
+  EXPECT_TRUE(IsPrefixOfServed(h.Raw().Bytes(), h.ServedBytes())) << DescribeTraffic(h);
+  EXPECT_EQ(h.Connections(), 1u);
+}

@@ -195,7 +195,11 @@ void CasterConnection::HandleRequest(std::string_view block) {
     return;
   }
   chunked_ = ntrip2_ && options.chunked;
-  WriteAnswer(StreamAnswer(ntrip2_, chunked_, options.icy_blank_line), Then::Stream);
+  const StreamCoding coding = ntrip2_ ? options.coding : StreamCoding::None;
+  if (coding != StreamCoding::None) compressor_ = std::make_unique<StreamCompressor>(coding);
+  WriteAnswer(StreamAnswer(ntrip2_, CodingHeader(coding, options.coding_as_content, chunked_),
+                           options.icy_blank_line),
+              Then::Stream);
 }
 
 void CasterConnection::ScanUpdates(std::string_view bytes) {
@@ -351,9 +355,12 @@ void CasterConnection::NextPiece() {
 
 void CasterConnection::WritePiece(std::string payload) {
   out_payload_ = std::move(payload);
+  // The record keeps the payload; the wire carries its coded form.
+  out_coded_ = compressor_ ? compressor_->Code(out_payload_) : std::string();
+  const std::string& wire = compressor_ ? out_coded_ : out_payload_;
   if (chunked_) {
     char size_line[24];
-    std::snprintf(size_line, sizeof size_line, "%zX\r\n", out_payload_.size());
+    std::snprintf(size_line, sizeof size_line, "%zX\r\n", wire.size());
     out_head_ = size_line;
     out_tail_ = "\r\n";
   } else {
@@ -361,8 +368,8 @@ void CasterConnection::WritePiece(std::string payload) {
     out_tail_.clear();
   }
   out_head_.insert(0, std::exchange(answer_prefix_, std::string()));
-  const std::array<asio::const_buffer, 3> buffers{
-      asio::buffer(out_head_), asio::buffer(out_payload_), asio::buffer(out_tail_)};
+  const std::array<asio::const_buffer, 3> buffers{asio::buffer(out_head_), asio::buffer(wire),
+                                                  asio::buffer(out_tail_)};
   ArmGuard(kWriteBound);
   AsyncWrite(buffers,
              [self = shared_from_this()](const boost::system::error_code& ec, std::size_t) {

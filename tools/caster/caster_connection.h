@@ -21,6 +21,7 @@
 #include "gga_log.h"
 #include "record_book.h"
 #include "replay_caster.h"
+#include "stream_coding.h"
 
 namespace caster {
 
@@ -98,6 +99,8 @@ class CasterConnection : public std::enable_shared_from_this<CasterConnection> {
   std::mt19937 garbage_rng_;
   std::string answer_prefix_;  // a 200 answer that leaves with the first stream bytes
   std::string out_head_, out_payload_, out_tail_;
+  std::unique_ptr<StreamCompressor> compressor_;  // set when the stream leaves compressed
+  std::string out_coded_;                         // the coded form of out_payload_
 };
 
 }  // namespace caster

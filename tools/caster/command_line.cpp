@@ -143,6 +143,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       line.options.chunked = false;
     } else if (arg == "--icy-without-blank-line") {
       line.options.icy_blank_line = false;
+    } else if (arg == "--coding") {
+      const std::string& coding = value();
+      if (coding == "gzip") {
+        line.options.coding = StreamCoding::GzipMembers;
+      } else if (coding == "deflate") {
+        line.options.coding = StreamCoding::DeflateFlushed;
+      } else {
+        throw std::invalid_argument("bad --coding: '" + coding + "' (use gzip or deflate)");
+      }
+    } else if (arg == "--content-coding") {
+      line.options.coding_as_content = true;
     } else if (arg == "--live-time") {
       line.options.live_time = true;
     } else if (arg == "--separate-answer") {
@@ -186,6 +197,9 @@ Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.
                          (degrees; default 0,0)
   --tls-cert FILE        serve TLS with this PEM certificate chain (needs --tls-key)
   --tls-key FILE         the PEM private key of --tls-cert
+  --coding gzip|deflate  NTRIP 2.0 streams compressed: each write one gzip member, or one
+                         deflate stream flushed at every write; named by Transfer-Encoding
+  --content-coding       with --coding: named by Content-Encoding instead
   --live-time            serve each pass as if live: the epoch time of every observation
                          message becomes the present (each system's own time scale, the
                          recording's spacing kept, CRC recomputed)

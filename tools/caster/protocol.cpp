@@ -126,13 +126,13 @@ bool CredentialsMatch(const std::optional<std::string>& authorization, const std
   return EqualsNoCase(scheme, "Basic") && Trim(value) == Base64Encode(user + ":" + password);
 }
 
-std::string StreamAnswer(bool ntrip2, bool chunked, bool icy_blank_line) {
+std::string StreamAnswer(bool ntrip2, const std::string& coding_header, bool icy_blank_line) {
   if (!ntrip2) return icy_blank_line ? "ICY 200 OK\r\n\r\n" : "ICY 200 OK\r\n";
   std::string answer = "HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\n";
   answer += kServer;
   answer += "Cache-Control: no-store, no-cache, max-age=0\r\nPragma: no-cache\r\n";
   answer += "Connection: close\r\nContent-Type: gnss/data\r\n";
-  if (chunked) answer += "Transfer-Encoding: chunked\r\n";
+  answer += coding_header;
   answer += "\r\n";
   return answer;
 }

@@ -32,7 +32,8 @@ std::string Base64Encode(std::string_view bytes);
 bool CredentialsMatch(const std::optional<std::string>& authorization, const std::string& user,
                       const std::string& password);
 
-std::string StreamAnswer(bool ntrip2, bool chunked, bool icy_blank_line);
+// coding_header: the lines that name the stream's codings and framing (NTRIP 2.0 only).
+std::string StreamAnswer(bool ntrip2, const std::string& coding_header, bool icy_blank_line);
 std::string SourcetableAnswer(bool ntrip2, const std::vector<MountPoint>& mounts);
 // A complete answer without body for an error status (401, 404, 400).
 std::string ErrorAnswer(bool ntrip2, int code, std::string_view reason, std::string_view mount);

@@ -34,6 +34,13 @@ enum class FaultMode {
                 // Request" and a close; NTRIP 1.0 requests are served as usual
 };
 
+// How the stream leaves, besides the chunked framing.
+enum class StreamCoding {
+  None,
+  GzipMembers,     // each write one gzip member
+  DeflateFlushed,  // one deflate stream (zlib format), flushed at every write
+};
+
 struct Fault {
   FaultMode mode = FaultMode::None;
   std::size_t after_bytes = 0;
@@ -72,6 +79,10 @@ struct CasterOptions {
   std::string tls_cert_file, tls_key_file;
   bool live_time = false;  // each pass over a recording moves its observation epochs to the
                            // present (CRC recomputed); false: the bytes as recorded
+  // NTRIP 2.0 answers: the stream compressed, named by Transfer-Encoding ("gzip, chunked", or
+  // "gzip" alone without chunked framing), or by Content-Encoding when coding_as_content.
+  StreamCoding coding = StreamCoding::None;
+  bool coding_as_content = false;
 };
 
 struct WriteMark {
