@@ -371,7 +371,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
 
   // Declared before the engine: the engine's output consumers use them until it stops.
   RunStatus status(Clock::now());
-  ConnectionWatch link(options.sampling_scale);
+  ConnectionWatch link;
   std::unique_ptr<runner::Sink> raw_sink = MakeOptionalSink(raw_out, "--raw-out", console);
   std::unique_ptr<runner::Sink> decoded_sink =
       MakeOptionalSink(decoded_out, "--decoded-out", console);

@@ -9,6 +9,7 @@
 
 #include <boost/system/system_error.hpp>
 
+#include "link_events.h"
 #include "request_values.h"
 #include "sourcetable_fetch.h"
 #include "tls_session.h"
@@ -445,13 +446,19 @@ void MAPS_NTRIP_Client::WriteDecodedRTCMBuffer() {
   WriteLog("WriteDecodedRTCMBuffer End");
 }
 
-void MAPS_NTRIP_Client::DropFailedClient() {
+void MAPS_NTRIP_Client::DropFailedClient(const std::string& cause) {
   _ntrip_client.reset();
+  RecordFailedSetup(cause);
+}
+
+void MAPS_NTRIP_Client::RecordFailedSetup(const std::string& cause) {
   _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
-  char delay[32];
-  std::snprintf(delay, sizeof delay, "%.1f",
-                static_cast<double>(_reconnect_spacing.Delay().count()) * _time_scale);
-  WriteLog("Next connection attempt in " + std::string(delay) + " s");
+  const double delay = static_cast<double>(_reconnect_spacing.Delay().count()) * _time_scale;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", delay);
+  WriteLog("Next connection attempt in " + std::string(text) + " s");
+  if (IsStopping()) return;
+  ReportInfo(tarno::RetryingEvent(delay, cause.empty() ? "no connection" : cause));
 }
 
 void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal, const double* position) {
@@ -574,16 +581,18 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
     const std::string text = std::string("Exception: ") + e.what();
     ReportInfo(text);
     WriteLog(text, Importance::Error);
-    _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
     const tarno::HttpProxy proxy = Proxy();
-    WarnOnce(proxy.Enabled() ? tarno::UnresolvedProxy(proxy, e.code().message())
-                             : tarno::UnresolvedHost(GetStringProperty("ip"), e.code().message()));
+    const tarno::Refusal refusal =
+        proxy.Enabled() ? tarno::UnresolvedProxy(proxy, e.code().message())
+                        : tarno::UnresolvedHost(GetStringProperty("ip"), e.code().message());
+    WarnOnce(refusal);
+    RecordFailedSetup(refusal.text);
     return;
   } catch (const std::exception& e) {
     const std::string text = std::string("Exception: ") + e.what();
     ReportInfo(text);
     WriteLog(text, Importance::Error);
-    _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
+    RecordFailedSetup(e.what());
     throw std::runtime_error(text);
   }
   const std::string password = GetStringProperty("password");
@@ -605,15 +614,16 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
   if (IsStopping() || _ntrip_client->InitSocket() != tarno::ClientState::SocketConnected) {
     ReportInfo("Error with Boost Initialisation");
     // A TLS verification failure is one of these refusals: warned once, with its reason.
-    if (!IsStopping()) WarnOnce(_ntrip_client->LastRefusal());
-    DropFailedClient();
+    const tarno::Refusal refusal = _ntrip_client->LastRefusal();
+    if (!IsStopping()) WarnOnce(refusal);
+    DropFailedClient(refusal.text);
     WriteLog("Restart the Socket Error while Initialization", Importance::Error);
     return;
   }
-  ReportInfo("Connecting to " + _ntrip_client->GetHost() + ":" + _ntrip_client->GetPort());
+  ReportInfo(tarno::ConnectingEvent(_ntrip_client->GetHost(), _ntrip_client->GetPort()));
   if (!IsStopping() && _ntrip_client->Connection() == tarno::ClientState::Connected) {
-    ReportInfo("connected to " + _ntrip_client->GetHost() + ":" + _ntrip_client->GetPort() + "/" +
-               GetStringProperty("mountpoint") + " (" + _ntrip_client->Protocol() + ")");
+    ReportInfo(tarno::ConnectedEvent(_ntrip_client->GetHost(), _ntrip_client->GetPort(),
+                                     GetStringProperty("mountpoint"), _ntrip_client->Protocol()));
     _connected_at = std::chrono::steady_clock::now();
     InitFlagsThread();
     _raw_writer_running = true;
@@ -647,9 +657,10 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
     return;
   }
   ReportInfo("Restart the Socket Error while Connecting");
-  if (!IsStopping()) WarnOnce(_ntrip_client->LastRefusal(), values);
+  const tarno::Refusal refusal = _ntrip_client->LastRefusal();
+  if (!IsStopping()) WarnOnce(refusal, values);
   if (_ntrip_client->IsSocketConnected()) _ntrip_client->CloseConnection();
-  DropFailedClient();
+  DropFailedClient(refusal.text);
   WriteLog("Restart the Socket Error while Connecting", Importance::Error);
 }
 
@@ -675,7 +686,8 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
         short_link ? tarno::ShortConnection(GetStringProperty("mountpoint"), delivered)
                    : tarno::Refusal{};
     const std::string cause = short_link ? short_refusal.text : _ntrip_client->LossCause();
-    ReportInfo("connection lost: " + (cause.empty() ? std::string("the link closed") : cause));
+    const std::string loss = cause.empty() ? std::string("the link closed") : cause;
+    ReportInfo(tarno::LostEvent(loss));
     ReportInfo("Socket State is below Connected => Restart the socket");
     WriteLog("Socket State is below Connected => Restart the socket");
     EmergencyStopThreads();
@@ -687,8 +699,8 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     if (proven) {
       _reconnect_spacing.RecordSuccess();
     } else {
-      _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
       WarnOnce(short_refusal);
+      RecordFailedSetup(loss);
     }
     // The rebuild starts with this very sample: a pause, or waiting for the next sample, would
     // add a second or two without corrections to every drop.

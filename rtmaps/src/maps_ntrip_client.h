@@ -66,7 +66,10 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   // The current connection has proven a working link: enough bytes, or bytes for long enough.
   bool ProvenLink(std::uint64_t delivered) const;
   // Drops the current client after a failed set-up and spaces the next attempt.
-  void DropFailedClient();
+  // Drops a client whose set-up failed and spaces the next one; `cause` goes with the retry event.
+  void DropFailedClient(const std::string& cause);
+  // Records a failed set-up and reports the wait before the next one with its cause.
+  void RecordFailedSetup(const std::string& cause);
   // Runs beside the host thread: once the host stops the component, a client still connecting
   // is closed, so a caster that never answers cannot hold the stop for the 10 s header bound.
   void WatchForStop(std::stop_token stop);

@@ -1,0 +1,31 @@
+#pragma once
+// The component's connection events, worded in one place. The component reports them; a program
+// that shows the link (ntrip-host's status) reads them back with ParseLinkEvent, never by
+// matching copies of the words or by re-deriving the component's retry rule.
+#include <string>
+#include <string_view>
+
+namespace tarno {
+
+struct LinkEvent {
+  enum class Kind { None, Connecting, Connected, Lost, Retrying };
+  Kind kind = Kind::None;
+  std::string target;        // Connecting: HOST:PORT; Connected: HOST:PORT/MOUNT
+  std::string detail;        // Connected: the protocol; Lost, Retrying: the cause
+  double wait_seconds = 0;   // Retrying: the pause before the next set-up
+};
+
+// "Connecting to HOST:PORT"
+std::string ConnectingEvent(std::string_view host, std::string_view port);
+// "connected to HOST:PORT/MOUNT (PROTOCOL)"
+std::string ConnectedEvent(std::string_view host, std::string_view port, std::string_view mount,
+                           std::string_view protocol);
+// "connection lost: CAUSE"
+std::string LostEvent(std::string_view cause);
+// "retrying in N s: CAUSE", N the whole seconds rounded up
+std::string RetryingEvent(double seconds, std::string_view cause);
+
+// The event a report's text carries; kind None for any other text.
+LinkEvent ParseLinkEvent(std::string_view text);
+
+}  // namespace tarno
