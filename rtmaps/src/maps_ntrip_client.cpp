@@ -526,40 +526,66 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
   WriteLog("first_time_process Start");
   if (!_refused_settings.empty()) return;  // reported at start
   if (!UsableSample(sample)) return;
-  if (!_internet_probed) {
-    // Once, before the first client. The connection attempt is the real test of the link: a
-    // failed probe (ICMP blocked by a firewall) only warns, and no rebuild ever waits for it.
-    _internet_probed = true;
-    const std::string ip_for_probe = GetStringProperty("ip");
-    if (const std::string proxy = GetStringProperty("proxy"); !proxy.empty()) {
-      // The proxy is the way out: a ping past it proves nothing about the caster.
-      WriteLog("Internet probe skipped: the caster is reached through the proxy " + proxy);
-    } else if (!_probe.probe_local_casters &&
-               tarno::IsLocalCasterAddress(ip_for_probe, _probe.resolver)) {
-      // A caster on this machine or the local network needs no public internet.
-      WriteLog("Internet probe skipped: the caster " + ip_for_probe + " is a local address");
-    } else if (!tarno::IsInternetAvailable(_probe.runner)) {
-      WriteLog("Internet is not available");
-      ReportWarning("Internet is not available");
-    }
-  }
+  ProbeInternetOnce();
   if (_ntrip_client) {
     WriteLog("There is nothing to initialize _ntrip_client != nullptr");
     WriteLog("first_time_process End");
     return;
   }
-  const auto now = tarno::ReconnectSpacing::Clock::now();
-  if (!_reconnect_spacing.MayAttempt(now)) {
-    char left[32];
-    std::snprintf(left, sizeof left, "%.1f", _reconnect_spacing.SecondsLeft(now));
-    WriteLog("Waiting before the next connection attempt: " + std::string(left) + " s left after " +
-             std::to_string(_reconnect_spacing.Failures()) + " failed attempts");
-    return;
-  }
+  if (!SetupDue()) return;
   const double* values = sample.DataPointer(0);
+  if (!BuildClient(values)) return;
+  switch (ConnectClient(values)) {
+    case SetupOutcome::Connected:
+      StartWriters();
+      WriteLog("first_time_process End");
+      return;
+    case SetupOutcome::TryNtrip1:
+      // The 1.0 request goes at once, not spaced.
+      first_time_process(timestamp, std::move(sample));
+      return;
+    case SetupOutcome::Failed:
+      return;
+  }
+}
+
+void MAPS_NTRIP_Client::ProbeInternetOnce() {
+  if (_internet_probed) return;
+  // Once, before the first client. The connection attempt is the real test of the link: a
+  // failed probe (ICMP blocked by a firewall) only warns, and no rebuild ever waits for it.
+  _internet_probed = true;
+  const std::string ip_for_probe = GetStringProperty("ip");
+  if (const std::string proxy = GetStringProperty("proxy"); !proxy.empty()) {
+    // The proxy is the way out: a ping past it proves nothing about the caster.
+    WriteLog("Internet probe skipped: the caster is reached through the proxy " + proxy);
+  } else if (!_probe.probe_local_casters &&
+             tarno::IsLocalCasterAddress(ip_for_probe, _probe.resolver)) {
+    // A caster on this machine or the local network needs no public internet.
+    WriteLog("Internet probe skipped: the caster " + ip_for_probe + " is a local address");
+  } else if (!tarno::IsInternetAvailable(_probe.runner)) {
+    WriteLog("Internet is not available");
+    ReportWarning("Internet is not available");
+  }
+}
+
+bool MAPS_NTRIP_Client::AsksNtrip1() {
   const std::int64_t ntrip_version = GetIntegerProperty("ntrip_version");
-  const bool ntrip1 = ntrip_version == kNtrip1 ||
-                      (ntrip_version == kNtripAuto && _ntrip1_route == CasterRoute());
+  return ntrip_version == kNtrip1 ||
+         (ntrip_version == kNtripAuto && _ntrip1_route == CasterRoute());
+}
+
+bool MAPS_NTRIP_Client::SetupDue() {
+  const auto now = tarno::ReconnectSpacing::Clock::now();
+  if (_reconnect_spacing.MayAttempt(now)) return true;
+  char left[32];
+  std::snprintf(left, sizeof left, "%.1f", _reconnect_spacing.SecondsLeft(now));
+  WriteLog("Waiting before the next connection attempt: " + std::string(left) + " s left after " +
+           std::to_string(_reconnect_spacing.Failures()) + " failed attempts");
+  return false;
+}
+
+bool MAPS_NTRIP_Client::BuildClient(const double* values) {
+  const bool ntrip1 = AsksNtrip1();
   try {
     const std::string mountpoint = GetStringProperty("mountpoint");
     const std::string port = GetStringProperty("port");
@@ -587,7 +613,7 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
                         : tarno::UnresolvedHost(GetStringProperty("ip"), e.code().message());
     WarnOnce(refusal);
     RecordFailedSetup(refusal.text);
-    return;
+    return false;
   } catch (const std::exception& e) {
     const std::string text = std::string("Exception: ") + e.what();
     ReportInfo(text);
@@ -598,7 +624,10 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
   const std::string password = GetStringProperty("password");
   const std::string username = GetStringProperty("username");
   _ntrip_client->SetCredentials(username, password);
+  return true;
+}
 
+MAPS_NTRIP_Client::SetupOutcome MAPS_NTRIP_Client::ConnectClient(const double* values) {
   {
     std::scoped_lock lock(_setup_mutex);
     _client_in_setup = _ntrip_client;
@@ -618,30 +647,15 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
     if (!IsStopping()) WarnOnce(refusal);
     DropFailedClient(refusal.text);
     WriteLog("Restart the Socket Error while Initialization", Importance::Error);
-    return;
+    return SetupOutcome::Failed;
   }
   ReportInfo(tarno::ConnectingEvent(_ntrip_client->GetHost(), _ntrip_client->GetPort()));
   if (!IsStopping() && _ntrip_client->Connection() == tarno::ClientState::Connected) {
     ReportInfo(tarno::ConnectedEvent(_ntrip_client->GetHost(), _ntrip_client->GetPort(),
                                      GetStringProperty("mountpoint"), _ntrip_client->Protocol()));
-    _connected_at = std::chrono::steady_clock::now();
-    InitFlagsThread();
-    _raw_writer_running = true;
-    _jread_rtcm = std::jthread([this] {
-      tarno::LogRouteScope route_scope(_log_route);
-      WriteRTCMBuffer();
-    });
-    if (_ntrip_client->IsDecoding()) {
-      _decoded_writer_running = true;
-      _jread_rtcm_decoded = std::jthread([this] {
-        tarno::LogRouteScope route_scope(_log_route);
-        WriteDecodedRTCMBuffer();
-      });
-    }
-    WriteLog("first_time_process End");
-    return;
+    return SetupOutcome::Connected;
   }
-  if (!IsStopping() && ntrip_version == kNtripAuto && !ntrip1 &&
+  if (!IsStopping() && GetIntegerProperty("ntrip_version") == kNtripAuto && !AsksNtrip1() &&
       RefusesNtrip2(_ntrip_client->AnswerStatus())) {
     // The caster may be an NTRIP 1.0 one: the 1.0 request goes at once, not spaced, and stays
     // the request for this caster while the properties stay the same.
@@ -653,8 +667,7 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
     WriteLog(text);
     if (_ntrip_client->IsSocketConnected()) _ntrip_client->CloseConnection();
     _ntrip_client.reset();
-    first_time_process(timestamp, std::move(sample));
-    return;
+    return SetupOutcome::TryNtrip1;
   }
   ReportInfo("Restart the Socket Error while Connecting");
   const tarno::Refusal refusal = _ntrip_client->LastRefusal();
@@ -662,6 +675,24 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
   if (_ntrip_client->IsSocketConnected()) _ntrip_client->CloseConnection();
   DropFailedClient(refusal.text);
   WriteLog("Restart the Socket Error while Connecting", Importance::Error);
+  return SetupOutcome::Failed;
+}
+
+void MAPS_NTRIP_Client::StartWriters() {
+  _connected_at = std::chrono::steady_clock::now();
+  InitFlagsThread();
+  _raw_writer_running = true;
+  _jread_rtcm = std::jthread([this] {
+    tarno::LogRouteScope route_scope(_log_route);
+    WriteRTCMBuffer();
+  });
+  if (_ntrip_client->IsDecoding()) {
+    _decoded_writer_running = true;
+    _jread_rtcm_decoded = std::jthread([this] {
+      tarno::LogRouteScope route_scope(_log_route);
+      WriteDecodedRTCMBuffer();
+    });
+  }
 }
 
 void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<double> sample) {

@@ -44,6 +44,15 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   void WriteRTCMBuffer();
   void WriteDecodedRTCMBuffer();
   void first_time_process(std::int64_t timestamp, MAPS::InputElt<double> sample);
+  // The steps of first_time_process, in order.
+  void ProbeInternetOnce();
+  bool SetupDue();  // false while failed set-ups are being spaced
+  bool BuildClient(const double* position);
+  enum class SetupOutcome { Connected, TryNtrip1, Failed };
+  SetupOutcome ConnectClient(const double* position);
+  void StartWriters();
+  // The NTRIP 1.0 request: asked for, or learnt from this caster's answer to the 2.0 one.
+  bool AsksNtrip1();
   void on_data_callback(std::int64_t timestamp, MAPS::InputElt<double> sample);
 
   // Latitude, longitude, altitude and accuracy are all there; logs the sample otherwise.
