@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "runner/nmea_position.h"
-#include "runner/nmea_sentence.h"
-#include "runner/nmea_stream_reader.h"
+#include "positions/nmea_position.h"
+#include "positions/nmea_sentence.h"
+#include "positions/nmea_stream_reader.h"
 
 namespace {
 

@@ -137,7 +137,7 @@ TEST(PackageLoading, TwoEnginesInOneProcessShareAPackage) {
 TEST(Describe, ListsTheModelItsPortsAndThePropertiesInDeclarationOrder) {
   Engine engine;
   engine.LoadPackage(NTRIP_PACKAGE_PATH);
-  const std::string text = maps_host::DescribeModule(*engine.FindModel("NTRIP_Client"));
+  const std::string text = ntrip_host::DescribeModule(*engine.FindModel("NTRIP_Client"));
   const char* lines[] = {
       "model NTRIP_Client version 1.0\n",
       "input iGPSPos type 4\n",
@@ -172,7 +172,7 @@ TEST(Describe, ListsTheModelItsPortsAndThePropertiesInDeclarationOrder) {
 }
 
 TEST(Describe, TheDefaultPackageSitsInTheLibFolderNextToTheBinFolder) {
-  EXPECT_EQ(maps_host::DefaultPackagePath("/work/build/bin/ntrip-host"),
+  EXPECT_EQ(ntrip_host::DefaultPackagePath("/work/build/bin/ntrip-host"),
             std::filesystem::path("/work/build/lib/ntrip_client_package.so"));
 }
 

@@ -12,7 +12,7 @@
 
 namespace {
 
-using maps_host::Position;
+using ntrip_host::Position;
 
 // As a small caster writes it: no positions at all.
 constexpr char kNoPositions[] =
@@ -31,7 +31,7 @@ TEST(SourcetableView, StreamsWithoutPositionsAreListedWithTheDistanceUnknownAndC
   EXPECT_FALSE(table.casters[0].located);
   const Position here{48.1, 11.5};
 
-  const std::string text = maps_host::SourcetableText(table, here);
+  const std::string text = ntrip_host::SourcetableText(table, here);
   EXPECT_NE(text.find("\nFIRST "), std::string::npos) << text;
   EXPECT_NE(text.find("BAD\\u001b[2JNAME"), std::string::npos) << text;
   EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
@@ -45,11 +45,11 @@ TEST(SourcetableView, StreamsWithoutPositionsAreListedWithTheDistanceUnknownAndC
                                                "-", "yes", "N", "N", "1004(1)"}))
       << row;
 
-  const std::string json = maps_host::SourcetableJsonLines(table, here);
+  const std::string json = ntrip_host::SourcetableJsonLines(table, here);
   EXPECT_NE(json.find("\"latitude\":null,\"longitude\":null"), std::string::npos) << json;
   EXPECT_EQ(json.find("\"distance_km\":0"), std::string::npos) << json;
 
-  const maps_host::NearestMount nearest = maps_host::ChooseNearestMount(table, here);
+  const ntrip_host::NearestMount nearest = ntrip_host::ChooseNearestMount(table, here);
   ASSERT_TRUE(nearest.chosen);
   EXPECT_EQ(nearest.chosen->stream.mountpoint, "FIRST");
   EXPECT_LT(nearest.chosen->distance_km, 0);
@@ -69,7 +69,7 @@ TEST(SourcetableView, AStreamWithAPositionWinsOverOnesWithout) {
   ASSERT_EQ(ranked.size(), 5u);
   EXPECT_EQ(ranked[0].stream.mountpoint, "FAR");
   EXPECT_EQ(ranked[1].stream.mountpoint, "RAWONLY");  // then the table's order
-  const maps_host::NearestMount nearest = maps_host::ChooseNearestMount(table, {48.1, 11.5});
+  const ntrip_host::NearestMount nearest = ntrip_host::ChooseNearestMount(table, {48.1, 11.5});
   ASSERT_TRUE(nearest.chosen);
   EXPECT_EQ(nearest.chosen->stream.mountpoint, "FAR");
   EXPECT_GT(nearest.chosen->distance_km, 1000);

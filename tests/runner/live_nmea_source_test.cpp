@@ -1,4 +1,4 @@
-#include "runner/live_nmea_source.h"
+#include "positions/live_nmea_source.h"
 
 #include "loopback_server.h"
 #include "nmea_text.h"

@@ -1,6 +1,6 @@
-#include "runner/nmea_file_source.h"
-#include "runner/nmea_position.h"
-#include "runner/option_text.h"
+#include "positions/nmea_file_source.h"
+#include "positions/nmea_position.h"
+#include "common/option_text.h"
 
 #include "nmea_text.h"
 #include "temp_file.h"

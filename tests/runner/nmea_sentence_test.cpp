@@ -1,4 +1,4 @@
-#include "runner/nmea_sentence.h"
+#include "positions/nmea_sentence.h"
 
 #include "nmea_text.h"
 

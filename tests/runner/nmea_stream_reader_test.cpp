@@ -1,8 +1,8 @@
 // A receiver port carrying NMEA among binary protocols: UBX frames and RTCM 3 frames between the
 // sentences, some sentences right after a frame without a line break.
-#include "runner/live_nmea_source.h"
-#include "runner/nmea_file_source.h"
-#include "runner/nmea_line_stats.h"
+#include "positions/live_nmea_source.h"
+#include "positions/nmea_file_source.h"
+#include "positions/nmea_line_stats.h"
 
 #include "loopback_server.h"
 #include "nmea_text.h"

@@ -1,6 +1,6 @@
-#include "runner/option_text.h"
-#include "runner/position_feeder.h"
-#include "runner/position_source.h"
+#include "common/option_text.h"
+#include "positions/position_feeder.h"
+#include "positions/position_source.h"
 
 #include "temp_file.h"
 

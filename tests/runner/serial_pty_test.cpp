@@ -1,6 +1,6 @@
 // Serial pieces against a pseudo-terminal: the sink writes into the pty, the source reads from it.
-#include "runner/live_nmea_source.h"
-#include "runner/serial_sink.h"
+#include "positions/live_nmea_source.h"
+#include "sinks/serial_sink.h"
 
 #include "nmea_text.h"
 

@@ -1,7 +1,7 @@
-#include "runner/file_sink.h"
-#include "runner/option_text.h"
-#include "runner/pipe_sink.h"
-#include "runner/tcp_listen_sink.h"
+#include "sinks/file_sink.h"
+#include "common/option_text.h"
+#include "sinks/pipe_sink.h"
+#include "sinks/tcp_listen_sink.h"
 
 #include "temp_file.h"
 

@@ -1,0 +1,54 @@
+// Runs an io_context on the calling thread until it stops or runs out of work.
+#pragma once
+
+#include "common/option_text.h"
+#include "common/runner_log.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/serial_port.hpp>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace runner {
+
+// An exception out of a handler is logged and the loop goes on: nothing ends the process
+// silently from a pieces' thread.
+void RunGuarded(boost::asio::io_context& io, const LogFunction& log);
+
+// Opens `port` on the device at its baud rate; on failure the port is closed again and false
+// returned with the reason in `ec`.
+bool OpenSerialPort(boost::asio::serial_port& port, const SerialDevice& device,
+                    boost::system::error_code& ec);
+
+// The two sinks that write from their own io thread share this hand-over. `Impl` holds `mutex`,
+// `closed`, `counters`, `io`, `work`, `thread`, and `Deliver(element)` / `BeginClose()` for the
+// io thread.
+template <typename Impl>
+void PostElement(Impl& impl, std::string_view element) {
+  auto shared = std::make_shared<const std::string>(element);
+  std::scoped_lock lock(impl.mutex);
+  if (impl.closed) return;
+  impl.counters.bytes_written += element.size();
+  ++impl.counters.elements_written;
+  // Posted under the lock so no element can follow the close into the queue.
+  boost::asio::post(impl.io, [p = &impl, shared] { p->Deliver(shared); });
+}
+
+template <typename Impl>
+void CloseOnIoThread(Impl& impl) {
+  {
+    std::scoped_lock lock(impl.mutex);
+    if (impl.closed) return;
+    impl.closed = true;
+    boost::asio::post(impl.io, [p = &impl] { p->BeginClose(); });
+  }
+  impl.work.reset();
+  // run() returns once the io thread has drained or cut off what it still held.
+  if (impl.thread.joinable()) impl.thread.join();
+}
+
+}  // namespace runner

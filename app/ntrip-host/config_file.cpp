@@ -1,0 +1,52 @@
+#include "config_file.h"
+
+#include "options.h"
+
+namespace ntrip_host {
+
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::string_view WithoutComment(std::string_view line) {
+  for (std::size_t at = 0; at < line.size(); ++at) {
+    if (line[at] == '#' && (at == 0 || IsBlank(line[at - 1]))) return line.substr(0, at);
+  }
+  return line;
+}
+
+}  // namespace
+
+std::vector<ConfigSetting> ParseConfigText(std::string_view text, const std::string& file) {
+  std::vector<ConfigSetting> settings;
+  int number = 0;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string_view line = Trimmed(WithoutComment(text.substr(0, end)));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    ++number;
+    if (line.empty()) continue;
+    ConfigSetting setting;
+    setting.where = file + ":" + std::to_string(number);
+    const std::size_t equals = line.find('=');
+    setting.name = std::string(Trimmed(line.substr(0, equals)));
+    if (equals != std::string_view::npos) {
+      setting.value = std::string(Trimmed(line.substr(equals + 1)));
+    }
+    if (setting.name.empty()) {
+      throw UsageError(setting.where + ": expected NAME = VALUE");
+    }
+    settings.push_back(std::move(setting));
+  }
+  return settings;
+}
+
+}  // namespace ntrip_host

@@ -1,0 +1,70 @@
+#include "connection_watch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string_view>
+
+#include "link_events.h"
+
+namespace ntrip_host {
+
+void ConnectionWatch::OnReport(const Report& report, Clock::time_point now) {
+  std::scoped_lock lock(mutex_);
+  const tarno::LinkEvent event = tarno::ParseLinkEvent(report.text);
+  switch (event.kind) {
+    case tarno::LinkEvent::Kind::Connecting:
+      connecting_ = true;
+      retry_at_.reset();
+      break;
+    case tarno::LinkEvent::Kind::Connected:
+      target_ = event.target;
+      ++connections_;
+      if (lost_at_) last_gap_ = std::chrono::duration<double>(now - *lost_at_).count();
+      lost_at_.reset();
+      retry_at_.reset();
+      connecting_ = false;
+      connected_ = true;
+      connected_at_ = now;
+      cause_.clear();
+      concern_.clear();
+      break;
+    case tarno::LinkEvent::Kind::Lost:
+      if (connected_ && connected_at_) connected_total_ += now - *connected_at_;
+      connected_ = false;
+      connecting_ = false;
+      cause_ = event.detail;
+      lost_at_ = now;
+      break;
+    case tarno::LinkEvent::Kind::Retrying:
+      connecting_ = false;
+      cause_ = event.detail;
+      retry_at_ = now + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>(event.wait_seconds));
+      break;
+    case tarno::LinkEvent::Kind::None:
+      // A stream that flows but is not what it should be (no RTCM 3 in it).
+      if (report.kind == MAPS::ReportKind::Warning && connected_) concern_ = report.text;
+      break;
+  }
+}
+
+ConnectionWatch::Snapshot ConnectionWatch::Take(Clock::time_point now) const {
+  std::scoped_lock lock(mutex_);
+  Snapshot snapshot;
+  if (connected_) {
+    snapshot.state = "connected to " + target_ + (concern_.empty() ? "" : ": " + concern_);
+  } else if (!connecting_ && retry_at_) {
+    const double left = std::max(0.0, std::chrono::duration<double>(*retry_at_ - now).count());
+    snapshot.state = tarno::RetryingEvent(left, cause_);
+  } else {
+    snapshot.state = "connecting";
+  }
+  snapshot.reconnects = connections_ > 0 ? connections_ - 1 : 0;
+  snapshot.last_gap_seconds = last_gap_;
+  Clock::duration total = connected_total_;
+  if (connected_ && connected_at_) total += now - *connected_at_;
+  snapshot.connected_seconds = std::chrono::duration<double>(total).count();
+  return snapshot;
+}
+
+}  // namespace ntrip_host

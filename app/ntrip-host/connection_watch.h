@@ -1,0 +1,43 @@
+#pragma once
+// The link as the component's reports tell it: the runner knows nothing of the component's
+// insides; it reads the link events (link_events.h) and the warnings of a connected stream.
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "engine_names.h"
+
+namespace ntrip_host {
+
+class ConnectionWatch {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+
+  void OnReport(const Report& report, Clock::time_point now);
+
+  struct Snapshot {
+    // "connecting", "connected to H:P/M" (": WARNING" when its stream drew one),
+    // "retrying in N s: CAUSE"
+    std::string state;
+    std::uint64_t reconnects = 0;
+    std::optional<double> last_gap_seconds;  // from a loss to the next connection
+    double connected_seconds = 0;
+  };
+  Snapshot Take(Clock::time_point now) const;
+
+ private:
+  mutable std::mutex mutex_;
+  bool connecting_ = false, connected_ = false;
+  std::string target_, cause_;
+  std::string concern_;  // a warning about the stream of the current connection
+  std::uint64_t connections_ = 0;
+  std::optional<Clock::time_point> retry_at_;  // the next set-up, as the component announced it
+  std::optional<Clock::time_point> lost_at_, connected_at_;
+  std::optional<double> last_gap_;
+  Clock::duration connected_total_{};
+};
+
+}  // namespace ntrip_host

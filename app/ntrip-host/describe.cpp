@@ -1,0 +1,74 @@
+#include "describe.h"
+
+#include <sstream>
+
+#include "engine_names.h"
+
+#ifndef NTRIP_PACKAGE_FILE_NAME
+#define NTRIP_PACKAGE_FILE_NAME "ntrip_client_package.so"
+#endif
+
+namespace ntrip_host {
+namespace {
+
+std::string KindColumn(const PropertyInfo& info) {
+  std::string kind(KindName(info.kind));
+  if (info.kind == MAPS::PropertyKind::Enumeration) {
+    kind += ':';
+    for (std::size_t i = 0; i < info.items.size(); ++i) kind += (i == 0 ? "" : "|") + info.items[i];
+  }
+  if ((info.sub_type & MAPS::kSubTypeDirectory) != 0) kind += ":directory";
+  return kind;
+}
+
+std::string ValueColumn(const PropertySet::Entry& entry) {
+  const std::string text = FormatPropertyValue(entry.info, entry.default_value);
+  if (entry.info.secret) return text.empty() ? "(not set)" : "(set)";
+  if (text.empty() || text.find_first_of(" \t\"") != std::string::npos) {
+    std::string quoted = "\"";
+    for (char c : text) quoted += (c == '"' ? std::string("\\\"") : std::string(1, c));
+    return quoted + "\"";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string DescribeModule(const MAPS::ModuleDefinition& module) {
+  std::ostringstream out;
+  out << "model " << module.model << " version " << module.version << "\n";
+  out << "class " << module.class_name << " : " << module.base_class_name << "\n";
+  for (const MAPS::InputDefinition& input : module.inputs) {
+    out << "input " << input.name << " type " << input.type_code << "\n";
+  }
+  for (const MAPS::OutputDefinition& output : module.outputs) {
+    out << "output " << output.name << " buffer " << output.buffer_size << " fifo "
+        << output.fifo_size << "\n";
+  }
+  const PropertySet properties(module);
+  out << "properties:\n";
+  for (const PropertySet::Entry& entry : properties.Entries()) {
+    if (!entry.built_in) {
+      out << entry.info.name << " " << KindColumn(entry.info) << " " << ValueColumn(entry) << "\n";
+    }
+  }
+  out << "built-in properties:\n";
+  for (const PropertySet::Entry& entry : properties.Entries()) {
+    if (entry.built_in) {
+      out << entry.info.name << " " << KindColumn(entry.info) << " " << ValueColumn(entry) << "\n";
+    }
+  }
+  return out.str();
+}
+
+std::filesystem::path DefaultPackagePath(const std::filesystem::path& executable) {
+  return executable.parent_path().parent_path() / "lib" / NTRIP_PACKAGE_FILE_NAME;
+}
+
+std::filesystem::path CurrentExecutable() {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::filesystem::path() : path;
+}
+
+}  // namespace ntrip_host

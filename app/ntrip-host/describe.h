@@ -1,0 +1,20 @@
+#pragma once
+// The text of `ntrip-host --describe`: a model's definition as the engine loaded it.
+#include <filesystem>
+#include <string>
+
+#include "maps_sdk.h"
+
+namespace ntrip_host {
+
+// Model and version, the inputs, each output with buffer and FIFO size, then one line per
+// property "name kind default" in declaration order, then the built-in properties.
+std::string DescribeModule(const MAPS::ModuleDefinition& module);
+
+// The package the build puts next to the program: <bin>/../lib/<file name>.
+std::filesystem::path DefaultPackagePath(const std::filesystem::path& executable);
+
+// This process's executable, from /proc/self/exe.
+std::filesystem::path CurrentExecutable();
+
+}  // namespace ntrip_host

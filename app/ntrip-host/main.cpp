@@ -1,0 +1,70 @@
+// ntrip-host: the substitute host program. Runs the NTRIP_Client component of a package with
+// positions fed to its input and its outputs written to sinks, or describes the package.
+// Exit status: 0 ok, 1 runtime failure, 2 bad command line or option value.
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "describe.h"
+#include "engine.h"
+#include "ntrip_version.h"
+#include "options.h"
+#include "run.h"
+#include "stop_control.h"
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+int Describe(const std::filesystem::path& package_path) {
+  maps_host::Engine engine;
+  const maps_host::Package& package = engine.LoadPackage(package_path);
+  std::cout << "package " << package.Path().string() << "\n";
+  for (const MAPS::ModuleDefinition* module : package.Modules()) {
+    std::cout << ntrip_host::DescribeModule(*module);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Before any thread exists, so that every thread inherits the blocked stop signals.
+  ntrip_host::TakeOverStopSignals();
+
+  ntrip_host::RunOptions options;
+  try {
+    options = ntrip_host::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const ntrip_host::UsageError& error) {
+    std::cerr << "ntrip-host: " << error.what() << "\n(see ntrip-host --help)\n";
+    return kExitUsage;
+  }
+  if (options.help) {
+    std::cout << ntrip_host::kUsageText;
+    return 0;
+  }
+  if (options.version) {
+    std::cout << "ntrip-host " << NTRIP_VERSION << "\n";
+    return 0;
+  }
+  const std::filesystem::path executable = ntrip_host::CurrentExecutable();
+  try {
+    if (options.describe) {
+      const std::filesystem::path package_path = options.package_path.empty()
+                                                     ? ntrip_host::DefaultPackagePath(executable)
+                                                     : options.package_path;
+      return Describe(package_path);
+    }
+    return ntrip_host::RunComponent(options, executable);
+  } catch (const ntrip_host::UsageError& error) {
+    std::cerr << "ntrip-host: " << error.what() << "\n";
+    return kExitUsage;
+  } catch (const std::exception& error) {
+    std::cerr << "ntrip-host: " << error.what() << "\n";
+    return kExitFailure;
+  }
+}

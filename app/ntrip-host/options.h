@@ -1,0 +1,62 @@
+#pragma once
+// The command line of ntrip-host: what to run and how, parsed before anything starts.
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "positions/position_source.h"
+
+namespace ntrip_host {
+
+// A command line that cannot be run: the program exits with status 2.
+class UsageError : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+struct PositionChoice {
+  runner::PositionOption option = runner::PositionOption::kFixed;
+  std::string option_name;  // "--position", "--positions" or "--nmea"
+  std::string text;
+};
+
+struct RunOptions {
+  bool help = false;
+  bool version = false;
+  bool describe = false;
+  bool demo = false;
+  bool status = false;
+  bool quiet = false;
+  bool verbose = false;
+  bool sourcetable = false;            // print the caster's streams and exit
+  bool json = false;                   // with --sourcetable: JSON Lines
+  bool nearest_mount = false;          // set mountpoint to the nearest RTCM 3 stream before start
+  std::filesystem::path package_path;  // empty: next to the program
+  // --set NAME=VALUE in command-line order; later ones win. A config file's come first.
+  std::vector<std::pair<std::string, std::string>> properties;
+  // Beside each property: "FILE:LINE" when a config file set it, empty for the command line.
+  std::vector<std::string> property_origins;
+  // Said at start: files holding a password that others may read.
+  std::vector<std::string> warnings;
+  std::optional<PositionChoice> position;
+  std::optional<std::string> raw_out;
+  std::optional<std::string> decoded_out;
+  std::optional<std::string> status_json;  // FILE or - (stdout)
+  std::optional<double> duration_seconds;  // empty: until a signal (the demo: 20 s)
+  double sampling_scale = 1.0;             // multiplies the engine's sampling periods
+
+  bool HasProperty(const std::string& name) const;
+  void AddProperty(std::string name, std::string value, std::string origin);
+};
+
+// Reads --config FILE and --set-file's files too. Throws UsageError naming the option (or
+// FILE:LINE) and what is wrong with it.
+RunOptions ParseCommandLine(const std::vector<std::string>& arguments);
+
+// One line per option.
+extern const char* const kUsageText;
+
+}  // namespace ntrip_host

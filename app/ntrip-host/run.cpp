@@ -1,0 +1,510 @@
+#include "run.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "connection_watch.h"
+#include "demo.h"
+#include "describe.h"
+#include "engine_names.h"
+#include "log_directory_choice.h"
+#include "report_filter.h"
+#include "sinks/file_sink.h"
+#include "common/option_text.h"
+#include "positions/position_feeder.h"
+#include "positions/position_source.h"
+#include "caster_response.h"
+#include "sourcetable_fetch.h"
+#include "sourcetable_view.h"
+#include "sinks/sink.h"
+#include "service_notifier.h"
+#include "status.h"
+#include "stop_control.h"
+
+namespace ntrip_host {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kModel = "NTRIP_Client";
+constexpr const char* kInstanceName = "NTRIP_Client_1";
+constexpr const char* kPositionInput = "iGPSPos";
+constexpr const char* kRawOutput = "oRawRTCM";
+constexpr const char* kDecodedOutput = "oDecodeRTCM";
+constexpr double kDemoSeconds = 20.0;
+// A stop waits this long for the component; past it the process ends with status 1.
+constexpr std::chrono::seconds kShutdownLimit{10};
+// The demo's last stream bytes are still on their way through the component when the caster
+// closes; they get this long to reach the raw output.
+constexpr std::chrono::seconds kDemoDrainLimit{3};
+
+// The runner's own lines on stderr; information lines are dropped when quiet.
+class Console {
+ public:
+  Console(bool quiet, bool verbose) : quiet_(quiet), verbose_(verbose) {}
+  void Info(const std::string& line) const {
+    if (!quiet_) Write(line);
+  }
+  void Warning(const std::string& line) const { Write("warning: " + line); }
+  void Error(const std::string& line) const { Write(line); }
+  static void Write(const std::string& line) {
+    std::fprintf(stderr, "ntrip-host: %s\n", line.c_str());
+  }
+  runner::LogFunction LogFunction() const {
+    return [quiet = quiet_](runner::LogLevel level, const std::string& line) {
+      if (quiet && level == runner::LogLevel::kInfo) return;
+      Write(level == runner::LogLevel::kWarning ? "warning: " + line : line);
+    };
+  }
+  // Every report also goes to `watch`, which follows the link from them.
+  ReportSink Reports(ConnectionWatch& watch) const {
+    return [quiet = quiet_, verbose = verbose_, &watch](const Report& report) {
+      watch.OnReport(report, Clock::now());
+      if (quiet && report.kind == MAPS::ReportKind::Information) return;
+      if (!verbose && IsVerboseOnlyReport(report)) return;
+      WriteReportToConsole(report);
+    };
+  }
+
+ private:
+  const bool quiet_;
+  const bool verbose_;
+};
+
+// --status-json: JSON Lines to a file or to stdout, flushed each second for monitoring tools.
+class StatusJsonWriter {
+ public:
+  explicit StatusJsonWriter(const std::string& target) : to_stdout_(target == "-") {
+    if (to_stdout_) return;
+    file_.open(target, std::ios::out | std::ios::trunc);
+    if (!file_) throw UsageError("--status-json " + target + ": cannot open the file for writing");
+  }
+  void Write(const nlohmann::json& object) {
+    const std::string line = object.dump() + "\n";
+    if (to_stdout_) {
+      std::fwrite(line.data(), 1, line.size(), stdout);
+      std::fflush(stdout);
+    } else {
+      file_ << line << std::flush;
+    }
+  }
+
+ private:
+  const bool to_stdout_;
+  std::ofstream file_;
+};
+
+bool IsFileSinkText(const std::string& text) {
+  return text != "-" && !text.starts_with("tcp-listen://") && !text.starts_with("serial:");
+}
+
+std::string JoinNames(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+  return text;
+}
+
+// Unknown names and values the property cannot take are option errors, found before start.
+// `origins` beside `properties`: "FILE:LINE" of a config file's setting, empty for --set.
+void ApplyProperties(Instance& instance,
+                     const std::vector<std::pair<std::string, std::string>>& properties,
+                     const std::vector<std::string>& origins) {
+  const std::vector<std::string> known = instance.PropertyNames();
+  for (std::size_t i = 0; i < properties.size(); ++i) {
+    const auto& [name, value] = properties[i];
+    const std::string origin = i < origins.size() ? origins[i] : std::string();
+    const std::string where = origin.empty() ? "--set " + name : origin + ": " + name;
+    if (std::find(known.begin(), known.end(), name) == known.end()) {
+      // The value is not echoed: it may be a password given under a mistyped name.
+      throw UsageError(where + ": " + kModel + " has no property \"" + name + "\"" +
+                       (origin.empty() ? "" : " and ntrip-host no option --" + name) +
+                       " (its properties: " + JoinNames(known) + ")");
+    }
+    try {
+      instance.SetProperty(name, value);
+    } catch (const PropertyError& error) {
+      throw UsageError(where + ": " + error.what());
+    }
+    // The component would refuse it at start and never connect: refuse it now, with its reason.
+    if (const std::string refused = instance.CheckPropertyValue(name, value); !refused.empty()) {
+      throw UsageError(where + ": " + refused);
+    }
+  }
+}
+
+// Files of the "Log" destination need a writable directory: the user's, or one of the user's
+// state directories when the user chose none.
+void PlaceLogFiles(Instance& instance, const RunOptions& options, const Console& console) {
+  const LogDirectoryChoice choice = ChooseLogDirectory(
+      instance.PropertyText("log_destination"), instance.PropertyText("logging_path"),
+      options.HasProperty("logging_path"), [](const char* name) { return std::getenv(name); });
+  if (choice.logging_path) instance.SetProperty("logging_path", *choice.logging_path);
+  if (!choice.warning.empty()) console.Warning(choice.warning);
+  if (!choice.note.empty()) console.Info(choice.note);
+}
+
+std::unique_ptr<runner::Sink> MakeOptionalSink(const std::optional<std::string>& text,
+                                               const char* option, const Console& console) {
+  if (!text) return nullptr;
+  runner::SinkSettings settings;
+  settings.log = console.LogFunction();
+  settings.output_name = std::string(option) == "--raw-out" ? "raw output" : "decoded output";
+  try {
+    return runner::MakeSink(*text, option, settings);
+  } catch (const runner::OptionError& error) {
+    throw UsageError(error.what());
+  }
+}
+
+// Hands every element of an output to the status and to its sink. A sink that fails (disk full,
+// closed pipe) is written no more and ends the run as a failure.
+class OutputRoute {
+ public:
+  OutputRoute(std::string option, runner::Sink* sink, StopRequest& stop, const Console& console)
+      : option_(std::move(option)), sink_(sink), stop_(stop), console_(console) {}
+
+  void Write(std::string_view bytes) {
+    if (sink_ == nullptr || failed_.load()) return;
+    try {
+      sink_->Write(bytes);
+    } catch (const runner::SinkError& error) {
+      failed_.store(true);
+      console_.Error(option_ + ": " + error.what() + "; stopping");
+      stop_.Request(option_ + " failed", true);
+    }
+  }
+
+ private:
+  const std::string option_;
+  runner::Sink* const sink_;
+  StopRequest& stop_;
+  const Console& console_;
+  std::atomic<bool> failed_{false};
+};
+
+std::string_view Bytes(const OutputElement& element) {
+  return {reinterpret_cast<const char*>(element.data.data()), element.data.size()};
+}
+
+std::string Seconds(Clock::duration duration) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f s", std::chrono::duration<double>(duration).count());
+  return text;
+}
+
+// For the stop line: what a stalled output could not take.
+std::string DroppedSummary(const runner::Sink* sink, const std::string& output) {
+  if (sink == nullptr) return "";
+  const runner::SinkCounters counters = sink->Counters();
+  if (counters.elements_dropped == 0) return "";
+  return ", " + output + " dropped " +
+         runner::DroppedText(counters.elements_dropped, counters.bytes_dropped);
+}
+
+tarno::CasterAddress CasterOf(const Instance& instance) {
+  tarno::CasterAddress caster;
+  caster.host = instance.PropertyText("ip");
+  caster.port = instance.PropertyText("port");
+  caster.username = instance.PropertyText("username");
+  caster.password = instance.PropertyText("password");
+  caster.tls = instance.PropertyText("tls") == "true";
+  caster.tls_ca_file = instance.PropertyText("tls_ca_file");
+  caster.proxy = tarno::ParseProxy(instance.PropertyText("proxy"));
+  caster.proxy.username = instance.PropertyText("proxy_username");
+  caster.proxy.password = instance.PropertyText("proxy_password");
+  return caster;
+}
+
+// The source's first position: a live source may need a few of its seconds for a fix.
+std::optional<Position> FirstPosition(runner::PositionSource* source) {
+  for (int second = 0; source != nullptr && second < 10; ++second) {
+    if (const auto sample = source->Next()) return Position{(*sample)[0], (*sample)[1]};
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
+  return std::nullopt;
+}
+
+std::optional<tarno::Sourcetable> Fetch(const Instance& instance, const Console& console) {
+  const tarno::CasterAddress caster = CasterOf(instance);
+  tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster);
+  if (!fetched.error.empty()) {
+    console.Error("sourcetable of " + caster.host + ":" + caster.port + ": " + fetched.error);
+    return std::nullopt;
+  }
+  return std::move(fetched.table);
+}
+
+int PrintSourcetable(const Instance& instance, runner::PositionSource* source, bool json,
+                     const Console& console) {
+  const std::optional<Position> from = FirstPosition(source);
+  if (source != nullptr && !from) console.Warning("no position came: streams in table order");
+  const auto table = Fetch(instance, console);
+  if (!table) return 1;
+  const std::string text =
+      json ? SourcetableJsonLines(*table, from) : SourcetableText(*table, from);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  return 0;
+}
+
+// The component is unchanged: the host chooses, then sets the property.
+void SetNearestMount(Instance& instance, runner::PositionSource* source, const Console& console) {
+  const std::optional<Position> from = FirstPosition(source);
+  if (!from) throw UsageError("--nearest-mount: no position came from the position source");
+  const auto table = Fetch(instance, console);
+  if (!table) throw std::runtime_error("--nearest-mount: no sourcetable");
+  const NearestMount nearest = ChooseNearestMount(*table, *from);
+  for (const std::string& skipped : nearest.skipped) console.Info("skipped " + skipped);
+  if (!nearest.chosen) {
+    throw UsageError("--nearest-mount: the caster lists no RTCM 3 stream (" +
+                     std::to_string(table->streams.size()) + " streams, " +
+                     std::to_string(table->malformed_rows) + " malformed rows)");
+  }
+  const std::string& name = nearest.chosen->stream.mountpoint;
+  // The name passed the mount point check: it holds no control characters.
+  const std::string format = tarno::PrintableStatusLine(nearest.chosen->stream.format);
+  if (nearest.chosen->distance_km < 0) {
+    std::printf("RTCM 3 mount point: %s, distance unknown (%s): %s\n", name.c_str(),
+                format.c_str(), nearest.why.c_str());
+  } else {
+    char km[32];
+    std::snprintf(km, sizeof km, "%.1f", nearest.chosen->distance_km);
+    std::printf("nearest RTCM 3 mount point: %s, %s km away (%s)\n", name.c_str(), km,
+                format.c_str());
+  }
+  std::fflush(stdout);
+  instance.SetProperty("mountpoint", name);
+}
+
+}  // namespace
+
+int RunComponent(const RunOptions& options, const fs::path& executable) {
+  // A sink on standard output gets it for the stream alone, before any text line is written.
+  if (options.raw_out == "-" || options.decoded_out == "-" ||
+      (options.demo && !options.decoded_out)) {
+    runner::StreamStdout();
+  }
+  const Console console(options.quiet, options.verbose);
+  for (const std::string& warning : options.warnings) console.Warning(warning);
+  StopRequest stop;
+  SignalWatcher signals([&](const std::string& name) { stop.Request("received " + name); });
+
+  // What the demo fills in; the user's own options still win.
+  std::vector<std::pair<std::string, std::string>> properties;
+  std::optional<PositionChoice> position = options.position;
+  std::optional<std::string> raw_out = options.raw_out;
+  std::optional<std::string> decoded_out = options.decoded_out;
+  std::optional<double> duration = options.duration_seconds;
+  const bool show_status = options.status || options.demo;
+  std::unique_ptr<caster::ReplayCaster> demo_caster;
+  fs::path demo_raw_path;
+  if (options.demo) {
+    if (raw_out && !IsFileSinkText(*raw_out)) {
+      throw UsageError(
+          "--demo compares the raw output with what its caster served: give "
+          "--raw-out a file path");
+    }
+    std::vector<std::string> mounts;
+    try {
+      demo_caster = StartDemoCaster(FindDemoData(executable), mounts);
+    } catch (const std::exception& error) {
+      console.Error(std::string("cannot start the demo caster: ") + error.what());
+      return 1;
+    }
+    properties = {{"ip", "127.0.0.1"},
+                  {"port", std::to_string(demo_caster->Port())},
+                  {"mountpoint", kDemoMount},
+                  {"username", kDemoUser},
+                  {"password", kDemoPassword}};
+    // Log files keep the console for the summaries, the reports and the status line.
+    if (!options.HasProperty("log_destination") && !options.HasProperty("logging_path")) {
+      const fs::path log_dir = DefaultDemoRawPath(executable).parent_path() / "demo-logs";
+      std::error_code ignored;
+      fs::create_directories(log_dir, ignored);
+      properties.emplace_back("log_destination", "Log");
+      properties.emplace_back("logging_path", log_dir.string());
+      std::printf("demo: log files go to %s\n", log_dir.c_str());
+    } else if (!options.HasProperty("log_destination")) {
+      properties.emplace_back("log_destination", "Console");
+    }
+    if (!position) {
+      position = PositionChoice{runner::PositionOption::kFixed, "--position", kDemoPosition};
+    }
+    if (!raw_out) raw_out = DefaultDemoRawPath(executable).string();
+    if (!decoded_out) decoded_out = "-";
+    if (!duration) duration = kDemoSeconds;
+    demo_raw_path = *raw_out;
+    std::printf("demo: caster on 127.0.0.1:%u, mount points %s (%s is %s)\n",
+                static_cast<unsigned>(demo_caster->Port()), JoinNames(mounts).c_str(), kDemoMount,
+                kDemoRecording);
+    std::printf("demo: runs %.0f s; raw output goes to %s; decoded summaries follow\n", *duration,
+                demo_raw_path.c_str());
+    std::fflush(stdout);
+  }
+  std::vector<std::string> origins(properties.size());
+  properties.insert(properties.end(), options.properties.begin(), options.properties.end());
+  origins.insert(origins.end(), options.property_origins.begin(), options.property_origins.end());
+  if (options.status_json && *options.status_json == "-" &&
+      (raw_out.value_or("") == "-" || decoded_out.value_or("") == "-")) {
+    throw UsageError(
+        "--status-json -: the stream already goes to stdout (--raw-out or --decoded-out -); "
+        "give --status-json a file");
+  }
+  std::optional<StatusJsonWriter> status_json;
+  if (options.status_json) status_json.emplace(*options.status_json);
+
+  // Declared before the engine: the engine's output consumers use them until it stops.
+  RunStatus status(Clock::now());
+  ConnectionWatch link;
+  std::unique_ptr<runner::Sink> raw_sink = MakeOptionalSink(raw_out, "--raw-out", console);
+  std::unique_ptr<runner::Sink> decoded_sink =
+      MakeOptionalSink(decoded_out, "--decoded-out", console);
+  OutputRoute raw_route("--raw-out", raw_sink.get(), stop, console);
+  OutputRoute decoded_route("--decoded-out", decoded_sink.get(), stop, console);
+
+  std::unique_ptr<runner::PositionSource> source;
+  if (position) {
+    runner::LiveNmeaSettings live;
+    live.log = console.LogFunction();
+    try {
+      source = runner::MakePositionSource(position->option, position->text, live);
+    } catch (const runner::OptionError& error) {
+      throw UsageError(error.what());
+    }
+  }
+
+  Engine engine(EngineOptions{options.sampling_scale, console.Reports(link)});
+  fs::path package_path = options.package_path;
+  if (package_path.empty()) package_path = DefaultPackagePath(executable);
+  try {
+    engine.LoadPackage(package_path);
+  } catch (const std::exception& error) {
+    console.Error(error.what());
+    return 1;
+  }
+  Instance* created = nullptr;
+  try {
+    created = &engine.CreateInstance(kModel, kInstanceName);
+  } catch (const std::exception& error) {
+    console.Error(package_path.string() + ": " + error.what());
+    return 1;
+  }
+  Instance& instance = *created;
+  ApplyProperties(instance, properties, origins);
+  if (options.sourcetable) return PrintSourcetable(instance, source.get(), options.json, console);
+  if (!source) {
+    // Without a position the component never builds a client: nothing would ever connect.
+    throw UsageError(
+        "no position source: give --position LAT,LON,ALT,ACC, --positions FILE or --nmea SOURCE "
+        "(the component connects only once it has a position)");
+  }
+  PlaceLogFiles(instance, options, console);
+  if (options.nearest_mount) SetNearestMount(instance, source.get(), console);
+
+  instance.SetOutputConsumer(kRawOutput, [&](const OutputElement& element) {
+    status.OnRaw(Bytes(element), Clock::now());
+    raw_route.Write(Bytes(element));
+  });
+  instance.SetOutputConsumer(kDecodedOutput, [&](const OutputElement& element) {
+    status.OnDecoded(Bytes(element));
+    decoded_route.Write(Bytes(element));
+  });
+
+  console.Info(
+      "running " + std::string(kModel) + " from " + package_path.string() +
+      "; positions: " + (source ? source->Description() : std::string("none")) +
+      "; raw output: " + (raw_sink ? raw_sink->Description() : std::string("none")) +
+      "; decoded output: " + (decoded_sink ? decoded_sink->Description() : std::string("none")));
+  const Clock::time_point started = Clock::now();
+  ServiceNotifier service;
+  instance.Start();
+  service.Ready(RunStatus::LinkPart(link.Take(started)));
+  std::optional<runner::PositionFeeder> feeder;
+  if (source) {
+    feeder.emplace(*source, [&instance, &status](const runner::PositionSample& sample) {
+      status.OnPosition(sample[0], sample[1], sample[2]);
+      instance.PushSample(kPositionInput, sample);
+    });
+  }
+
+  const Clock::time_point deadline = duration
+                                         ? started + std::chrono::duration_cast<Clock::duration>(
+                                                         std::chrono::duration<double>(*duration))
+                                         : Clock::time_point::max();
+  Clock::time_point next_tick = started + std::chrono::seconds(1);
+  while (!stop.WaitUntil(std::min(next_tick, deadline))) {
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) {
+      stop.Request("duration reached");
+      break;
+    }
+    if (instance.HasFailed()) {
+      stop.Request("the component failed", true);
+      break;
+    }
+    if (now >= next_tick) {
+      if (show_status || status_json) {
+        std::optional<std::uint64_t> bad_nmea;
+        if (source && position->option == runner::PositionOption::kNmea) {
+          bad_nmea = source->Counters().BadSentences();
+        }
+        const RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
+        if (show_status) Console::Write("status " + RunStatus::Line(fields));
+        if (status_json) status_json->Write(RunStatus::Json(fields));
+      }
+      service.Tick(now, RunStatus::LinkPart(link.Take(now)), instance.LongestSilence(now));
+      next_tick += std::chrono::seconds(1);
+    }
+  }
+
+  console.Info("stopping (" + stop.Reason() + ")");
+  service.Stopping();
+  ShutdownDeadline shutdown_deadline(kShutdownLimit);
+  if (feeder) feeder->Stop();
+  if (demo_caster) {
+    // Closing the caster first lets the bytes already sent reach the raw output.
+    demo_caster->Stop();
+    if (!stop.Failed()) {
+      status.WaitForRawBytes(ServedBytes(*demo_caster), Clock::now() + kDemoDrainLimit);
+    }
+  }
+  instance.Stop();
+  engine.DestroyInstance(instance);
+  engine.UnloadPackages();
+  if (raw_sink) raw_sink->Close();
+  if (decoded_sink) decoded_sink->Close();
+  shutdown_deadline.Done();
+  console.Info("stopped after " + Seconds(Clock::now() - started) + ": " +
+               status.Summary(link.Take(Clock::now())) +
+               DroppedSummary(raw_sink.get(), "raw output") +
+               DroppedSummary(decoded_sink.get(), "decoded output"));
+  if (source) console.Info("positions: " + source->Counters().Summary());
+
+  int exit_status = stop.Failed() ? 1 : 0;
+  if (demo_caster) {
+    std::fflush(stdout);
+    const std::string verdict = CompareRawWithServed(demo_raw_path, *demo_caster);
+    std::printf("raw output equals the bytes the caster served: %s\n", verdict.c_str());
+    std::fflush(stdout);
+    if (verdict != "yes") exit_status = 1;
+  }
+  return exit_status;
+}
+
+}  // namespace ntrip_host

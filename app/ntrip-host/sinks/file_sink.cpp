@@ -1,0 +1,72 @@
+#include "sinks/file_sink.h"
+
+#include "common/option_text.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace runner {
+
+FileSink::FileSink(const std::string& path, std::string_view option)
+    : name_(path), file_(std::fopen(path.c_str(), "wb")), owned_(true) {
+  if (!file_) {
+    throw OptionError(std::string(option) + ": '" + path +
+                      "': cannot create: " + std::strerror(errno));
+  }
+}
+
+std::FILE* StreamStdout() {
+  static std::FILE* const stream = [] {
+    std::fflush(stdout);
+    const int kept = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    std::FILE* file = kept < 0 ? nullptr : fdopen(kept, "wb");
+    if (file == nullptr) return stdout;  // no descriptor left: text and stream share it
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    return file;
+  }();
+  return stream;
+}
+
+FileSink::FileSink() : name_("stdout"), file_(StreamStdout()), owned_(false) {}
+
+FileSink::~FileSink() {
+  Close();
+}
+
+void FileSink::Write(std::string_view element) {
+  std::scoped_lock lock(mutex_);
+  if (!file_) throw SinkError(name_ + ": write after close");
+  if (std::fwrite(element.data(), 1, element.size(), file_) != element.size() ||
+      std::fflush(file_) != 0) {
+    const int error = errno;
+    std::clearerr(file_);
+    throw SinkError(name_ + ": write failed: " + std::strerror(error));
+  }
+  counters_.bytes_written += element.size();
+  ++counters_.elements_written;
+}
+
+void FileSink::Close() {
+  std::scoped_lock lock(mutex_);
+  if (!file_) return;
+  if (owned_) {
+    std::fclose(file_);
+  } else {
+    std::fflush(file_);
+  }
+  file_ = nullptr;
+}
+
+SinkCounters FileSink::Counters() const {
+  std::scoped_lock lock(mutex_);
+  return counters_;
+}
+
+std::string FileSink::Description() const {
+  return owned_ ? "file " + name_ : name_;
+}
+
+}  // namespace runner

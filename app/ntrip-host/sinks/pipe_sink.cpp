@@ -1,0 +1,223 @@
+#include "sinks/pipe_sink.h"
+
+#include "common/io_thread.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace runner {
+
+namespace asio = boost::asio;
+using boost::system::error_code;
+using Element = std::shared_ptr<const std::string>;
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+namespace {
+constexpr auto kWatchPeriod = 250ms;
+constexpr auto kStallWarning = 5s;
+// At a close, a reader that has taken nothing for this long is given up.
+constexpr auto kCloseGiveUp = 500ms;
+std::string Seconds(Clock::duration duration) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(duration).count()) + " s";
+}
+
+}  // namespace
+
+bool IsPipeLike(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+}
+
+struct PipeSink::Impl {
+  const SinkSettings settings;
+  const std::string description;
+  asio::io_context io;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work{io.get_executor()};
+  asio::posix::stream_descriptor stream{io};
+  asio::steady_timer watch{io};
+  // io thread only
+  std::deque<Element> queue;
+  std::size_t queued_bytes = 0;  // not yet written, the front's written part excluded
+  std::size_t front_written = 0;
+  bool writing = false;
+  bool closing = false;
+  bool finished = false;
+  bool stall_warned = false;
+  Clock::time_point stalled_at{};
+  Clock::time_point stall_reported_at{};
+  std::uint64_t elements_dropped_at_stall = 0;
+  std::uint64_t bytes_dropped_at_stall = 0;
+  Clock::time_point last_progress = Clock::now();
+  Clock::time_point close_deadline{};
+  std::jthread thread;
+
+  mutable std::mutex mutex;
+  SinkCounters counters;
+  bool closed = false;
+  std::string failure;  // under mutex
+
+  Impl(const SinkSettings& s, std::string d) : settings(s), description(std::move(d)) {}
+
+  void Log(const std::string& line) const { LogTo(settings.log, LogLevel::kWarning, line); }
+
+  void Deliver(const Element& element) {
+    if (closing || finished) return;
+    if (queued_bytes + element->size() > settings.queue_limit) {
+      // Said before the count, so that the stall's count includes its first drop.
+      if (!stall_warned) WarnStalled(Clock::now());
+      std::scoped_lock lock(mutex);
+      ++counters.elements_dropped;
+      counters.bytes_dropped += element->size();
+      return;
+    }
+    if (queue.empty()) last_progress = Clock::now();  // a stall counts from when data waits
+    queue.push_back(element);
+    queued_bytes += element->size();
+    if (!writing) WriteNext();
+  }
+
+  void WriteNext() {
+    if (queue.empty() || finished) {
+      writing = false;
+      if (closing) Finish();
+      return;
+    }
+    writing = true;
+    const Element element = queue.front();
+    stream.async_write_some(
+        asio::buffer(element->data() + front_written, element->size() - front_written),
+        [this, element](const error_code& ec, std::size_t n) {
+          if (finished) return;
+          if (ec) {
+            writing = false;
+            {
+              std::scoped_lock lock(mutex);
+              failure = description + ": write failed: " + ec.message();
+            }
+            Finish();
+            return;
+          }
+          last_progress = Clock::now();
+          front_written += n;
+          queued_bytes -= n;
+          if (front_written == element->size()) {
+            queue.pop_front();
+            front_written = 0;
+          }
+          // Recovered only once caught up: a reader taking a little now and then stays stalled.
+          if (stall_warned && queue.empty()) WarnRecovered(last_progress);
+          WriteNext();
+        });
+  }
+
+  void Watch() {
+    watch.expires_after(kWatchPeriod);
+    watch.async_wait([this](const error_code& ec) {
+      if (ec || finished) return;
+      const auto now = Clock::now();
+      if (!queue.empty() && !stall_warned && now - last_progress >= kStallWarning) {
+        WarnStalled(now);
+      } else if (stall_warned && now - stall_reported_at >= settings.stall_report_period) {
+        stall_reported_at = now;
+        const SinkCounters dropped = Counters();
+        Log(settings.output_name + " still stalled (" + Seconds(now - stalled_at) + "): " +
+            DroppedText(dropped.elements_dropped - elements_dropped_at_stall,
+                        dropped.bytes_dropped - bytes_dropped_at_stall) +
+            " dropped so far");
+      }
+      if (closing && (now - last_progress >= kCloseGiveUp || now >= close_deadline)) {
+        Finish();
+        return;
+      }
+      Watch();
+    });
+  }
+
+  SinkCounters Counters() const {
+    std::scoped_lock lock(mutex);
+    return counters;
+  }
+
+  void WarnStalled(Clock::time_point now) {
+    stall_warned = true;
+    stalled_at = stall_reported_at = now;
+    const SinkCounters dropped = Counters();
+    elements_dropped_at_stall = dropped.elements_dropped;
+    bytes_dropped_at_stall = dropped.bytes_dropped;
+    Log(settings.output_name + " stalled: " + std::to_string(queued_bytes) +
+        " bytes waiting for " + description + "; what does not fit is dropped");
+  }
+
+  void WarnRecovered(Clock::time_point now) {
+    stall_warned = false;
+    const SinkCounters dropped = Counters();
+    Log(settings.output_name + " recovered after " + Seconds(now - stalled_at) + ": " +
+        DroppedText(dropped.elements_dropped - elements_dropped_at_stall,
+                    dropped.bytes_dropped - bytes_dropped_at_stall) +
+        " dropped while " + description + " was stalled");
+  }
+
+  void BeginClose() {
+    closing = true;
+    close_deadline = Clock::now() + settings.close_drain;
+    if (!writing) Finish();
+  }
+
+  void Finish() {
+    if (finished) return;
+    finished = true;
+    watch.cancel();
+    if (queued_bytes > 0) {
+      Log(settings.output_name + ": " + std::to_string(queued_bytes) +
+          " bytes could not be written to " + description);
+    }
+    queue.clear();
+    queued_bytes = 0;
+    error_code ignored;
+    stream.close(ignored);  // cancels a write in progress
+  }
+};
+
+PipeSink::PipeSink(int fd, std::string description, const SinkSettings& settings)
+    : impl_(std::make_unique<Impl>(settings, std::move(description))) {
+  impl_->stream.assign(fd);
+  impl_->Watch();
+  impl_->thread = std::jthread([this] { RunGuarded(impl_->io, impl_->settings.log); });
+}
+
+PipeSink::~PipeSink() {
+  Close();
+}
+
+void PipeSink::Write(std::string_view element) {
+  {
+    std::scoped_lock lock(impl_->mutex);
+    if (!impl_->failure.empty()) throw SinkError(impl_->failure);
+  }
+  PostElement(*impl_, element);
+}
+
+void PipeSink::Close() {
+  CloseOnIoThread(*impl_);
+}
+
+SinkCounters PipeSink::Counters() const {
+  return impl_->Counters();
+}
+
+std::string PipeSink::Description() const {
+  return impl_->description;
+}
+
+}  // namespace runner

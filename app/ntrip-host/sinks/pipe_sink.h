@@ -1,0 +1,37 @@
+// Sink into a pipe, a FIFO or a socket (stdout piped into another program, --raw-out FIFO).
+// Writes go out from the sink's own thread without ever blocking it, so a reader that stops
+// reading cannot hold the component or the stop: what waits is bounded (elements past
+// SinkSettings::queue_limit are dropped and counted), and a close gives up on a reader that takes
+// nothing, saying how many bytes were not written. A stall (5 s without progress, or a drop) is
+// said when it starts, at most once per SinkSettings::stall_report_period while it lasts, and
+// when the reader has caught up again: a fast stream into a dead reader must not flood stderr.
+#pragma once
+
+#include "sinks/sink.h"
+
+#include <memory>
+
+namespace runner {
+
+class PipeSink : public Sink {
+ public:
+  // Takes over `fd` and closes it at Close().
+  PipeSink(int fd, std::string description, const SinkSettings& settings);
+  ~PipeSink() override;
+
+  // Throws SinkError once a write has failed (the reader went away).
+  void Write(std::string_view element) override;
+  void Close() override;
+  SinkCounters Counters() const override;
+  std::string Description() const override;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// True when `fd` is a pipe, a FIFO or a socket: a file whose reader may stop taking data.
+bool IsPipeLike(int fd);
+
+}  // namespace runner

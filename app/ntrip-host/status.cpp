@@ -1,0 +1,267 @@
+#include "status.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdio>
+
+#include <nlohmann/json.hpp>
+
+#include "rtcm/frame.h"
+#include "rtcm/gnss_time.h"
+#include "rtcm/summary.h"
+
+namespace ntrip_host {
+
+namespace {
+
+constexpr double kSameEpoch = 0.01;  // seconds
+
+std::string Fixed(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+// WGS 84 geodetic (degrees, metres) to earth-centred, earth-fixed metres.
+std::array<double, 3> Ecef(const std::array<double, 3>& position) {
+  constexpr double kA = 6378137.0;
+  constexpr double kF = 1.0 / 298.257223563;
+  constexpr double kE2 = kF * (2.0 - kF);
+  constexpr double kRadians = 3.14159265358979323846 / 180.0;
+  const double lat = position[0] * kRadians, lon = position[1] * kRadians;
+  const double n = kA / std::sqrt(1.0 - kE2 * std::sin(lat) * std::sin(lat));
+  return {(n + position[2]) * std::cos(lat) * std::cos(lon),
+          (n + position[2]) * std::cos(lat) * std::sin(lon),
+          (n * (1.0 - kE2) + position[2]) * std::sin(lat)};
+}
+
+}  // namespace
+
+void FrameTypeCounter::Feed(std::string_view bytes) {
+  scanner_.Feed({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
+                [this](std::span<const std::uint8_t> frame) {
+                  if (const int type = rtcm::frame_message_type(frame); type != 0) ++counts_[type];
+                });
+}
+
+EpochWatch::EpochWatch() : decoder_(std::make_unique<rtcm::ChunkSummarizer>()) {}
+EpochWatch::~EpochWatch() = default;
+
+void EpochWatch::Feed(std::string_view bytes) {
+  rtcm::RtcmDecoder& dec = decoder_->decoder();
+  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  for (std::size_t left = bytes.size(); left > 0;) {
+    std::size_t used = 0;
+    const int result = rtcm::input_rtcm3_block(&dec, data, left, &used);
+    data += used;
+    left -= used;
+    if (!dec.frame_decoded) continue;
+    OnFrame();
+    const int type = static_cast<int>(rtcm::bits_unsigned(dec.frame, 24, 12));
+    if (result == 5 && (type == 1005 || type == 1006)) {
+      station_ = static_cast<int>(rtcm::bits_unsigned(dec.frame, 36, 12));
+      const double* ecef = dec.station.position;
+      station_ecef_ = std::array<double, 3>{ecef[0], ecef[1], ecef[2]};
+    }
+    if (result != 1) continue;
+    ++epochs_;
+    have_epoch_ = true;
+    epoch_time_ = dec.time.time;
+    epoch_fraction_ = dec.time.sec;
+    const double age = rtcm::time_diff(rtcm::current_gps_time(), dec.time);
+    max_age_ = ages_.empty() ? age : std::max(max_age_, age);
+    if (ages_.size() < kAgeWindow) {
+      ages_.push_back(age);
+    } else {
+      ages_[next_age_] = age;
+      next_age_ = (next_age_ + 1) % kAgeWindow;
+    }
+    latest_sats_ = counting_;
+  }
+}
+
+void EpochWatch::OnFrame() {
+  const rtcm::RtcmDecoder& dec = decoder_->decoder();
+  const int type = static_cast<int>(rtcm::bits_unsigned(dec.frame, 24, 12));
+  static const char* const kMsmSystems[] = {"GPS", "GLO", "GAL", "SBAS", "QZSS", "BDS"};
+  const char* system = nullptr;
+  int satellites = 0;
+  if (type >= 1001 && type <= 1004) {
+    system = "GPS";
+    satellites = static_cast<int>(rtcm::bits_unsigned(dec.frame, 79, 5));
+  } else if (type >= 1009 && type <= 1012) {
+    system = "GLO";
+    satellites = static_cast<int>(rtcm::bits_unsigned(dec.frame, 76, 5));
+  } else if (type >= 1071 && type <= 1127 && type % 10 >= 1 && type % 10 <= 7 && dec.len >= 24) {
+    system = kMsmSystems[type / 10 - 107];
+    const std::uint64_t mask = (std::uint64_t{rtcm::bits_unsigned(dec.frame, 97, 32)} << 32) |
+                               rtcm::bits_unsigned(dec.frame, 129, 32);
+    satellites = std::popcount(mask);
+  }
+  if (!system) return;
+  // A message of another epoch starts a new count. The systems' scales resolve the same epoch to
+  // times a rounding apart, hence the tolerance.
+  const rtcm::GnssTime counting{counting_time_, counting_fraction_};
+  if (std::abs(rtcm::time_diff(dec.time, counting)) > kSameEpoch) {
+    counting_.clear();
+    counting_time_ = dec.time.time;
+    counting_fraction_ = dec.time.sec;
+  }
+  counting_[system] += satellites;
+  const rtcm::GnssTime counted{counting_time_, counting_fraction_};
+  // Messages of the latest epoch that come after the one completing it still count.
+  if (have_epoch_ &&
+      std::abs(rtcm::time_diff(counted, rtcm::GnssTime{epoch_time_, epoch_fraction_})) <= kSameEpoch) {
+    latest_sats_ = counting_;
+  }
+}
+
+std::optional<double> EpochWatch::Age() const {
+  if (!have_epoch_) return std::nullopt;
+  return rtcm::time_diff(rtcm::current_gps_time(), rtcm::GnssTime{epoch_time_, epoch_fraction_});
+}
+
+std::optional<double> EpochWatch::StationKm(
+    const std::optional<std::array<double, 3>>& from) const {
+  if (!from || !station_ecef_) return std::nullopt;
+  const std::array<double, 3> here = Ecef(*from);
+  double sum = 0;
+  for (int axis = 0; axis < 3; ++axis) {
+    sum += ((*station_ecef_)[axis] - here[axis]) * ((*station_ecef_)[axis] - here[axis]);
+  }
+  return std::sqrt(sum) / 1000.0;
+}
+
+std::string EpochWatch::Summary() const {
+  std::string text = "epochs " + std::to_string(epochs_);
+  if (ages_.empty()) return text;
+  std::vector<double> sorted = ages_;
+  const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
+  std::nth_element(sorted.begin(), middle, sorted.end());
+  return text + ", age p50 " + Fixed(*middle, 1) + " s max " + Fixed(max_age_, 1) + " s";
+}
+
+void RunStatus::OnRaw(std::string_view bytes, Clock::time_point now) {
+  {
+    std::scoped_lock lock(mutex_);
+    raw_bytes_ += bytes.size();
+    ++raw_elements_;
+    types_.Feed(bytes);
+    epochs_.Feed(bytes);
+    last_raw_ = now;
+  }
+  raw_arrived_.notify_all();
+}
+
+bool RunStatus::WaitForRawBytes(std::uint64_t bytes, Clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  return raw_arrived_.wait_until(lock, deadline, [&] { return raw_bytes_ >= bytes; });
+}
+
+void RunStatus::OnDecoded(std::string_view bytes) {
+  std::scoped_lock lock(mutex_);
+  decoded_bytes_ += bytes.size();
+  ++decoded_elements_;
+}
+
+std::string RunStatus::TypesText() const {
+  if (types_.Counts().empty()) return "none";
+  std::string text;
+  for (const auto& [type, count] : types_.Counts()) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(type) + ':' + std::to_string(count);
+  }
+  return text;
+}
+
+void RunStatus::OnPosition(double latitude, double longitude, double altitude) {
+  std::scoped_lock lock(mutex_);
+  position_ = std::array<double, 3>{latitude, longitude, altitude};
+}
+
+RunStatus::Fields RunStatus::Take(Clock::time_point now, ConnectionWatch::Snapshot connection,
+                                  std::optional<std::uint64_t> bad_nmea) {
+  std::scoped_lock lock(mutex_);
+  Fields fields;
+  fields.elapsed = std::chrono::duration<double>(now - start_).count();
+  const double interval = std::chrono::duration<double>(now - last_line_).count();
+  fields.rate_kbps =
+      interval > 0 ? static_cast<double>(raw_bytes_ - raw_bytes_at_last_line_) / interval / 1000.0
+                   : 0.0;
+  last_line_ = now;
+  raw_bytes_at_last_line_ = raw_bytes_;
+  fields.connection = std::move(connection);
+  fields.age = epochs_.Age();
+  fields.station = epochs_.Station();
+  fields.station_km = epochs_.StationKm(position_);
+  fields.satellites = epochs_.Satellites();
+  fields.bad_nmea = bad_nmea;
+  fields.raw_bytes = raw_bytes_;
+  fields.raw_elements = raw_elements_;
+  fields.decoded_elements = decoded_elements_;
+  fields.types = TypesText();
+  if (last_raw_)
+    fields.last_correction_ago = std::chrono::duration<double>(now - *last_raw_).count();
+  return fields;
+}
+
+std::string RunStatus::LinkPart(const ConnectionWatch::Snapshot& link) {
+  std::string text = link.state + " | reconnects " + std::to_string(link.reconnects);
+  if (link.last_gap_seconds) text += ", last gap " + Fixed(*link.last_gap_seconds, 1) + " s";
+  return text;
+}
+
+std::string RunStatus::Line(const Fields& fields) {
+  std::string line = LinkPart(fields.connection);
+  line += " | age " + (fields.age ? Fixed(*fields.age, 1) + " s" : std::string("-"));
+  line += " | station " + (fields.station < 0 ? std::string("-") : std::to_string(fields.station));
+  if (fields.station_km) line += " " + Fixed(*fields.station_km, 1) + " km";
+  line += " | sats";
+  if (fields.satellites.empty()) line += " -";
+  for (const auto& [system, count] : fields.satellites) {
+    line += " " + system + ":" + std::to_string(count);
+  }
+  line += " | bad NMEA " + (fields.bad_nmea ? std::to_string(*fields.bad_nmea) : std::string("-"));
+  line += " | " + Fixed(fields.elapsed, 0) + " s | raw " + std::to_string(fields.raw_bytes) +
+          " B in " + std::to_string(fields.raw_elements) + " elements, " +
+          Fixed(fields.rate_kbps, 1) + " kB/s | decoded " +
+          std::to_string(fields.decoded_elements) + " elements | types " + fields.types +
+          " | last correction ";
+  return line + (fields.last_correction_ago ? Fixed(*fields.last_correction_ago, 1) + " s ago"
+                                            : std::string("none yet"));
+}
+
+nlohmann::json RunStatus::Json(const Fields& fields) {
+  const auto optional = [](const auto& value) -> nlohmann::json {
+    return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+  };
+  nlohmann::json sats = nlohmann::json::object();
+  for (const auto& [system, count] : fields.satellites) sats[system] = count;
+  return {
+      {"elapsed_s", fields.elapsed},
+      {"state", fields.connection.state},
+      {"reconnects", fields.connection.reconnects},
+      {"last_gap_s", optional(fields.connection.last_gap_seconds)},
+      {"age_s", optional(fields.age)},
+      {"station", fields.station < 0 ? nlohmann::json(nullptr) : nlohmann::json(fields.station)},
+      {"station_km", optional(fields.station_km)},
+      {"sats", sats},
+      {"bad_nmea", optional(fields.bad_nmea)},
+      {"raw_bytes", fields.raw_bytes},
+      {"raw_elements", fields.raw_elements},
+      {"decoded_elements", fields.decoded_elements},
+      {"rate_kB_s", fields.rate_kbps},
+      {"last_correction_s", optional(fields.last_correction_ago)}};
+}
+
+std::string RunStatus::Summary(const ConnectionWatch::Snapshot& connection) const {
+  std::scoped_lock lock(mutex_);
+  return "connected " + Fixed(connection.connected_seconds, 1) + " s, reconnects " +
+         std::to_string(connection.reconnects) + ", raw " + std::to_string(raw_bytes_) + " B in " +
+         std::to_string(raw_elements_) + " elements, decoded " + std::to_string(decoded_bytes_) +
+         " B in " + std::to_string(decoded_elements_) + " elements, message types " + TypesText() +
+         ", " + epochs_.Summary();
+}
+
+}  // namespace ntrip_host

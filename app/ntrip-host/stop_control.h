@@ -1,0 +1,70 @@
+#pragma once
+// How a run ends: a signal, the duration, a failure. SIGINT, SIGTERM and SIGHUP are taken by a
+// thread of their own with sigtimedwait, so nothing runs in a signal handler.
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace ntrip_host {
+
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread and every thread it starts afterwards,
+// and ignores SIGPIPE (a TCP client of a sink that goes away must not end the program). Call
+// first thing in main, before any thread exists.
+void TakeOverStopSignals();
+
+class StopRequest {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // The first request wins; later ones are ignored. `failed` makes the exit status 1.
+  void Request(const std::string& reason, bool failed = false);
+  // True once requested; otherwise waits until `deadline`.
+  bool WaitUntil(Clock::time_point deadline);
+  std::string Reason() const;
+  bool Failed() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool requested_ = false;
+  bool failed_ = false;
+  std::string reason_;
+};
+
+// Waits for SIGINT/SIGTERM/SIGHUP on its own thread. The first signal calls `on_signal` with its
+// name; a second one ends the process at once (the user insists).
+class SignalWatcher {
+ public:
+  explicit SignalWatcher(std::function<void(const std::string&)> on_signal);
+  ~SignalWatcher();
+  SignalWatcher(const SignalWatcher&) = delete;
+  SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+ private:
+  void Run(std::stop_token stop);
+
+  const std::function<void(const std::string&)> on_signal_;
+  std::jthread thread_;
+};
+
+// Bounds the shutdown: if Done() is not called within `limit` of construction, says so on stderr
+// and ends the process with status 1, so that a component that does not stop cannot keep the
+// program alive.
+class ShutdownDeadline {
+ public:
+  explicit ShutdownDeadline(std::chrono::milliseconds limit);
+  ~ShutdownDeadline();  // Done()
+  ShutdownDeadline(const ShutdownDeadline&) = delete;
+  ShutdownDeadline& operator=(const ShutdownDeadline&) = delete;
+  void Done();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable_any done_cv_;
+  std::jthread thread_;
+};
+
+}  // namespace ntrip_host
