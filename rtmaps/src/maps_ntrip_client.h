@@ -63,10 +63,13 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   // The properties that make the way to the caster: a change of any of them forgets that the
   // caster wanted NTRIP 1.0.
   std::string CasterRoute();
+  // The client's periods and bounds at the host's clock speed.
+  tarno::ClientTiming ScaledTiming() const;
   // Drops the current client after a failed set-up and spaces the next attempt.
   void DropFailedClient();
   // Runs beside the host thread: once the host stops the component, a client still connecting
-  // is closed, so a caster that never answers cannot hold the stop for the 10 s header bound.
+  // is closed, and so is a sourcetable lookup's socket, so a caster that never answers cannot
+  // hold the stop for the 10 s header bound.
   void WatchForStop(std::stop_token stop);
   // A wait of the design, run at the host's clock speed (1 in production).
   template <typename Rep, typename Period>
@@ -106,6 +109,7 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   tarno::ReconnectSpacing _reconnect_spacing;
   std::mutex _setup_mutex;
   std::shared_ptr<tarno::NTRIPClient> _client_in_setup;  // under _setup_mutex
+  std::stop_source _lookup_stop;  // under _setup_mutex: the sourcetable lookup in progress
   std::jthread _stop_watch;
   double _time_scale = 1.0;
   const InternetProbeSettings _probe;
