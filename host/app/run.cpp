@@ -243,15 +243,14 @@ std::optional<tarno::Sourcetable> Fetch(const Instance& instance, const StopRequ
 int PrintSourcetable(const Instance& instance, runner::PositionSource* source, bool json,
                      StopRequest& stop, const Console& console) {
   const std::optional<Position> from = FirstPosition(source, stop);
-  if (stop.Token().stop_requested()) {
-    console.Info("stopping (" + stop.Reason() + ")");
-    return 1;
+  std::optional<tarno::Sourcetable> table;
+  if (!stop.Token().stop_requested()) {
+    if (source != nullptr && !from) console.Warning("no position came: streams in table order");
+    table = Fetch(instance, stop, console);
   }
-  if (source != nullptr && !from) console.Warning("no position came: streams in table order");
-  const auto table = Fetch(instance, stop, console);
   if (stop.Token().stop_requested()) {
     console.Info("stopping (" + stop.Reason() + ")");
-    return 1;
+    return stop.Failed() ? 1 : 0;
   }
   if (!table) return 1;
   const std::string text =
