@@ -579,7 +579,6 @@ void MAPS_NTRIP_Client::first_time_process(std::int64_t timestamp,
     ReportInfo(text);
     WriteLog(text, Importance::Error);
     _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
-    const tarno::HttpProxy proxy = Proxy();
     WarnOnce(tarno::ResolutionRefusal(e.code(), GetStringProperty("ip"), Proxy()));
     return;
   } catch (const std::exception& e) {
