@@ -1,6 +1,6 @@
 #pragma once
-// Reading and judging a caster's answer to the stream request. Pure code over bytes, no
-// sockets: the client feeds it what each read returned.
+// Reading and judging a caster's answer to the stream request or the sourcetable request. Pure
+// code over bytes, no sockets: the exchange feeds it what each read returned.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
