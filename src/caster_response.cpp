@@ -284,6 +284,28 @@ Refusal UnresolvedHost(std::string_view host, std::string_view description) {
                                       std::string(description) + "): check ip"};
 }
 
+Refusal TlsRefusal(std::string_view host, std::string_view failure) {
+  return {Refusal::Kind::Network,
+          "TLS verification of " + std::string(host) + " failed: " + std::string(failure)};
+}
+
+Refusal JudgeSourcetableAnswer(const ResponseHead& head, std::string_view host,
+                               std::string_view port) {
+  // NTRIP 1.0 casters answer "SOURCETABLE 200 OK"; NTRIP 2.0 ones an HTTP 200.
+  const std::string_view line = head.status_line;
+  if (head.status == 200 && (line.starts_with("SOURCETABLE ") || line.starts_with("HTTP/1.1 ") ||
+                             line.starts_with("HTTP/1.0 "))) {
+    return {};
+  }
+  if (head.status == 401 || head.status == 403) {
+    return JudgeAnswer(head, host, port, kSourcetableSubject);
+  }
+  return {Refusal::Kind::Answer, std::string(host) + ":" + std::string(port) + " answered " +
+                                     std::string(kSourcetableSubject) + " request with \"" +
+                                     PrintableStatusLine(head.status_line) +
+                                     "\": check ip and port"};
+}
+
 Refusal WithMountPoints(Refusal refusal, const std::vector<std::string>& names) {
   constexpr std::size_t kShown = 10;
   if (names.empty()) return refusal;

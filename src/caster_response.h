@@ -1,6 +1,6 @@
 #pragma once
-// Reading and judging a caster's answer to the stream request. Pure code over bytes, no
-// sockets: the client feeds it what each read returned.
+// Reading and judging a caster's answer to the stream request or the sourcetable request. Pure
+// code over bytes, no sockets: the exchange feeds it what each read returned.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -91,6 +91,14 @@ Refusal NetworkRefusal(const boost::system::error_code& error, std::string_view 
                        std::string_view port);
 // A caster name the resolver does not know.
 Refusal UnresolvedHost(std::string_view host, std::string_view description);
+// A caster whose certificate failed verification: `failure` says why and names the subject.
+Refusal TlsRefusal(std::string_view host, std::string_view failure);
+
+// What the refusals of a sourcetable fetch name as asked for.
+inline constexpr std::string_view kSourcetableSubject = "the sourcetable";
+// Kind None for a sourcetable's answer: "SOURCETABLE 200 OK", or an HTTP/1.x status 200.
+Refusal JudgeSourcetableAnswer(const ResponseHead& head, std::string_view host,
+                               std::string_view port);
 // The unknown mount point's refusal followed by up to ten of the caster's mount points, in the
 // order given (nearest first).
 Refusal WithMountPoints(Refusal refusal, const std::vector<std::string>& names);

@@ -6,13 +6,13 @@
 #include <utility>
 
 #include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
 
 #include "base64.h"
-#include "caster_connect.h"
+#include "caster_exchange.h"
 #include "caster_response.h"
 #include "log.h"
 #include "ntrip_request.h"
-#include "request_values.h"
 #include "rtcm/summary.h"
 #include "tls_session.h"
 
@@ -39,10 +39,9 @@ NTRIPClient::NTRIPClient(const std::string& host, const std::string& port,
       _port(port),
       _mountpoint(mountpoint),
       _proxy(std::move(proxy)) {
-  // Ports are numbers: service names are never looked up.
-  _endpoints = _resolver.resolve(BareHost(_proxy.Enabled() ? _proxy.host : _host),
-                                 _proxy.Enabled() ? _proxy.port : _port,
-                                 boost::asio::ip::tcp::resolver::numeric_service);
+  boost::system::error_code error;
+  _endpoints = ResolveCaster(_host, _port, _proxy, error);
+  if (error) throw boost::system::system_error(error);
   if (_decode_rtcm) _summarizer = std::make_unique<rtcm::ChunkSummarizer>();
   GenerateGGA(latitude, longitude, altitude, &_gga_sentence, _timing.utc_clock);
   _stop_token = _stop_source.get_token();
@@ -227,11 +226,8 @@ std::string NTRIPClient::processRTCM3(const std::string& chunk) {
 namespace tarno {
 
 ClientState NTRIPClient::InitSocket() {
-  ConnectBounds bounds;
-  bounds.connect = _timing.connect_bound;
-  bounds.request = _timing.request_bound;
-  bounds.header = _timing.header_bound;
-  const ConnectOutcome outcome = ConnectToCaster(_socket, _endpoints, _proxy, _host, _port, bounds);
+  const ConnectOutcome outcome =
+      ConnectToCaster(_socket, _endpoints, _proxy, _host, _port, _timing);
   if (outcome.error || outcome.refusal.kind != Refusal::Kind::None) {
     WriteLog("Error occured !" + outcome.error.message());
     if (!_socket.TlsFailure().empty()) WriteLog(outcome.refusal.text, Importance::Warning);
@@ -283,41 +279,16 @@ ClientState NTRIPClient::Connection() {
 
   const std::string request = _ntrip1 ? Ntrip1Request(_mountpoint, credential)
                                       : NtripRequest(_mountpoint, _host, credential, gga);
-  if (const auto error = _socket.WriteAll(request, _timing.request_bound)) {
-    return fail(error.message(), NetworkRefusal(error, _host, _port));
-  }
-
-  ResponseHeadReader reader;
-  const auto deadline = ClientSocket::Clock::now() + _timing.header_bound;
-  char buffer[kReadSize];
-  auto progress = ResponseHeadReader::Progress::NeedMore;
-  while (progress == ResponseHeadReader::Progress::NeedMore) {
-    boost::system::error_code error;
-    const std::size_t n = _socket.ReadSome(buffer, sizeof buffer, deadline, error);
-    if (error) {
-      // A caster that says no and hangs up before its blank line still said why.
-      const ResponseHead& partial = reader.head();
-      _answer_status = partial.status;
-      if (!partial.status_line.empty() && !IsStreamStatusLine(partial.status_line)) {
-        return fail(error.message(), JudgeAnswer(partial, _host, _port, _mountpoint));
-      }
-      const std::string what = error == boost::asio::error::timed_out
-                                   ? "no complete answer in time"
-                                   : "the answer was cut: " + error.message();
-      return fail(error.message(), NoUsableAnswer(_host, _port, _mountpoint, what));
-    }
-    progress = reader.Feed(std::string_view(buffer, n));
-  }
-  if (progress == ResponseHeadReader::Progress::Failed) {
-    return fail(reader.failure(), NoUsableAnswer(_host, _port, _mountpoint, reader.failure()));
-  }
-
+  CasterAnswer answer =
+      AskCaster(_socket, request, Asked::Stream, _host, _port, _mountpoint, _timing);
+  const ResponseHeadReader& reader = answer.reader;
   const ResponseHead& head = reader.head();
   _answer_status = head.status;
+  if (answer.error) return fail(answer.error.message(), std::move(answer.refusal));
+  if (!reader.failure().empty()) return fail(reader.failure(), std::move(answer.refusal));
   WriteLog("En-tetes de la reponse: " + head.text);
-  if (!head.success) {
-    return fail(PrintableStatusLine(head.status_line),
-                JudgeAnswer(head, _host, _port, _mountpoint));
+  if (answer.refusal.kind != Refusal::Kind::None) {
+    return fail(PrintableStatusLine(head.status_line), std::move(answer.refusal));
   }
 
   if (head.ntrip1 || _ntrip1) {

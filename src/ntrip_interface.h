@@ -19,6 +19,7 @@
 #include "caster_response.h"
 #include "client_socket.h"
 #include "content_coding.h"
+#include "client_timing.h"
 #include "gga.h"
 #include "http_proxy.h"
 #include "log_location.h"
@@ -36,20 +37,6 @@ enum class ClientState : std::int32_t {
   SocketConnected = 2,
   Connected = 4,
   Receiving = 6,
-};
-
-// Periods and bounds of a client. The defaults are the production values; tests shorten them.
-struct ClientTiming {
-  std::chrono::nanoseconds gga_period = std::chrono::seconds(10);
-  std::chrono::nanoseconds receive_period = std::chrono::seconds(1);  // pause while not connected
-  std::chrono::nanoseconds reader_wait = std::chrono::seconds(2);     // queue readers
-  std::chrono::nanoseconds connect_bound = std::chrono::seconds(10);
-  std::chrono::nanoseconds request_bound = std::chrono::seconds(10);  // any write
-  std::chrono::nanoseconds header_bound = std::chrono::seconds(10);
-  std::chrono::nanoseconds idle_read_bound = std::chrono::seconds(30);
-  // A stream with no RTCM 3 frame in this time (and 64 KiB) is worth a warning.
-  std::chrono::nanoseconds rtcm_check_window = std::chrono::seconds(10);
-  UtcClock utc_clock = [] { return std::chrono::system_clock::now(); };
 };
 
 class NTRIPClient {
@@ -170,8 +157,7 @@ class NTRIPClient {
   std::string _loss_cause;  // under _loss_mutex: the receive thread writes, the component reads
 
   boost::asio::io_context _io_context;
-  boost::asio::ip::tcp::resolver _resolver{_io_context};
-  boost::asio::ip::tcp::resolver::results_type _endpoints;
+  boost::asio::ip::tcp::resolver::results_type _endpoints;  // the first hop, resolved at once
   ClientSocket _socket;
   // Set by Connection before the state reaches Connected, then used by the receive thread only.
   std::optional<StreamDecoder> _stream_decoder;

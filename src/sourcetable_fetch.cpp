@@ -1,25 +1,18 @@
 #include "sourcetable_fetch.h"
 
-#include "request_values.h"
-
 #include <algorithm>
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 
 #include <boost/asio/error.hpp>
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
 
 #include "base64.h"
-#include "caster_connect.h"
+#include "caster_exchange.h"
 #include "caster_response.h"
 #include "client_socket.h"
 #include "ntrip_request.h"
 #include "stream_body.h"
-#include "tls_session.h"
 
 namespace tarno {
 
@@ -47,63 +40,53 @@ bool HasEndLine(std::string_view body, std::size_t from) {
 
 class Fetch {
  public:
-  Fetch(const CasterAddress& caster, const SourcetableBounds& bounds)
-      : _caster(caster), _bounds(bounds) {}
+  Fetch(const CasterAddress& caster, const ClientTiming& timing)
+      : _caster(caster), _timing(timing) {}
 
-  FetchedSourcetable Run() {
-    if (!Connect() || !Send() || !ReadHead() || !ReadBody()) return std::move(_result);
+  FetchedSourcetable Run(std::stop_token stop) {
+    // Closing the socket ends every wait of the fetch, whichever thread asks.
+    const std::stop_callback close_on_stop(stop, [this] { _socket.Close(); });
+    if (!Connect() || !Ask() || !ReadBody()) return std::move(_result);
     _result.table = ParseSourcetable(_body);
     return std::move(_result);
   }
 
  private:
-  bool Fail(std::string reason) {
-    _result.error = std::move(reason);
+  bool Fail(Refusal refusal) {
+    _result.refusal = std::move(refusal);
     return false;
   }
 
   bool Connect() {
-    boost::asio::io_context io;
-    boost::asio::ip::tcp::resolver resolver(io);
     boost::system::error_code error;
-    const HttpProxy& proxy = _caster.proxy;
-    // Ports are numbers: service names are never looked up. Behind a proxy, the proxy resolves
-    // the caster's name.
-    const auto endpoints =
-        resolver.resolve(BareHost(proxy.Enabled() ? proxy.host : _caster.host),
-                         proxy.Enabled() ? proxy.port : _caster.port,
-                         boost::asio::ip::tcp::resolver::numeric_service, error);
-    if (error) {
-      if (proxy.Enabled()) return Fail(UnresolvedProxy(proxy, error.message()).text);
-      return Fail("cannot resolve " + _caster.host + ":" + _caster.port + ": " + error.message());
-    }
+    const auto endpoints = ResolveCaster(_caster.host, _caster.port, _caster.proxy, error);
+    if (error) return Fail(ResolutionRefusal(error, _caster.host, _caster.proxy));
     if (_caster.tls) {
-      try {
-        _socket.UseTls(std::make_shared<TlsContext>(_caster.host, _caster.tls_ca_file));
-      } catch (const std::invalid_argument& e) {
-        return Fail(e.what());
+      if (Refusal refusal = UseTlsFor(_socket, _caster.host, _caster.tls_ca_file);
+          refusal.kind != Refusal::Kind::None) {
+        return Fail(std::move(refusal));
       }
     }
-    ConnectBounds bounds;
-    bounds.connect = _bounds.connect;
-    bounds.request = _bounds.request;
-    bounds.header = _bounds.header;
     const ConnectOutcome outcome =
-        ConnectToCaster(_socket, endpoints, proxy, _caster.host, _caster.port, bounds);
+        ConnectToCaster(_socket, endpoints, _caster.proxy, _caster.host, _caster.port, _timing);
     if (outcome.error || outcome.refusal.kind != Refusal::Kind::None) {
-      return Fail(outcome.refusal.text);
+      return Fail(outcome.refusal);
     }
     return true;
   }
 
-  bool Send() {
+  bool Ask() {
     std::string credential;
     if (!_caster.username.empty())
       Base64Encode(_caster.username + ":" + _caster.password, credential);
     const std::string request = NtripRequest("", _caster.host, credential, _caster.gga);
-    if (const auto error = _socket.WriteAll(request, _bounds.request)) {
-      return Fail("sending the request: " + error.message());
-    }
+    CasterAnswer answer = AskCaster(_socket, request, Asked::Sourcetable, _caster.host,
+                                    _caster.port, kSourcetableSubject, _timing);
+    _result.status_line = PrintableStatusLine(answer.reader.head().status_line);
+    if (answer.refusal.kind != Refusal::Kind::None) return Fail(std::move(answer.refusal));
+    _framing.chunked = answer.reader.head().chunked;
+    _framing.length = answer.reader.head().content_length;
+    _data = std::string(answer.reader.leftover());
     return true;
   }
 
@@ -116,37 +99,13 @@ class Fetch {
       _eof = true;
       return false;
     }
-    if (error) return Fail("reading the answer: " + error.message());
-    into.append(buffer, n);
-    return true;
-  }
-
-  // The head is read by the same reader as the stream request's answer, so both agree on
-  // line ends, framing headers and bounds.
-  bool ReadHead() {
-    const auto deadline = Clock::now() + _bounds.header;
-    ResponseHeadReader reader;
-    auto progress = ResponseHeadReader::Progress::NeedMore;
-    while (progress == ResponseHeadReader::Progress::NeedMore) {
-      std::string bytes;
-      if (!Read(bytes, deadline)) {
-        return _eof ? Fail("the caster closed the connection before the end of its headers")
-                    : false;
-      }
-      progress = reader.Feed(bytes);
+    if (error) {
+      return Fail(NoUsableAnswer(_caster.host, _caster.port, kSourcetableSubject,
+                                 error == boost::asio::error::timed_out
+                                     ? "no complete answer in time"
+                                     : "the answer was cut: " + error.message()));
     }
-    if (progress == ResponseHeadReader::Progress::Failed) return Fail(reader.failure());
-    const ResponseHead& head = reader.head();
-    _result.status_line = PrintableStatusLine(head.status_line);
-    // NTRIP 1.0 casters answer "SOURCETABLE 200 OK"; NTRIP 2.0 ones an HTTP 200.
-    const std::string_view status = head.status_line;
-    const bool ok = head.status == 200 &&
-                    (status.starts_with("SOURCETABLE ") || status.starts_with("HTTP/1.1 ") ||
-                     status.starts_with("HTTP/1.0 "));
-    if (!ok) return Fail("the caster answered \"" + _result.status_line + "\"");
-    _framing.chunked = head.chunked;
-    _framing.length = head.content_length;
-    _data = std::string(reader.leftover());
+    into.append(buffer, n);
     return true;
   }
 
@@ -155,7 +114,9 @@ class Fetch {
     const std::size_t before = _body.size();
     if (_framing.chunked) {
       const auto result = _chunked.Feed(bytes, _body);
-      if (result == ChunkedDecoder::Result::Malformed) return Fail(_chunked.failure());
+      if (result == ChunkedDecoder::Result::Malformed) {
+        return Fail({Refusal::Kind::Answer, _chunked.failure()});
+      }
       _done = result == ChunkedDecoder::Result::End;
     } else if (_framing.length) {
       _body.append(bytes.substr(0, *_framing.length - std::min(*_framing.length, _body.size())));
@@ -164,7 +125,8 @@ class Fetch {
       _body.append(bytes);
     }
     if (_body.size() > kMaxSourcetableBytes) {
-      return Fail("sourcetable longer than " + std::to_string(kMaxSourcetableBytes) + " bytes");
+      return Fail({Refusal::Kind::Answer,
+                   "sourcetable longer than " + std::to_string(kMaxSourcetableBytes) + " bytes"});
     }
     // Some casters keep the connection open after the table: its end line ends the answer.
     _done = _done || HasEndLine(_body, before);
@@ -173,23 +135,25 @@ class Fetch {
 
   bool ReadBody() {
     // The whole answer is bounded too, so a caster trickling bytes cannot hold the fetch.
-    const auto answer_deadline = Clock::now() + _bounds.header + _bounds.idle_read;
+    const auto answer_deadline = Clock::now() + _timing.header_bound + _timing.idle_read_bound;
     std::string bytes = std::move(_data);
     while (Take(bytes)) {
       bytes.clear();
-      const auto deadline = std::min(answer_deadline, Clock::now() + _bounds.idle_read);
+      const auto deadline = std::min(answer_deadline, Clock::now() + _timing.idle_read_bound);
       if (!Read(bytes, deadline)) {
         if (!_eof) return false;
         // Without a framing, the end of the connection is the end of the table.
-        if (_framing.chunked || _framing.length) return Fail("the sourcetable was cut short");
+        if (_framing.chunked || _framing.length) {
+          return Fail({Refusal::Kind::Answer, "the sourcetable was cut short"});
+        }
         return true;
       }
     }
-    return _done && _result.error.empty();
+    return _done && _result.refusal.kind == Refusal::Kind::None;
   }
 
   const CasterAddress& _caster;
-  const SourcetableBounds& _bounds;
+  const ClientTiming& _timing;
   ClientSocket _socket;
   FetchedSourcetable _result;
   std::string _data, _body;
@@ -201,8 +165,9 @@ class Fetch {
 
 }  // namespace
 
-FetchedSourcetable FetchSourcetable(const CasterAddress& caster, const SourcetableBounds& bounds) {
-  return Fetch(caster, bounds).Run();
+FetchedSourcetable FetchSourcetable(const CasterAddress& caster, const ClientTiming& timing,
+                                    std::stop_token stop) {
+  return Fetch(caster, timing).Run(std::move(stop));
 }
 
 }  // namespace tarno

@@ -1,10 +1,12 @@
 #pragma once
-// Asks a caster for its sourcetable (GET / with the stream request's headers) over the client's
-// socket, every wait bounded and the body at most 1 MiB.
-#include <chrono>
+// Asks a caster for its sourcetable (GET / with the stream request's headers) through the same
+// exchange as the stream request, every wait bounded and the body at most 1 MiB.
 #include <cstddef>
+#include <stop_token>
 #include <string>
 
+#include "caster_response.h"
+#include "client_timing.h"
 #include "http_proxy.h"
 #include "sourcetable.h"
 
@@ -22,22 +24,19 @@ struct CasterAddress {
   HttpProxy proxy;          // the same way out as the stream request
 };
 
-struct SourcetableBounds {
-  std::chrono::nanoseconds connect = std::chrono::seconds(10);
-  std::chrono::nanoseconds request = std::chrono::seconds(10);
-  std::chrono::nanoseconds header = std::chrono::seconds(10);
-  std::chrono::nanoseconds idle_read = std::chrono::seconds(30);  // any read of the body
-};
-
 struct FetchedSourcetable {
-  std::string error;        // empty when the table came; otherwise why not, for the user
+  Refusal refusal;          // kind None when the table came; otherwise why not, for the user
   std::string status_line;  // the caster's first answer line, made printable
   Sourcetable table;
 };
 
-// Never throws for the caster's faults or a bad address; a CA file that cannot be loaded is an
-// error too.
+// Never throws for the caster's faults or a bad address; a CA file that cannot be loaded is a
+// refusal too. The connect, the request and the head take the timing's bounds; any read of the
+// body the idle-read bound, and the whole answer no longer than the header and idle-read bounds
+// together. A `stop` closes the socket, which ends whatever step the fetch is in at once (the
+// name resolution before the connect excepted).
 FetchedSourcetable FetchSourcetable(const CasterAddress& caster,
-                                    const SourcetableBounds& bounds = SourcetableBounds());
+                                    const ClientTiming& timing = ClientTiming(),
+                                    std::stop_token stop = {});
 
 }  // namespace tarno

@@ -231,30 +231,43 @@ tarno::CasterAddress CasterOf(const Instance& instance) {
   return caster;
 }
 
-// The source's first position: a live source may need a few of its seconds for a fix.
-std::optional<Position> FirstPosition(runner::PositionSource* source) {
+// The source's first position: a live source may need a few of its seconds for a fix. A stop
+// ends the wait.
+std::optional<Position> FirstPosition(runner::PositionSource* source, StopRequest& stop) {
   for (int second = 0; source != nullptr && second < 10; ++second) {
     if (const auto sample = source->Next()) return Position{(*sample)[0], (*sample)[1]};
-    std::this_thread::sleep_for(std::chrono::seconds(1));
+    if (stop.WaitUntil(Clock::now() + std::chrono::seconds(1))) break;
   }
   return std::nullopt;
 }
 
-std::optional<tarno::Sourcetable> Fetch(const Instance& instance, const Console& console) {
+// Empty when the fetch failed (said on the console) or a stop ended it (said by the caller).
+std::optional<tarno::Sourcetable> Fetch(const Instance& instance, const StopRequest& stop,
+                                        const Console& console) {
   const tarno::CasterAddress caster = CasterOf(instance);
-  tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster);
-  if (!fetched.error.empty()) {
-    console.Error("sourcetable of " + caster.host + ":" + caster.port + ": " + fetched.error);
+  const std::stop_token stopped = stop.Token();
+  tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster, {}, stopped);
+  if (stopped.stop_requested()) return std::nullopt;
+  if (fetched.refusal.kind != tarno::Refusal::Kind::None) {
+    console.Error("sourcetable of " + caster.host + ":" + caster.port + ": " +
+                  fetched.refusal.text);
     return std::nullopt;
   }
   return std::move(fetched.table);
 }
 
 int PrintSourcetable(const Instance& instance, runner::PositionSource* source, bool json,
-                     const Console& console) {
-  const std::optional<Position> from = FirstPosition(source);
-  if (source != nullptr && !from) console.Warning("no position came: streams in table order");
-  const auto table = Fetch(instance, console);
+                     StopRequest& stop, const Console& console) {
+  const std::optional<Position> from = FirstPosition(source, stop);
+  std::optional<tarno::Sourcetable> table;
+  if (!stop.Token().stop_requested()) {
+    if (source != nullptr && !from) console.Warning("no position came: streams in table order");
+    table = Fetch(instance, stop, console);
+  }
+  if (stop.Token().stop_requested()) {
+    console.Info("stopping (" + stop.Reason() + ")");
+    return stop.Failed() ? 1 : 0;
+  }
   if (!table) return 1;
   const std::string text =
       json ? SourcetableJsonLines(*table, from) : SourcetableText(*table, from);
@@ -263,11 +276,15 @@ int PrintSourcetable(const Instance& instance, runner::PositionSource* source, b
   return 0;
 }
 
-// The component is unchanged: the host chooses, then sets the property.
-void SetNearestMount(Instance& instance, runner::PositionSource* source, const Console& console) {
-  const std::optional<Position> from = FirstPosition(source);
+// The component is unchanged: the host chooses, then sets the property. False when a stop came
+// first.
+bool SetNearestMount(Instance& instance, runner::PositionSource* source, StopRequest& stop,
+                     const Console& console) {
+  const std::optional<Position> from = FirstPosition(source, stop);
+  if (stop.Token().stop_requested()) return false;
   if (!from) throw UsageError("--nearest-mount: no position came from the position source");
-  const auto table = Fetch(instance, console);
+  const auto table = Fetch(instance, stop, console);
+  if (stop.Token().stop_requested()) return false;
   if (!table) throw std::runtime_error("--nearest-mount: no sourcetable");
   const NearestMount nearest = ChooseNearestMount(*table, *from);
   for (const std::string& skipped : nearest.skipped) console.Info("skipped " + skipped);
@@ -290,6 +307,7 @@ void SetNearestMount(Instance& instance, runner::PositionSource* source, const C
   }
   std::fflush(stdout);
   instance.SetProperty("mountpoint", name);
+  return true;
 }
 
 }  // namespace
@@ -407,7 +425,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   }
   Instance& instance = *created;
   ApplyProperties(instance, properties, origins);
-  if (options.sourcetable) return PrintSourcetable(instance, source.get(), options.json, console);
+  if (options.sourcetable) {
+    return PrintSourcetable(instance, source.get(), options.json, stop, console);
+  }
   if (!source) {
     // Without a position the component never builds a client: nothing would ever connect.
     throw UsageError(
@@ -415,7 +435,10 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
         "(the component connects only once it has a position)");
   }
   PlaceLogFiles(instance, options, console);
-  if (options.nearest_mount) SetNearestMount(instance, source.get(), console);
+  if (options.nearest_mount && !SetNearestMount(instance, source.get(), stop, console)) {
+    console.Info("stopping (" + stop.Reason() + ")");
+    return stop.Failed() ? 1 : 0;
+  }
 
   instance.SetOutputConsumer(kRawOutput, [&](const OutputElement& element) {
     status.OnRaw(Bytes(element), Clock::now());

@@ -42,6 +42,8 @@ void StopRequest::Request(const std::string& reason, bool failed) {
     reason_ = reason;
   }
   changed_.notify_all();
+  // Outside the lock: the callbacks close sockets, and none of them waits on this mutex.
+  source_.request_stop();
 }
 
 bool StopRequest::WaitUntil(Clock::time_point deadline) {

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -25,6 +26,8 @@ class StopRequest {
   bool WaitUntil(Clock::time_point deadline);
   std::string Reason() const;
   bool Failed() const;
+  // Stopped by the first request: a step that blocks (a sourcetable fetch) ends on it.
+  std::stop_token Token() const { return source_.get_token(); }
 
  private:
   mutable std::mutex mutex_;
@@ -32,6 +35,7 @@ class StopRequest {
   bool requested_ = false;
   bool failed_ = false;
   std::string reason_;
+  std::stop_source source_;
 };
 
 // Waits for SIGINT/SIGTERM/SIGHUP on its own thread. The first signal calls `on_signal` with its

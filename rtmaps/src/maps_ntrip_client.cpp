@@ -10,6 +10,7 @@
 #include <boost/system/system_error.hpp>
 
 #include "link_events.h"
+#include "caster_exchange.h"
 #include "request_values.h"
 #include "sourcetable_fetch.h"
 #include "tls_session.h"
@@ -263,6 +264,7 @@ void MAPS_NTRIP_Client::WatchForStop(std::stop_token stop) {
         _client_in_setup->CloseConnection();
         _client_in_setup.reset();
       }
+      _lookup_stop.request_stop();
     }
     wake.wait_for(wait_lock, stop, std::chrono::milliseconds(50), [] { return false; });
   }
@@ -446,6 +448,17 @@ void MAPS_NTRIP_Client::WriteDecodedRTCMBuffer() {
   WriteLog("WriteDecodedRTCMBuffer End");
 }
 
+tarno::ClientTiming MAPS_NTRIP_Client::ScaledTiming() const {
+  tarno::ClientTiming timing;
+  for (auto* wait :
+       {&timing.gga_period, &timing.receive_period, &timing.reader_wait, &timing.connect_bound,
+        &timing.request_bound, &timing.header_bound, &timing.idle_read_bound,
+        &timing.rtcm_check_window}) {
+    *wait = Scaled(*wait);
+  }
+  return timing;
+}
+
 void MAPS_NTRIP_Client::DropFailedClient(const std::string& cause) {
   _ntrip_client.reset();
   RecordFailedSetup(cause);
@@ -481,14 +494,20 @@ void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal, const double* po
   caster.tls = GetBoolProperty("tls");
   caster.tls_ca_file = GetStringProperty("tls_ca_file");
   caster.proxy = Proxy();
-  const tarno::ClientTiming timing;
-  tarno::SourcetableBounds bounds;
-  bounds.connect = Scaled(timing.connect_bound);
-  bounds.request = Scaled(timing.request_bound);
-  bounds.header = Scaled(timing.header_bound);
-  bounds.idle_read = Scaled(timing.header_bound);
-  const tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster, bounds);
-  if (!fetched.error.empty()) WriteLog("Sourcetable not read: " + fetched.error);
+  tarno::ClientTiming timing = ScaledTiming();
+  // The lookup only adds names to a warning: no read of it waits longer than a head.
+  timing.idle_read_bound = timing.header_bound;
+  std::stop_token stop;
+  {
+    // A stop of the component closes the lookup's socket, as it closes a client in set-up.
+    std::scoped_lock lock(_setup_mutex);
+    _lookup_stop = std::stop_source();
+    stop = _lookup_stop.get_token();
+  }
+  const tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster, timing, stop);
+  if (fetched.refusal.kind != tarno::Refusal::Kind::None) {
+    WriteLog("Sourcetable not read: " + fetched.refusal.text);
+  }
   std::vector<std::string> names;
   for (const tarno::RankedStream& ranked :
        tarno::SortByDistance(fetched.table.streams, position[0], position[1])) {
@@ -590,12 +609,7 @@ bool MAPS_NTRIP_Client::BuildClient(const double* values) {
     const std::string mountpoint = GetStringProperty("mountpoint");
     const std::string port = GetStringProperty("port");
     const std::string ip = GetStringProperty("ip");
-    tarno::ClientTiming timing;
-    for (auto* wait : {&timing.gga_period, &timing.receive_period, &timing.reader_wait,
-                       &timing.connect_bound, &timing.request_bound, &timing.header_bound,
-                       &timing.idle_read_bound, &timing.rtcm_check_window}) {
-      *wait = Scaled(*wait);
-    }
+    const tarno::ClientTiming timing = ScaledTiming();
     auto client = std::make_shared<tarno::NTRIPClient>(ip, port, mountpoint, values[0], values[1],
                                                        values[2], _decode_rtcm, timing, Proxy());
     if (GetBoolProperty("tls")) client->SetTls(GetStringProperty("tls_ca_file"));
@@ -607,10 +621,8 @@ bool MAPS_NTRIP_Client::BuildClient(const double* values) {
     const std::string text = std::string("Exception: ") + e.what();
     ReportInfo(text);
     WriteLog(text, Importance::Error);
-    const tarno::HttpProxy proxy = Proxy();
     const tarno::Refusal refusal =
-        proxy.Enabled() ? tarno::UnresolvedProxy(proxy, e.code().message())
-                        : tarno::UnresolvedHost(GetStringProperty("ip"), e.code().message());
+        tarno::ResolutionRefusal(e.code(), GetStringProperty("ip"), Proxy());
     WarnOnce(refusal);
     RecordFailedSetup(refusal.text);
     return false;

@@ -74,13 +74,16 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   std::string CasterRoute();
   // The current connection has proven a working link: enough bytes, or bytes for long enough.
   bool ProvenLink(std::uint64_t delivered) const;
+  // The client's periods and bounds at the host's clock speed.
+  tarno::ClientTiming ScaledTiming() const;
   // Drops the current client after a failed set-up and spaces the next attempt.
   // Drops a client whose set-up failed and spaces the next one; `cause` goes with the retry event.
   void DropFailedClient(const std::string& cause);
   // Records a failed set-up and reports the wait before the next one with its cause.
   void RecordFailedSetup(const std::string& cause);
   // Runs beside the host thread: once the host stops the component, a client still connecting
-  // is closed, so a caster that never answers cannot hold the stop for the 10 s header bound.
+  // is closed, and so is a sourcetable lookup's socket, so a caster that never answers cannot
+  // hold the stop for the 10 s header bound.
   void WatchForStop(std::stop_token stop);
   // A wait of the design, run at the host's clock speed (1 in production).
   template <typename Rep, typename Period>
@@ -120,6 +123,7 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   tarno::ReconnectSpacing _reconnect_spacing;
   std::mutex _setup_mutex;
   std::shared_ptr<tarno::NTRIPClient> _client_in_setup;  // under _setup_mutex
+  std::stop_source _lookup_stop;  // under _setup_mutex: the sourcetable lookup in progress
   std::jthread _stop_watch;
   double _time_scale = 1.0;
   const InternetProbeSettings _probe;

@@ -96,7 +96,7 @@ TEST_F(ProxyTest, SourcetableComesThroughTheSameTunnel) {
   address.port = std::to_string(server.Port());
   address.proxy = tarno::ParseProxy("127.0.0.1:" + proxy.Port());
   const tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(address);
-  ASSERT_EQ(fetched.error, "");
+  ASSERT_EQ(fetched.refusal.text, "");
   ASSERT_EQ(fetched.table.streams.size(), 1u);
   EXPECT_EQ(fetched.table.streams[0].mountpoint, "RTCM3");
   ASSERT_EQ(proxy.Requests().size(), 1u);

@@ -1,4 +1,8 @@
 // Reading a caster's sourcetable, ranking its streams, and fetching it from a caster.
+#include <chrono>
+#include <future>
+#include <stop_token>
+
 #include <gtest/gtest.h>
 
 #include "raw_server.h"
@@ -100,7 +104,7 @@ TEST(SourcetableFetchTest, TheReplayCasterAnswersGetSlashWithItsMountPoints) {
   auto address = Address(std::to_string(server.Port()));
   address.gga = "$GPGGA,1*00\r\n";
   const auto fetched = tarno::FetchSourcetable(address);
-  ASSERT_EQ(fetched.error, "");
+  ASSERT_EQ(fetched.refusal.text, "");
   EXPECT_EQ(fetched.status_line, "HTTP/1.1 200 OK");
   ASSERT_EQ(fetched.table.streams.size(), 2u);
   EXPECT_EQ(fetched.table.streams[1].mountpoint, "BETA");
@@ -125,7 +129,7 @@ TEST(SourcetableFetchTest, NtripOneChunkedAndUnframedAnswersAllGiveTheTable) {
     // Kept open: the end line or the framing, not the close, ends the first two.
     RawServer server(answer, answer.rfind("HTTP/1.0", 0) == 0);
     const auto fetched = tarno::FetchSourcetable(Address(server.Port()));
-    EXPECT_EQ(fetched.error, "") << answer;
+    EXPECT_EQ(fetched.refusal.text, "") << answer;
     ASSERT_EQ(fetched.table.streams.size(), 1u) << answer;
     EXPECT_EQ(fetched.table.streams[0].mountpoint, "M1");
   }
@@ -133,24 +137,47 @@ TEST(SourcetableFetchTest, NtripOneChunkedAndUnframedAnswersAllGiveTheTable) {
 
 TEST(SourcetableFetchTest, RefusalsOversizeAndSilenceAreErrors) {
   RawServer refused("HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n", true);
-  EXPECT_EQ(tarno::FetchSourcetable(Address(refused.Port())).error,
-            "the caster answered \"HTTP/1.1 401 Unauthorized\"");
+  EXPECT_EQ(tarno::FetchSourcetable(Address(refused.Port())).refusal.text,
+            "caster refused the user name or password for the sourcetable (HTTP/1.1 401 "
+            "Unauthorized)");
 
   RawServer oversize(
       "SOURCETABLE 200 OK\r\n\r\n" + std::string(tarno::kMaxSourcetableBytes + 10, 'x'), false);
-  EXPECT_EQ(tarno::FetchSourcetable(Address(oversize.Port())).error,
+  EXPECT_EQ(tarno::FetchSourcetable(Address(oversize.Port())).refusal.text,
             "sourcetable longer than 1048576 bytes");
 
   RawServer cut("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\nSTR;", true);
-  EXPECT_EQ(tarno::FetchSourcetable(Address(cut.Port())).error, "the sourcetable was cut short");
+  EXPECT_EQ(tarno::FetchSourcetable(Address(cut.Port())).refusal.text,
+            "the sourcetable was cut short");
 
   caster::CasterOptions o;
   o.fault.mode = caster::FaultMode::NeverAnswer;
   caster::ReplayCaster silent(o);
-  tarno::SourcetableBounds bounds;
-  bounds.header = 200ms;
-  EXPECT_EQ(tarno::FetchSourcetable(Address(std::to_string(silent.Port())), bounds).error,
-            "reading the answer: Connection timed out");
+  tarno::ClientTiming timing;
+  timing.header_bound = 200ms;
+  EXPECT_EQ(tarno::FetchSourcetable(Address(std::to_string(silent.Port())), timing).refusal.text,
+            "127.0.0.1:" + std::to_string(silent.Port()) +
+                " gave no usable answer for the sourcetable (no complete answer in time): check ip "
+                "and port");
+}
+
+TEST(SourcetableFetchTest, AStopEndsAFetchFromACasterThatNeverAnswers) {
+  caster::CasterOptions o;
+  o.fault.mode = caster::FaultMode::NeverAnswer;
+  caster::ReplayCaster silent(o);
+  std::stop_source stop;
+  auto fetch = std::async(std::launch::async, [&] {
+    return tarno::FetchSourcetable(Address(std::to_string(silent.Port())), tarno::ClientTiming(),
+                                   stop.get_token());
+  });
+  // The caster holds the request: without the stop the fetch would wait out the head's 10 s.
+  ASSERT_TRUE(silent.WaitUntil(
+      [](const caster::ReplayCaster& c) { return !c.Connection(0).request.empty(); }, 30s));
+  const auto stopped_at = std::chrono::steady_clock::now();
+  stop.request_stop();
+  ASSERT_EQ(fetch.wait_for(30s), std::future_status::ready);  // bounds a hang only
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped_at, 3s);
+  EXPECT_NE(fetch.get().refusal.kind, tarno::Refusal::Kind::None);
 }
 
 }  // namespace
