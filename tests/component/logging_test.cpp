@@ -10,29 +10,14 @@
 #include <vector>
 
 #include "component_fixture.h"
+#include "scratch_directory.h"
 
 using namespace component_test;
 namespace fs = std::filesystem;
 
 namespace {
 
-class ScratchDirectory {
- public:
-  explicit ScratchDirectory(const std::string& label)
-      : path_(fs::temp_directory_path() /
-              ("ntrip-logging-test-" + std::to_string(getpid()) + "-" + label)) {
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using test_support::ScratchDirectory;
 
 // Names of the files in `dir`, and all their lines.
 struct Files {

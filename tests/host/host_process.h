@@ -22,6 +22,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch_directory.h"
+
 extern char** environ;
 
 namespace host_test {
@@ -187,22 +189,6 @@ inline Finished RunToEnd(std::vector<std::string> arguments,
   return {status.value_or(-1), host.Stdout(), host.Stderr()};
 }
 
-class ScratchDirectory {
- public:
-  ScratchDirectory() {
-    path_ = fs::temp_directory_path() /
-            ("ntrip-host-test-" + std::to_string(getpid()) + "-" + std::to_string(next_++));
-    fs::create_directories(path_);
-  }
-  ~ScratchDirectory() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  static inline std::atomic<int> next_{0};
-  fs::path path_;
-};
+using test_support::ScratchDirectory;
 
 }  // namespace host_test
