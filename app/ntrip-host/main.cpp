@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   if (options.help) {
-    std::cout << ntrip_host::kUsageText;
+    std::cout << ntrip_host::UsageText();
     return 0;
   }
   if (options.version) {

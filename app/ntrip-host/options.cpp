@@ -11,47 +11,13 @@
 #include <functional>
 #include <iterator>
 #include <set>
+#include <span>
 #include <string_view>
 
 #include "config_file.h"
+#include "option_table.h"
 
 namespace ntrip_host {
-
-const char* const kUsageText =
-    "usage: ntrip-host [options]            run the NTRIP_Client component until a signal\n"
-    "       ntrip-host --demo [options]     run it against a built-in caster, no network needed\n"
-    "       ntrip-host --describe           print the component's definition\n"
-    "options:\n"
-    "  --describe              print the model, its input, outputs and properties with defaults\n"
-    "  --package PATH          the package to load (default: ../lib/ntrip_client_package.so)\n"
-    "  --config FILE           read settings from FILE: NAME = VALUE a line, NAME a property\n"
-    "                          or an option without its dashes; the command line wins\n"
-    "  --set NAME=VALUE        set a component property before start (repeatable)\n"
-    "  --set-file NAME=FILE    set a property from FILE's content (a password kept off the\n"
-    "                          command line; one final newline dropped)\n"
-    "  --position LAT,LON,ALT,ACC  feed a fixed position (degrees, metres) once a second\n"
-    "  --positions FILE        feed CSV lines LAT,LON,ALT,ACC, one a second, the last one held\n"
-    "  --nmea SOURCE           feed GGA/GST from FILE, tcp://HOST:PORT or serial:DEVICE[:BAUD]\n"
-    "  --raw-out SINK          write oRawRTCM to SINK: FILE, -, tcp-listen://[ADDR:]PORT or\n"
-    "                          serial:DEVICE[:BAUD]\n"
-    "  --decoded-out SINK      write oDecodeRTCM to SINK (same forms as --raw-out)\n"
-    "  --duration SECONDS      stop after this long (default: until SIGINT/SIGTERM/SIGHUP;\n"
-    "                          demo: 20)\n"
-    "  --status                print one status line a second on stderr\n"
-    "  --status-json FILE      write the status as one JSON object a second to FILE (- for\n"
-    "                          stdout, unless a sink writes there)\n"
-    "  --quiet                 hide information reports (warnings and errors stay)\n"
-    "  --verbose               also show the component's per-sample and trace-like reports\n"
-    "  --sourcetable           print the caster's streams (ip, port, tls, credentials from\n"
-    "                          --set), nearest first with --position or --nmea, and exit\n"
-    "  --json                  with --sourcetable: one JSON object a line\n"
-    "  --nearest-mount         before start, set mountpoint to the nearest RTCM 3 stream of\n"
-    "                          the caster's sourcetable (needs --position or --nmea)\n"
-    "  --demo                  serve the bundled recordings on 127.0.0.1 and run against them\n"
-    "  --help                  print this text\n"
-    "  --version               print the program's version\n"
-    "testing:\n"
-    "  --sampling-scale X      multiply the engine's sampling periods by X (default 1)\n";
 
 bool RunOptions::HasProperty(const std::string& name) const {
   for (const auto& [property, value] : properties) {
@@ -126,71 +92,118 @@ void SetFromFile(RunOptions& options, const std::string& assignment, const std::
   if (name == "password") WarnAboutReadablePassword(options, path);
 }
 
+// What one option is given: its value, or for an option without one, on or off.
+struct OptionInput {
+  const std::string& name;
+  const std::string value;
+  const bool on;
+  const std::string& origin;  // "FILE:LINE" for a config file's setting, empty otherwise
+};
+
+struct Option {
+  cli::OptionText text;
+  void (*apply)(RunOptions& options, const OptionInput& input) = nullptr;  // none: help line
+};
+
+void SetPosition(RunOptions& options, const OptionInput& input, runner::PositionOption option) {
+  if (options.position) {
+    throw UsageError(input.name + ": only one of --position, --positions and --nmea may be given");
+  }
+  options.position = PositionChoice{option, input.name, input.value};
+}
+
+void SetOnce(std::optional<std::string>& target, const OptionInput& input) {
+  if (target) throw UsageError(input.name + " given twice");
+  target = input.value;
+}
+
+void SetProperty(RunOptions& options, const OptionInput& input) {
+  const std::size_t equals = input.value.find('=');
+  if (equals == std::string::npos || equals == 0) {
+    throw UsageError("--set \"" + input.value + "\": use --set NAME=VALUE");
+  }
+  options.AddProperty(input.value.substr(0, equals), input.value.substr(equals + 1), input.origin);
+}
+
+// --config is read before the others (ParseCommandLine); it has a row for its help and its name.
+constexpr Option kOptions[] = {
+    {{"", "", "options:"}},
+    {{"--describe", "", "print the model, its input, outputs and properties with defaults"},
+     [](RunOptions& o, const OptionInput& in) { o.describe = in.on; }},
+    {{"--package", "PATH", "the package to load (default: ../lib/ntrip_client_package.so)"},
+     [](RunOptions& o, const OptionInput& in) { o.package_path = in.value; }},
+    {{"--config", "FILE",
+      "read settings from FILE: NAME = VALUE a line, NAME a property\n"
+      "or an option without its dashes; the command line wins"}},
+    {{"--set", "NAME=VALUE", "set a component property before start (repeatable)"}, SetProperty},
+    {{"--set-file", "NAME=FILE",
+      "set a property from FILE's content (a password kept off the\n"
+      "command line; one final newline dropped)"},
+     [](RunOptions& o, const OptionInput& in) { SetFromFile(o, in.value, in.origin); }},
+    {{"--position", "LAT,LON,ALT,ACC", "feed a fixed position (degrees, metres) once a second"},
+     [](RunOptions& o, const OptionInput& in) { SetPosition(o, in, runner::PositionOption::kFixed); }},
+    {{"--positions", "FILE", "feed CSV lines LAT,LON,ALT,ACC, one a second, the last one held"},
+     [](RunOptions& o, const OptionInput& in) {
+       SetPosition(o, in, runner::PositionOption::kCsvFile);
+     }},
+    {{"--nmea", "SOURCE", "feed GGA/GST from FILE, tcp://HOST:PORT or serial:DEVICE[:BAUD]"},
+     [](RunOptions& o, const OptionInput& in) { SetPosition(o, in, runner::PositionOption::kNmea); }},
+    {{"--raw-out", "SINK",
+      "write oRawRTCM to SINK: FILE, -, tcp-listen://[ADDR:]PORT or\n"
+      "serial:DEVICE[:BAUD]"},
+     [](RunOptions& o, const OptionInput& in) { SetOnce(o.raw_out, in); }},
+    {{"--decoded-out", "SINK", "write oDecodeRTCM to SINK (same forms as --raw-out)"},
+     [](RunOptions& o, const OptionInput& in) { SetOnce(o.decoded_out, in); }},
+    {{"--duration", "SECONDS",
+      "stop after this long (default: until SIGINT/SIGTERM/SIGHUP;\n"
+      "demo: 20)"},
+     [](RunOptions& o, const OptionInput& in) {
+       o.duration_seconds = ParsePositiveNumber(in.name, in.value);
+     }},
+    {{"--status", "", "print one status line a second on stderr"},
+     [](RunOptions& o, const OptionInput& in) { o.status = in.on; }},
+    {{"--status-json", "FILE",
+      "write the status as one JSON object a second to FILE (- for\n"
+      "stdout, unless a sink writes there)"},
+     [](RunOptions& o, const OptionInput& in) { SetOnce(o.status_json, in); }},
+    {{"--quiet", "", "hide information reports (warnings and errors stay)"},
+     [](RunOptions& o, const OptionInput& in) { o.quiet = in.on; }},
+    {{"--verbose", "", "also show the component's per-sample and trace-like reports"},
+     [](RunOptions& o, const OptionInput& in) { o.verbose = in.on; }},
+    {{"--sourcetable", "",
+      "print the caster's streams (ip, port, tls, credentials from\n"
+      "--set), nearest first with --position or --nmea, and exit"},
+     [](RunOptions& o, const OptionInput& in) { o.sourcetable = in.on; }},
+    {{"--json", "", "with --sourcetable: one JSON object a line"},
+     [](RunOptions& o, const OptionInput& in) { o.json = in.on; }},
+    {{"--nearest-mount", "",
+      "before start, set mountpoint to the nearest RTCM 3 stream of\n"
+      "the caster's sourcetable (needs --position or --nmea)"},
+     [](RunOptions& o, const OptionInput& in) { o.nearest_mount = in.on; }},
+    {{"--demo", "", "serve the bundled recordings on 127.0.0.1 and run against them"},
+     [](RunOptions& o, const OptionInput& in) { o.demo = in.on; }},
+    {{"--help", "", "print this text"},
+     [](RunOptions& o, const OptionInput& in) { o.help = in.on; }},
+    {{"--version", "", "print the program's version"},
+     [](RunOptions& o, const OptionInput& in) { o.version = in.on; }},
+    {{"", "", "testing:"}},
+    {{"--sampling-scale", "X", "multiply the engine's sampling periods by X (default 1)"},
+     [](RunOptions& o, const OptionInput& in) {
+       o.sampling_scale = ParsePositiveNumber(in.name, in.value);
+     }},
+};
+
+constexpr std::size_t kHelpColumn = 26;
+
 // Applies one option; false when `name` is no option of ntrip-host. `origin` is "FILE:LINE" for a
 // config file's setting, empty for the command line.
 bool ApplyOption(RunOptions& options, const std::string& name, const ValueFunction& value,
                  const FlagFunction& flag, const std::string& origin) {
-  auto position = [&](runner::PositionOption option) {
-    const std::string text = value();
-    if (options.position) {
-      throw UsageError(name + ": only one of --position, --positions and --nmea may be given");
-    }
-    options.position = PositionChoice{option, name, text};
-  };
-
-  if (name == "--help" || name == "-h") {
-    options.help = flag();
-  } else if (name == "--version") {
-    options.version = flag();
-  } else if (name == "--describe") {
-    options.describe = flag();
-  } else if (name == "--demo") {
-    options.demo = flag();
-  } else if (name == "--status") {
-    options.status = flag();
-  } else if (name == "--quiet") {
-    options.quiet = flag();
-  } else if (name == "--verbose") {
-    options.verbose = flag();
-  } else if (name == "--sourcetable") {
-    options.sourcetable = flag();
-  } else if (name == "--json") {
-    options.json = flag();
-  } else if (name == "--nearest-mount") {
-    options.nearest_mount = flag();
-  } else if (name == "--package") {
-    options.package_path = value();
-  } else if (name == "--set") {
-    const std::string assignment = value();
-    const std::size_t equals = assignment.find('=');
-    if (equals == std::string::npos || equals == 0) {
-      throw UsageError("--set \"" + assignment + "\": use --set NAME=VALUE");
-    }
-    options.AddProperty(assignment.substr(0, equals), assignment.substr(equals + 1), origin);
-  } else if (name == "--set-file") {
-    SetFromFile(options, value(), origin);
-  } else if (name == "--position") {
-    position(runner::PositionOption::kFixed);
-  } else if (name == "--positions") {
-    position(runner::PositionOption::kCsvFile);
-  } else if (name == "--nmea") {
-    position(runner::PositionOption::kNmea);
-  } else if (name == "--raw-out") {
-    if (options.raw_out) throw UsageError("--raw-out given twice");
-    options.raw_out = value();
-  } else if (name == "--decoded-out") {
-    if (options.decoded_out) throw UsageError("--decoded-out given twice");
-    options.decoded_out = value();
-  } else if (name == "--status-json") {
-    if (options.status_json) throw UsageError("--status-json given twice");
-    options.status_json = value();
-  } else if (name == "--duration") {
-    options.duration_seconds = ParsePositiveNumber(name, value());
-  } else if (name == "--sampling-scale") {
-    options.sampling_scale = ParsePositiveNumber(name, value());
-  } else {
-    return false;
-  }
+  const Option* option = cli::FindOption(std::span<const Option>(kOptions), name == "-h" ? "--help" : name);
+  if (option == nullptr || option->apply == nullptr) return false;
+  const bool takes_value = cli::TakesValue(option->text);
+  const OptionInput input{name, takes_value ? value() : std::string(), takes_value || flag(), origin};
+  option->apply(options, input);
   return true;
 }
 
@@ -289,6 +302,14 @@ void RunOptions::AddProperty(std::string name, std::string value, std::string or
   properties.emplace_back(std::move(name), std::move(value));
   property_origins.resize(properties.size() - 1);
   property_origins.push_back(std::move(origin));
+}
+
+std::string UsageText() {
+  return "usage: ntrip-host [options]            run the NTRIP_Client component until a signal\n"
+         "       ntrip-host --demo [options]     run it against a built-in caster, no network "
+         "needed\n"
+         "       ntrip-host --describe           print the component's definition\n" +
+         cli::FormatOptions(std::span<const Option>(kOptions), kHelpColumn);
 }
 
 RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {

@@ -56,7 +56,7 @@ struct RunOptions {
 // FILE:LINE) and what is wrong with it.
 RunOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
-// One line per option.
-extern const char* const kUsageText;
+// The --help text, from the table the options are parsed with.
+std::string UsageText();
 
 }  // namespace ntrip_host

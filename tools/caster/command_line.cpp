@@ -2,7 +2,10 @@
 
 #include <charconv>
 #include <limits>
+#include <span>
 #include <stdexcept>
+
+#include "option_table.h"
 
 namespace caster {
 
@@ -103,6 +106,109 @@ MountPosition ParseMountPosition(const std::string& text) {
   return position;
 }
 
+using Apply = void (*)(CommandLine& line, const std::string& value);
+
+struct Option {
+  cli::OptionText text;
+  Apply apply = nullptr;  // nullptr for a line of help
+};
+
+void SetMount(CommandLine& line, const std::string& mount) {
+  const std::size_t eq = mount.find('=');
+  if (eq == std::string::npos || eq == 0 || eq + 1 == mount.size()) {
+    throw std::invalid_argument("bad --mount: '" + mount + "' (use NAME=FILE)");
+  }
+  line.mount_files.emplace_back(mount.substr(0, eq), mount.substr(eq + 1));
+}
+
+void SetUser(CommandLine& line, const std::string& user) {
+  const std::size_t colon = user.find(':');
+  if (colon == std::string::npos || colon == 0) {
+    throw std::invalid_argument("bad --user (use USER:PASSWORD)");
+  }
+  line.options.user = user.substr(0, colon);
+  line.options.password = user.substr(colon + 1);
+}
+
+void SetCoding(CommandLine& line, const std::string& coding) {
+  if (coding == "gzip") {
+    line.options.coding = StreamCoding::GzipMembers;
+  } else if (coding == "deflate") {
+    line.options.coding = StreamCoding::DeflateFlushed;
+  } else {
+    throw std::invalid_argument("bad --coding: '" + coding + "' (use gzip or deflate)");
+  }
+}
+
+constexpr Option kOptions[] = {
+    {{"--listen", "[ADDR:]PORT",
+      "address and port to listen on (default 127.0.0.1:2101);\n"
+      "IPv6 as [::1]:2101; port 0 picks a free port"},
+     [](CommandLine& l, const std::string& v) { ParseListen(v, l.options); }},
+    {{"--mount", "NAME=FILE", "serve FILE as mount point NAME (repeatable)"}, SetMount},
+    {{"--user", "USER:PASSWORD", "require HTTP Basic authentication (401 otherwise)"}, SetUser},
+    {{"--rate", "BYTES_PER_SEC",
+      "pacing; default: whole frames at about 1 kB/s; 0: as fast as possible"},
+     [](CommandLine& l, const std::string& v) {
+       l.options.rate = static_cast<double>(ParseCount(v, "rate"));
+     }},
+    {{"--whole-frames", "", "with --rate N: send whole frames at that average rate"},
+     [](CommandLine& l, const std::string&) { l.options.whole_frames = true; }},
+    {{"--no-chunked", "", "NTRIP 2.0 answers without Transfer-Encoding: chunked"},
+     [](CommandLine& l, const std::string&) { l.options.chunked = false; }},
+    {{"--icy-without-blank-line", "",
+      "NTRIP 1.0 answer \"ICY 200 OK\" followed directly by the stream"},
+     [](CommandLine& l, const std::string&) { l.options.icy_blank_line = false; }},
+    {{"--gga-log", "FILE",
+      "append every GGA received (request header and updates), one per line,\n"
+      "with the UTC time received and the client's address"},
+     [](CommandLine& l, const std::string& v) { l.options.gga_log_path = v; }},
+    {{"--max-bytes", "N", "close each stream after N bytes (default: loop forever)"},
+     [](CommandLine& l, const std::string& v) { l.options.max_bytes = ParseCount(v, "byte count"); }},
+    {{"--separate-answer", "", "write the 200 answer on its own, not with the first stream bytes"},
+     [](CommandLine& l, const std::string&) { l.options.answer_with_first_bytes = false; }},
+    {{"--mount-position", "NAME=LAT,LON",
+      "where mount point NAME is, for its sourcetable row\n"
+      "(degrees; default 0,0)"},
+     [](CommandLine& l, const std::string& v) {
+       l.mount_positions.push_back(ParseMountPosition(v));
+     }},
+    {{"--tls-cert", "FILE", "serve TLS with this PEM certificate chain (needs --tls-key)"},
+     [](CommandLine& l, const std::string& v) { l.options.tls_cert_file = v; }},
+    {{"--tls-key", "FILE", "the PEM private key of --tls-cert"},
+     [](CommandLine& l, const std::string& v) { l.options.tls_key_file = v; }},
+    {{"--coding", "gzip|deflate",
+      "NTRIP 2.0 streams compressed: each write one gzip member, or one\n"
+      "deflate stream flushed at every write; named by Transfer-Encoding"},
+     SetCoding},
+    {{"--content-coding", "", "with --coding: named by Content-Encoding instead"},
+     [](CommandLine& l, const std::string&) { l.options.coding_as_content = true; }},
+    {{"--live-time", "",
+      "serve each pass as if live: the epoch time of every observation\n"
+      "message becomes the present (each system's own time scale, the\n"
+      "recording's spacing kept, CRC recomputed)"},
+     [](CommandLine& l, const std::string&) { l.options.live_time = true; }},
+    {{"--fault", "MODE", "misbehave on purpose, for tests:"},
+     [](CommandLine& l, const std::string& v) { l.options.fault = ParseFault(v); }},
+    {{"", "", "      close-after=N        close the connection after N stream bytes"}},
+    {{"", "", "      stall-after=N        stop sending after N stream bytes, keep the connection open"}},
+    {{"", "", "      reset-after=N        send N stream bytes, then reset the connection"}},
+    {{"", "", "      never-answer         read the request and never answer"}},
+    {{"", "", "      status=\"LINE\"        answer LINE and a blank line, then close"}},
+    {{"", "", "                           (e.g. status=\"HTTP/1.1 401 Unauthorized\")"}},
+    {{"", "", "      endless-headers      a status line, then header lines without end"}},
+    {{"", "", "      garbage              a 200 answer, then random bytes that are not RTCM 3"}},
+    {{"", "", "      sourcetable          answer every request with the sourcetable (for NTRIP 2.0"}},
+    {{"", "", "                           requests: HTTP/1.1 200 OK, Content-Type gnss/sourcetable)"}},
+    {{"", "", "      ntrip1-only          answer NTRIP 2.0 requests \"HTTP/1.1 400 Bad Request\", serve"}},
+    {{"", "", "                           NTRIP 1.0 ones"}},
+    {{"--help", "", "this text"}, [](CommandLine& l, const std::string&) { l.help = true; }},
+    {{"--version", "", "the program's version"},
+     [](CommandLine& l, const std::string&) { l.version = true; }},
+};
+
+constexpr std::size_t kHelpColumn = 25;
+
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -110,117 +216,23 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   line.options.port = 2101;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    auto value = [&]() -> const std::string& {
+    const Option* option = cli::FindOption(std::span<const Option>(kOptions), arg == "-h" ? "--help" : arg);
+    if (option == nullptr) throw std::invalid_argument("unknown option '" + arg + "' (see --help)");
+    std::string value;
+    if (cli::TakesValue(option->text)) {
       if (i + 1 >= args.size()) throw std::invalid_argument(arg + " needs a value");
-      return args[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      line.help = true;
-    } else if (arg == "--version") {
-      line.version = true;
-    } else if (arg == "--listen") {
-      ParseListen(value(), line.options);
-    } else if (arg == "--mount") {
-      const std::string& mount = value();
-      const std::size_t eq = mount.find('=');
-      if (eq == std::string::npos || eq == 0 || eq + 1 == mount.size()) {
-        throw std::invalid_argument("bad --mount: '" + mount + "' (use NAME=FILE)");
-      }
-      line.mount_files.emplace_back(mount.substr(0, eq), mount.substr(eq + 1));
-    } else if (arg == "--user") {
-      const std::string& user = value();
-      const std::size_t colon = user.find(':');
-      if (colon == std::string::npos || colon == 0) {
-        throw std::invalid_argument("bad --user (use USER:PASSWORD)");
-      }
-      line.options.user = user.substr(0, colon);
-      line.options.password = user.substr(colon + 1);
-    } else if (arg == "--rate") {
-      line.options.rate = static_cast<double>(ParseCount(value(), "rate"));
-    } else if (arg == "--whole-frames") {
-      line.options.whole_frames = true;
-    } else if (arg == "--no-chunked") {
-      line.options.chunked = false;
-    } else if (arg == "--icy-without-blank-line") {
-      line.options.icy_blank_line = false;
-    } else if (arg == "--coding") {
-      const std::string& coding = value();
-      if (coding == "gzip") {
-        line.options.coding = StreamCoding::GzipMembers;
-      } else if (coding == "deflate") {
-        line.options.coding = StreamCoding::DeflateFlushed;
-      } else {
-        throw std::invalid_argument("bad --coding: '" + coding + "' (use gzip or deflate)");
-      }
-    } else if (arg == "--content-coding") {
-      line.options.coding_as_content = true;
-    } else if (arg == "--live-time") {
-      line.options.live_time = true;
-    } else if (arg == "--separate-answer") {
-      line.options.answer_with_first_bytes = false;
-    } else if (arg == "--gga-log") {
-      line.options.gga_log_path = value();
-    } else if (arg == "--max-bytes") {
-      line.options.max_bytes = ParseCount(value(), "byte count");
-    } else if (arg == "--tls-cert") {
-      line.options.tls_cert_file = value();
-    } else if (arg == "--tls-key") {
-      line.options.tls_key_file = value();
-    } else if (arg == "--mount-position") {
-      line.mount_positions.push_back(ParseMountPosition(value()));
-    } else if (arg == "--fault") {
-      line.options.fault = ParseFault(value());
-    } else {
-      throw std::invalid_argument("unknown option '" + arg + "' (see --help)");
+      value = args[++i];
     }
+    option->apply(line, value);
   }
   return line;
 }
 
 std::string UsageText() {
-  return R"(usage: ntrip-replay-caster [options]
-Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.
-
-  --listen [ADDR:]PORT   address and port to listen on (default 127.0.0.1:2101);
-                         IPv6 as [::1]:2101; port 0 picks a free port
-  --mount NAME=FILE      serve FILE as mount point NAME (repeatable)
-  --user USER:PASSWORD   require HTTP Basic authentication (401 otherwise)
-  --rate BYTES_PER_SEC   pacing; default: whole frames at about 1 kB/s; 0: as fast as possible
-  --whole-frames         with --rate N: send whole frames at that average rate
-  --no-chunked           NTRIP 2.0 answers without Transfer-Encoding: chunked
-  --icy-without-blank-line  NTRIP 1.0 answer "ICY 200 OK" followed directly by the stream
-  --gga-log FILE         append every GGA received (request header and updates), one per line,
-                         with the UTC time received and the client's address
-  --max-bytes N          close each stream after N bytes (default: loop forever)
-  --separate-answer      write the 200 answer on its own, not with the first stream bytes
-  --mount-position NAME=LAT,LON  where mount point NAME is, for its sourcetable row
-                         (degrees; default 0,0)
-  --tls-cert FILE        serve TLS with this PEM certificate chain (needs --tls-key)
-  --tls-key FILE         the PEM private key of --tls-cert
-  --coding gzip|deflate  NTRIP 2.0 streams compressed: each write one gzip member, or one
-                         deflate stream flushed at every write; named by Transfer-Encoding
-  --content-coding       with --coding: named by Content-Encoding instead
-  --live-time            serve each pass as if live: the epoch time of every observation
-                         message becomes the present (each system's own time scale, the
-                         recording's spacing kept, CRC recomputed)
-  --fault MODE           misbehave on purpose, for tests:
-      close-after=N        close the connection after N stream bytes
-      stall-after=N        stop sending after N stream bytes, keep the connection open
-      reset-after=N        send N stream bytes, then reset the connection
-      never-answer         read the request and never answer
-      status="LINE"        answer LINE and a blank line, then close
-                           (e.g. status="HTTP/1.1 401 Unauthorized")
-      endless-headers      a status line, then header lines without end
-      garbage              a 200 answer, then random bytes that are not RTCM 3
-      sourcetable          answer every request with the sourcetable (for NTRIP 2.0
-                           requests: HTTP/1.1 200 OK, Content-Type gnss/sourcetable)
-      ntrip1-only          answer NTRIP 2.0 requests "HTTP/1.1 400 Bad Request", serve
-                           NTRIP 1.0 ones
-  --help                 this text
-  --version              the program's version
-
-Prints "listening on ADDR:PORT" once it listens. Ctrl-C or SIGTERM stops it.
-)";
+  return "usage: ntrip-replay-caster [options]\n"
+         "Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.\n\n" +
+         cli::FormatOptions(std::span<const Option>(kOptions), kHelpColumn) +
+         "\nPrints \"listening on ADDR:PORT\" once it listens. Ctrl-C or SIGTERM stops it.\n";
 }
 
 }  // namespace caster
