@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "config_file.h"
+#include "source_switch.h"
 
 namespace maps_host {
 
@@ -47,11 +48,17 @@ const char* const kUsageText =
     "  --json                  with --sourcetable: one JSON object a line\n"
     "  --nearest-mount         before start, set mountpoint to the nearest RTCM 3 stream of\n"
     "                          the caster's sourcetable (needs --position or --nmea)\n"
+    "  --fallback HOST:PORT/MOUNT  a caster to switch to when the current one gives no\n"
+    "                          corrections (repeatable, in order of preference; same\n"
+    "                          credentials, TLS, proxy and GGA); the preferred one is probed\n"
+    "                          and taken back\n"
+    "  --switch-after SECONDS  switch after this long without an RTCM 3 frame (default 10)\n"
     "  --demo                  serve the bundled recordings on 127.0.0.1 and run against them\n"
     "  --help                  print this text\n"
     "  --version               print the program's version\n"
     "testing:\n"
-    "  --sampling-scale X      multiply the engine's sampling periods by X (default 1)\n";
+    "  --sampling-scale X      multiply the engine's sampling periods by X (default 1)\n"
+    "  --probe-period SECONDS  on a fallback, probe the preferred caster this often (default 30)\n";
 
 bool RunOptions::HasProperty(const std::string& name) const {
   for (const auto& [property, value] : properties) {
@@ -186,6 +193,18 @@ bool ApplyOption(RunOptions& options, const std::string& name, const ValueFuncti
     options.status_json = value();
   } else if (name == "--duration") {
     options.duration_seconds = ParsePositiveNumber(name, value());
+  } else if (name == "--fallback") {
+    const std::string text = value();
+    try {
+      ParseSource(text);
+    } catch (const std::invalid_argument& error) {
+      throw UsageError("--fallback " + std::string(error.what()));
+    }
+    options.fallbacks.push_back(text);
+  } else if (name == "--switch-after") {
+    options.switch_after_seconds = ParsePositiveNumber(name, value());
+  } else if (name == "--probe-period") {
+    options.probe_period_seconds = ParsePositiveNumber(name, value());
   } else if (name == "--sampling-scale") {
     options.sampling_scale = ParsePositiveNumber(name, value());
   } else {
@@ -204,6 +223,9 @@ void CheckCombinations(const RunOptions& options) {
   if (options.json && !options.sourcetable) throw UsageError("--json needs --sourcetable");
   if (options.sourcetable && (options.describe || options.demo || options.nearest_mount)) {
     throw UsageError("--sourcetable excludes --describe, --demo and --nearest-mount");
+  }
+  if (!options.fallbacks.empty() && (options.sourcetable || options.demo)) {
+    throw UsageError("--fallback excludes --sourcetable and --demo");
   }
   if (options.nearest_mount && (options.describe || options.demo)) {
     throw UsageError("--nearest-mount excludes --describe and --demo");

@@ -47,6 +47,10 @@ struct RunOptions {
   std::optional<std::string> status_json;  // FILE or - (stdout)
   std::optional<double> duration_seconds;  // empty: until a signal (the demo: 20 s)
   double sampling_scale = 1.0;             // multiplies the engine's sampling periods
+  // --fallback HOST:PORT/MOUNT in order of preference, after the preferred source.
+  std::vector<std::string> fallbacks;
+  double switch_after_seconds = 10;  // no right RTCM 3 frame for this long: the next source
+  double probe_period_seconds = 30;  // on a fallback: how often the preferred source is probed
 
   bool HasProperty(const std::string& name) const;
   void AddProperty(std::string name, std::string value, std::string origin);

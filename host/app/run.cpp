@@ -28,6 +28,8 @@
 #include "runner/position_feeder.h"
 #include "runner/position_source.h"
 #include "caster_response.h"
+#include "component_slot.h"
+#include "source_switch.h"
 #include "sourcetable_fetch.h"
 #include "sourcetable_view.h"
 #include "runner/sink.h"
@@ -292,6 +294,40 @@ void SetNearestMount(Instance& instance, runner::PositionSource* source, const C
   instance.SetProperty("mountpoint", name);
 }
 
+using Settled = std::vector<std::pair<std::string, std::string>>;
+
+Settled SettledProperties(const Instance& instance) {
+  Settled settled;
+  for (const std::string& name : instance.PropertyNames()) {
+    settled.emplace_back(name, instance.PropertyText(name));
+  }
+  return settled;
+}
+
+// The preferred source as the properties name it, then the fallbacks, each refused before start
+// when the component would refuse its values.
+std::vector<Source> SourceList(const Instance& instance, const std::vector<std::string>& fallbacks) {
+  std::vector<Source> list{{instance.PropertyText("ip"), instance.PropertyText("port"),
+                            instance.PropertyText("mountpoint")}};
+  for (const std::string& text : fallbacks) {
+    Source fallback = ParseSource(text);
+    for (const auto& [name, value] : {std::pair<const char*, const std::string&>{"ip", fallback.host},
+                                      {"port", fallback.port},
+                                      {"mountpoint", fallback.mountpoint}}) {
+      if (const std::string refused = instance.CheckPropertyValue(name, value); !refused.empty()) {
+        throw UsageError("--fallback " + text + ": " + refused);
+      }
+    }
+    list.push_back(std::move(fallback));
+  }
+  return list;
+}
+
+std::string SwitchSummary(const SourceSwitch& sources) {
+  const std::string summary = sources.Summary(Clock::now());
+  return summary.empty() ? "" : ", " + summary;
+}
+
 }  // namespace
 
 int RunComponent(const RunOptions& options, const fs::path& executable) {
@@ -417,14 +453,34 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   PlaceLogFiles(instance, options, console);
   if (options.nearest_mount) SetNearestMount(instance, source.get(), console);
 
-  instance.SetOutputConsumer(kRawOutput, [&](const OutputElement& element) {
-    status.OnRaw(Bytes(element), Clock::now());
+  // Every source's instance is set up as the first one, but for its caster and mount point.
+  const Settled settled = SettledProperties(instance);
+  SourceSwitch sources(SourceList(instance, options.fallbacks),
+                       std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(options.switch_after_seconds)),
+                       Clock::now());
+  const OutputConsumer raw_consumer = [&](const OutputElement& element) {
+    const Clock::time_point now = Clock::now();
+    sources.OnRaw(Bytes(element), now);
+    status.OnRaw(Bytes(element), now);
     raw_route.Write(Bytes(element));
-  });
-  instance.SetOutputConsumer(kDecodedOutput, [&](const OutputElement& element) {
+  };
+  const OutputConsumer decoded_consumer = [&](const OutputElement& element) {
     status.OnDecoded(Bytes(element));
     decoded_route.Write(Bytes(element));
-  });
+  };
+  instance.SetOutputConsumer(kRawOutput, raw_consumer);
+  instance.SetOutputConsumer(kDecodedOutput, decoded_consumer);
+  const auto make_instance = [&](const Source& to) -> Instance& {
+    Instance& made = engine.CreateInstance(kModel, kInstanceName);
+    for (const auto& [name, value] : settled) made.SetProperty(name, value);
+    made.SetProperty("ip", to.host);
+    made.SetProperty("port", to.port);
+    made.SetProperty("mountpoint", to.mountpoint);
+    made.SetOutputConsumer(kRawOutput, raw_consumer);
+    made.SetOutputConsumer(kDecodedOutput, decoded_consumer);
+    return made;
+  };
 
   console.Info(
       "running " + std::string(kModel) + " from " + package_path.string() +
@@ -433,15 +489,42 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       "; decoded output: " + (decoded_sink ? decoded_sink->Description() : std::string("none")));
   const Clock::time_point started = Clock::now();
   ServiceNotifier service;
+  ComponentSlot slot(kPositionInput);
+  Instance* current = &instance;
   instance.Start();
+  slot.Attach(instance);
   service.Ready(RunStatus::LinkPart(link.Take(started)));
   std::optional<runner::PositionFeeder> feeder;
   if (source) {
-    feeder.emplace(*source, [&instance, &status](const runner::PositionSample& sample) {
+    feeder.emplace(*source, [&slot, &status](const runner::PositionSample& sample) {
       status.OnPosition(sample[0], sample[1], sample[2]);
-      instance.PushSample(kPositionInput, sample);
+      slot.Push(sample);
     });
   }
+  // The old instance is stopped (its last bytes reach the outputs) before the new one starts,
+  // so the raw output carries each connection's bytes once and in order.
+  const auto switch_source = [&](std::size_t next, const std::string& reason, bool failover) {
+    if (Instance* old = slot.Detach()) {
+      old->Stop();
+      engine.DestroyInstance(*old);
+    }
+    current = nullptr;
+    sources.SwitchTo(next, reason, Clock::now());
+    const std::string line = "switched to source " + std::to_string(next + 1) + " of " +
+                             std::to_string(sources.Count()) + ", " + sources.At(next).Text() +
+                             ": " + reason;
+    if (failover) {
+      console.Warning(line);
+    } else {
+      console.Info(line);
+    }
+    // A stop asked for during the switch: nothing new starts.
+    if (stop.WaitUntil(Clock::now())) return;
+    Instance& made = make_instance(sources.At(next));
+    made.Start();
+    slot.Attach(made);
+    current = &made;
+  };
 
   const Clock::time_point deadline = duration
                                          ? started + std::chrono::duration_cast<Clock::duration>(
@@ -454,7 +537,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       stop.Request("duration reached");
       break;
     }
-    if (instance.HasFailed()) {
+    if (current != nullptr && current->HasFailed()) {
       stop.Request("the component failed", true);
       break;
     }
@@ -464,12 +547,19 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
         if (source && position->option == runner::PositionOption::kNmea) {
           bad_nmea = source->Counters().BadSentences();
         }
-        const RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
+        RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
+        const SourceSwitch::Snapshot in_use = sources.Take(now);
+        fields.source = in_use.source;
+        fields.source_text = in_use.text;
+        fields.source_index = in_use.index;
+        fields.switches = in_use.switches;
         if (show_status) Console::Write("status " + RunStatus::Line(fields));
         if (status_json) status_json->Write(RunStatus::Json(fields));
       }
-      service.Tick(now, RunStatus::LinkPart(link.Take(now)), instance.LongestSilence(now));
+      service.Tick(now, RunStatus::LinkPart(link.Take(now)),
+                   current != nullptr ? current->LongestSilence(now) : std::nullopt);
       next_tick += std::chrono::seconds(1);
+      if (const auto due = sources.SwitchDue(now)) switch_source(due->next, due->reason, true);
     }
   }
 
@@ -484,14 +574,16 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       status.WaitForRawBytes(ServedBytes(*demo_caster), Clock::now() + kDemoDrainLimit);
     }
   }
-  instance.Stop();
-  engine.DestroyInstance(instance);
+  if (Instance* last = slot.Detach()) {
+    last->Stop();
+    engine.DestroyInstance(*last);
+  }
   engine.UnloadPackages();
   if (raw_sink) raw_sink->Close();
   if (decoded_sink) decoded_sink->Close();
   shutdown_deadline.Done();
   console.Info("stopped after " + Seconds(Clock::now() - started) + ": " +
-               status.Summary(link.Take(Clock::now())) +
+               status.Summary(link.Take(Clock::now())) + SwitchSummary(sources) +
                DroppedSummary(raw_sink.get(), "raw output") +
                DroppedSummary(decoded_sink.get(), "decoded output"));
   if (source) console.Info("positions: " + source->Counters().Summary());

@@ -1,0 +1,108 @@
+// ntrip-host with fallback casters: the real program against replay casters on loopback, one of
+// them killed and restarted while it runs.
+#include <fstream>
+#include <iterator>
+
+#include "host_process.h"
+#include "replay_caster.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace host_test;
+
+constexpr const char* kPosition = "48.1,11.5,520,0.02";
+
+caster::CasterOptions Serving(const std::string& recording, std::uint16_t port = 0) {
+  caster::CasterOptions options;
+  options.port = port;
+  options.mounts.push_back({"TEST", caster::ReadFileBytes(NTRIP_TEST_DATA_DIR "/" + recording)});
+  options.user = "tester";
+  options.password = "secret";
+  return options;
+}
+
+std::string Fallback(std::uint16_t port) {
+  return "127.0.0.1:" + std::to_string(port) + "/TEST";
+}
+
+std::vector<std::string> HostArguments(std::uint16_t preferred, std::vector<std::string> more) {
+  std::vector<std::string> arguments = {
+      "--set", "ip=127.0.0.1", "--set", "port=" + std::to_string(preferred),
+      "--set", "mountpoint=TEST", "--set", "username=tester", "--set", "password=secret",
+      "--set", "log_destination=Nothing", "--position", kPosition, "--sampling-scale", "0.05"};
+  arguments.insert(arguments.end(), more.begin(), more.end());
+  return arguments;
+}
+
+std::string AllServed(const caster::ReplayCaster& caster) {
+  std::string served;
+  for (std::size_t i = 0; i < caster.ConnectionCount(); ++i) served += caster.Connection(i).served;
+  return served;
+}
+
+std::string FileBytes(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+TEST(RunnerFallback, FallbackBytesFollowADeadPreferredCasterAndTheRawOutputStaysWhole) {
+  auto preferred = std::make_unique<caster::ReplayCaster>(Serving("pygpsdata-RTCM3.log"));
+  caster::ReplayCaster fallback(Serving("pygpsdata-RTCMMSM3.log"));
+  ScratchDirectory scratch;
+  const fs::path raw = scratch.Path() / "raw.bin";
+  HostProcess host(HostArguments(preferred->Port(), {"--fallback", Fallback(fallback.Port()),
+                                           "--switch-after", "2", "--raw-out", raw.string(),
+                                           "--status-json", (scratch.Path() / "s.jsonl").string()}));
+  ASSERT_TRUE(preferred->WaitUntil(
+      [](const caster::ReplayCaster& c) { return c.Connection(0).served.size() >= 1500; }, 30s))
+      << host.Stderr();
+  const Clock::time_point died = Clock::now();
+  preferred->Stop();
+  // Bounds a hang: the switch time, one connection's bounds and a loaded machine's slack.
+  ASSERT_TRUE(fallback.WaitUntil(
+      [](const caster::ReplayCaster& c) { return c.Connection(0).served.size() >= 1500; }, 30s))
+      << host.Stderr();
+  const auto first_fallback_write = fallback.Connection(0).writes.front().when;
+  EXPECT_LT(first_fallback_write - died, 2s + 10s) << host.Stderr();
+  EXPECT_TRUE(host.WaitForStderr("warning: switched to source 2 of 2, " +
+                                     Fallback(fallback.Port()) + ": " +
+                                     Fallback(preferred->Port()) + " gave no corrections for 2 s",
+                                 1s))
+      << host.Stderr();
+
+  host.Signal(SIGTERM);
+  ASSERT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+  // Each connection's bytes once, in order: the preferred caster's, then the fallback's.
+  const std::string expected = AllServed(*preferred) + AllServed(fallback);
+  const std::string written = FileBytes(raw);
+  EXPECT_EQ(written.size(), expected.size()) << host.Stderr();
+  EXPECT_TRUE(written == expected);
+  EXPECT_NE(host.Stderr().find(", switches 1 (source 1 "), std::string::npos) << host.Stderr();
+  const std::string status = FileBytes(scratch.Path() / "s.jsonl");
+  EXPECT_NE(status.find("\"source\":\"" + Fallback(fallback.Port()) + "\",\"source_index\":2"),
+            std::string::npos)
+      << status;
+}
+
+TEST(RunnerFallback, AStopDuringSwitchesLeavesNoComponentRunning) {
+  // Two casters that accept and never answer: the run switches between them again and again.
+  caster::CasterOptions silent = Serving("pygpsdata-RTCM3.log");
+  silent.fault.mode = caster::FaultMode::NeverAnswer;
+  caster::ReplayCaster first(silent), second(silent);
+  HostProcess host(HostArguments(first.Port(), {"--fallback", Fallback(second.Port()), "--switch-after",
+                                      "0.5"}));
+  ASSERT_TRUE(host.WaitForStderr("switched to source 1 of 2", 30s)) << host.Stderr();
+  host.Signal(SIGTERM);
+  const std::optional<int> status = host.WaitForExit(kPromptExit);
+  ASSERT_TRUE(status.has_value()) << "still running after SIGTERM; stderr:\n" << host.Stderr();
+  EXPECT_EQ(*status, 0) << host.Stderr();
+  const std::string err = host.Stderr();
+  const std::size_t stopping = err.find("stopping (received SIGTERM)");
+  ASSERT_NE(stopping, std::string::npos) << err;
+  EXPECT_EQ(err.find("Connecting to ", stopping), std::string::npos) << err;
+  EXPECT_EQ(err.find("switched to", stopping), std::string::npos) << err;
+}
+
+}  // namespace
