@@ -21,4 +21,9 @@ Instance* ComponentSlot::Detach() {
   return detached;
 }
 
+std::optional<std::vector<double>> ComponentSlot::Latest() {
+  std::scoped_lock lock(mutex_);
+  return latest_;
+}
+
 }  // namespace maps_host

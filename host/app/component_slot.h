@@ -22,6 +22,8 @@ class ComponentSlot {
   // Returns the instance that was attached (null when none); it gets no more samples, so its
   // owner may stop and destroy it without holding the slot.
   Instance* Detach();
+  // The latest sample the feed gave, if any.
+  std::optional<std::vector<double>> Latest();
 
  private:
   const std::string_view input_;

@@ -29,6 +29,8 @@
 #include "runner/position_source.h"
 #include "caster_response.h"
 #include "component_slot.h"
+#include "gga.h"
+#include "preferred_probe.h"
 #include "source_switch.h"
 #include "sourcetable_fetch.h"
 #include "sourcetable_view.h"
@@ -323,6 +325,27 @@ std::vector<Source> SourceList(const Instance& instance, const std::vector<std::
   return list;
 }
 
+// Probes never run while the current source itself fails: its own failure would tell nothing
+// of the preferred one, and the switch to the next source comes first.
+template <typename Switch>
+void TakeThePreferredBack(PreferredProbe& probe, ProbeSpacing& spacing, const SourceSwitch& sources,
+                          ComponentSlot& slot, Clock::time_point now, const Switch& switch_source) {
+  if (const std::optional<ProbeOutcome> outcome = probe.Take()) {
+    if (outcome->serves) {
+      switch_source(0, sources.At(0).Text() + " serves again", false);
+      return;
+    }
+    spacing.Failed(now);
+    return;
+  }
+  if (probe.Running() || !spacing.Due(now) || sources.Failing(now)) return;
+  std::string gga;
+  if (const auto sample = slot.Latest(); sample && sample->size() >= 3) {
+    if (tarno::GenerateGGA((*sample)[0], (*sample)[1], (*sample)[2], &gga) != 0) gga.clear();
+  }
+  probe.Start(std::move(gga));
+}
+
 std::string SwitchSummary(const SourceSwitch& sources) {
   const std::string summary = sources.Summary(Clock::now());
   return summary.empty() ? "" : ", " + summary;
@@ -501,6 +524,14 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       slot.Push(sample);
     });
   }
+  // While on a fallback, the preferred source is probed on a connection of its own.
+  std::optional<PreferredProbe> probe;
+  if (sources.Count() > 1) {
+    probe.emplace(CasterOf(instance), sources.At(0).mountpoint,
+                  instance.PropertyText("ntrip_version") == "1.0");
+  }
+  ProbeSpacing probe_spacing(std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(options.probe_period_seconds)));
   // The old instance is stopped (its last bytes reach the outputs) before the new one starts,
   // so the raw output carries each connection's bytes once and in order.
   const auto switch_source = [&](std::size_t next, const std::string& reason, bool failover) {
@@ -509,6 +540,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       engine.DestroyInstance(*old);
     }
     current = nullptr;
+    if (sources.Current() == 0) probe_spacing.Restart(Clock::now());
     sources.SwitchTo(next, reason, Clock::now());
     const std::string line = "switched to source " + std::to_string(next + 1) + " of " +
                              std::to_string(sources.Count()) + ", " + sources.At(next).Text() +
@@ -559,7 +591,11 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       service.Tick(now, RunStatus::LinkPart(link.Take(now)),
                    current != nullptr ? current->LongestSilence(now) : std::nullopt);
       next_tick += std::chrono::seconds(1);
-      if (const auto due = sources.SwitchDue(now)) switch_source(due->next, due->reason, true);
+      if (const auto due = sources.SwitchDue(now)) {
+        switch_source(due->next, due->reason, true);
+      } else if (probe && sources.Current() != 0) {
+        TakeThePreferredBack(*probe, probe_spacing, sources, slot, now, switch_source);
+      }
     }
   }
 
