@@ -48,6 +48,8 @@ const char* const kUsageText =
     "  --json                  with --sourcetable: one JSON object a line\n"
     "  --nearest-mount         before start, set mountpoint to the nearest RTCM 3 stream of\n"
     "                          the caster's sourcetable (needs --position or --nmea)\n"
+    "  --follow-nearest        with --nearest-mount: as the rover moves, switch to an RTCM 3\n"
+    "                          mount point at least 5 km and 20 % nearer\n"
     "  --fallback HOST:PORT/MOUNT  a caster to switch to when the current one gives no\n"
     "                          corrections (repeatable, in order of preference; same\n"
     "                          credentials, TLS, proxy and GGA); the preferred one is probed\n"
@@ -58,6 +60,8 @@ const char* const kUsageText =
     "  --version               print the program's version\n"
     "testing:\n"
     "  --sampling-scale X      multiply the engine's sampling periods by X (default 1)\n"
+    "  --follow-period SECONDS with --follow-nearest, read the sourcetable at most this often\n"
+    "                          (default 60)\n"
     "  --probe-period SECONDS  on a fallback, probe the preferred caster this often (default 30)\n";
 
 bool RunOptions::HasProperty(const std::string& name) const {
@@ -165,6 +169,10 @@ bool ApplyOption(RunOptions& options, const std::string& name, const ValueFuncti
     options.json = flag();
   } else if (name == "--nearest-mount") {
     options.nearest_mount = flag();
+  } else if (name == "--follow-nearest") {
+    options.follow_nearest = flag();
+  } else if (name == "--follow-period") {
+    options.follow_period_seconds = ParsePositiveNumber(name, value());
   } else if (name == "--package") {
     options.package_path = value();
   } else if (name == "--set") {
@@ -223,6 +231,9 @@ void CheckCombinations(const RunOptions& options) {
   if (options.json && !options.sourcetable) throw UsageError("--json needs --sourcetable");
   if (options.sourcetable && (options.describe || options.demo || options.nearest_mount)) {
     throw UsageError("--sourcetable excludes --describe, --demo and --nearest-mount");
+  }
+  if (options.follow_nearest && !options.nearest_mount) {
+    throw UsageError("--follow-nearest needs --nearest-mount");
   }
   if (!options.fallbacks.empty() && (options.sourcetable || options.demo)) {
     throw UsageError("--fallback excludes --sourcetable and --demo");

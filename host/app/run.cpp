@@ -30,6 +30,7 @@
 #include "caster_response.h"
 #include "component_slot.h"
 #include "gga.h"
+#include "nearest_follow.h"
 #include "preferred_probe.h"
 #include "source_switch.h"
 #include "sourcetable_fetch.h"
@@ -268,7 +269,8 @@ int PrintSourcetable(const Instance& instance, runner::PositionSource* source, b
 }
 
 // The component is unchanged: the host chooses, then sets the property.
-void SetNearestMount(Instance& instance, runner::PositionSource* source, const Console& console) {
+Position SetNearestMount(Instance& instance, runner::PositionSource* source,
+                         const Console& console) {
   const std::optional<Position> from = FirstPosition(source);
   if (!from) throw UsageError("--nearest-mount: no position came from the position source");
   const auto table = Fetch(instance, console);
@@ -294,6 +296,7 @@ void SetNearestMount(Instance& instance, runner::PositionSource* source, const C
   }
   std::fflush(stdout);
   instance.SetProperty("mountpoint", name);
+  return *from;
 }
 
 using Settled = std::vector<std::pair<std::string, std::string>>;
@@ -325,6 +328,11 @@ std::vector<Source> SourceList(const Instance& instance, const std::vector<std::
   return list;
 }
 
+std::string SwitchLine(const SourceSwitch& sources, std::size_t next, const std::string& reason) {
+  return "switched to source " + std::to_string(next + 1) + " of " +
+         std::to_string(sources.Count()) + ", " + sources.At(next).Text() + ": " + reason;
+}
+
 // Probes never run while the current source itself fails: its own failure would tell nothing
 // of the preferred one, and the switch to the next source comes first.
 template <typename Switch>
@@ -332,7 +340,8 @@ void TakeThePreferredBack(PreferredProbe& probe, ProbeSpacing& spacing, const So
                           ComponentSlot& slot, Clock::time_point now, const Switch& switch_source) {
   if (const std::optional<ProbeOutcome> outcome = probe.Take()) {
     if (outcome->serves) {
-      switch_source(0, sources.At(0).Text() + " serves again", false);
+      const std::string reason = sources.At(0).Text() + " serves again";
+      switch_source(0, reason, SwitchLine(sources, 0, reason), false);
       return;
     }
     spacing.Failed(now);
@@ -344,6 +353,24 @@ void TakeThePreferredBack(PreferredProbe& probe, ProbeSpacing& spacing, const So
     if (tarno::GenerateGGA((*sample)[0], (*sample)[1], (*sample)[2], &gga) != 0) gga.clear();
   }
   probe.Start(std::move(gga));
+}
+
+// Only on the preferred caster: its sourcetable lists the mount points to choose from.
+template <typename Switch>
+void FollowTheNearest(NearestFollow& follow, FollowSpacing& spacing, SourceSwitch& sources,
+                      ComponentSlot& slot, Clock::time_point now, const Switch& switch_source) {
+  if (const auto outcome = follow.Take()) {
+    if (*outcome) {
+      sources.SetMountpoint(0, (*outcome)->mountpoint);
+      switch_source(0, (*outcome)->line, (*outcome)->line, false);
+    }
+    return;
+  }
+  const auto sample = slot.Latest();
+  if (!sample || sample->size() < 2) return;
+  const Position here{(*sample)[0], (*sample)[1]};
+  if (!spacing.Due(here, now)) return;
+  if (follow.Start(here, sources.At(0).mountpoint)) spacing.Read(here, now);
 }
 
 std::string SwitchSummary(const SourceSwitch& sources) {
@@ -474,7 +501,8 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
         "(the component connects only once it has a position)");
   }
   PlaceLogFiles(instance, options, console);
-  if (options.nearest_mount) SetNearestMount(instance, source.get(), console);
+  Position start_position;
+  if (options.nearest_mount) start_position = SetNearestMount(instance, source.get(), console);
 
   // Every source's instance is set up as the first one, but for its caster and mount point.
   const Settled settled = SettledProperties(instance);
@@ -525,16 +553,29 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     });
   }
   // While on a fallback, the preferred source is probed on a connection of its own.
+  const tarno::CasterAddress preferred_caster = CasterOf(instance);
   std::optional<PreferredProbe> probe;
   if (sources.Count() > 1) {
-    probe.emplace(CasterOf(instance), sources.At(0).mountpoint,
+    probe.emplace(preferred_caster, sources.At(0).mountpoint,
                   instance.PropertyText("ntrip_version") == "1.0");
+  }
+  std::optional<NearestFollow> follow;
+  std::optional<FollowSpacing> follow_spacing;
+  if (options.follow_nearest) {
+    follow.emplace(preferred_caster);
+    const auto here = slot.Latest();
+    follow_spacing.emplace(std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(options.follow_period_seconds)),
+                           here ? Position{(*here)[0], (*here)[1]} : start_position,
+                           Clock::now());
   }
   ProbeSpacing probe_spacing(std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(options.probe_period_seconds)));
   // The old instance is stopped (its last bytes reach the outputs) before the new one starts,
   // so the raw output carries each connection's bytes once and in order.
-  const auto switch_source = [&](std::size_t next, const std::string& reason, bool failover) {
+  // `event`: the line that says so; a warning when corrections were lost.
+  const auto switch_source = [&](std::size_t next, const std::string& reason,
+                                 const std::string& event, bool failover) {
     if (Instance* old = slot.Detach()) {
       old->Stop();
       engine.DestroyInstance(*old);
@@ -542,13 +583,10 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     current = nullptr;
     if (sources.Current() == 0) probe_spacing.Restart(Clock::now());
     sources.SwitchTo(next, reason, Clock::now());
-    const std::string line = "switched to source " + std::to_string(next + 1) + " of " +
-                             std::to_string(sources.Count()) + ", " + sources.At(next).Text() +
-                             ": " + reason;
     if (failover) {
-      console.Warning(line);
+      console.Warning(event);
     } else {
-      console.Info(line);
+      console.Info(event);
     }
     // A stop asked for during the switch: nothing new starts.
     if (stop.WaitUntil(Clock::now())) return;
@@ -592,9 +630,11 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
                    current != nullptr ? current->LongestSilence(now) : std::nullopt);
       next_tick += std::chrono::seconds(1);
       if (const auto due = sources.SwitchDue(now)) {
-        switch_source(due->next, due->reason, true);
+        switch_source(due->next, due->reason, SwitchLine(sources, due->next, due->reason), true);
       } else if (probe && sources.Current() != 0) {
         TakeThePreferredBack(*probe, probe_spacing, sources, slot, now, switch_source);
+      } else if (follow && sources.Current() == 0) {
+        FollowTheNearest(*follow, *follow_spacing, sources, slot, now, switch_source);
       }
     }
   }

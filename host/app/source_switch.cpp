@@ -108,6 +108,16 @@ std::size_t SourceSwitch::Current() const {
   return current_;
 }
 
+Source SourceSwitch::At(std::size_t index) const {
+  std::scoped_lock lock(mutex_);
+  return sources_.at(index);
+}
+
+void SourceSwitch::SetMountpoint(std::size_t index, std::string mountpoint) {
+  std::scoped_lock lock(mutex_);
+  sources_.at(index).mountpoint = std::move(mountpoint);
+}
+
 SourceSwitch::Snapshot SourceSwitch::Take(Clock::time_point now) const {
   std::scoped_lock lock(mutex_);
   Snapshot snapshot;

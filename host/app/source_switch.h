@@ -47,7 +47,9 @@ class SourceSwitch {
 
   std::size_t Current() const;
   std::size_t Count() const { return sources_.size(); }
-  const Source& At(std::size_t index) const { return sources_.at(index); }
+  Source At(std::size_t index) const;
+  // The nearest mount point of the same caster, before the switch to it.
+  void SetMountpoint(std::size_t index, std::string mountpoint);
 
   struct Snapshot {
     std::string source;            // "HOST:PORT/MOUNT"
@@ -63,7 +65,7 @@ class SourceSwitch {
   std::string Summary(Clock::time_point now) const;
 
  private:
-  const std::vector<Source> sources_;
+  std::vector<Source> sources_;  // under mutex_: a mount point may change (SetMountpoint)
   const Clock::duration switch_after_;
   mutable std::mutex mutex_;
   std::size_t current_ = 0;

@@ -5,6 +5,7 @@
 
 #include "host_process.h"
 #include "replay_caster.h"
+#include "../runner/nmea_text.h"
 
 namespace {
 
@@ -154,6 +155,92 @@ TEST(RunnerFallback, AStopDuringSwitchesLeavesNoComponentRunning) {
   ASSERT_NE(stopping, std::string::npos) << err;
   EXPECT_EQ(err.find("Connecting to ", stopping), std::string::npos) << err;
   EXPECT_EQ(err.find("switched to", stopping), std::string::npos) << err;
+}
+
+// ---- Following the nearest base -------------------------------------------------------------
+
+// Two bases 55.6 km apart on one meridian.
+caster::CasterOptions TwoBases() {
+  caster::CasterOptions options = Serving("pygpsdata-RTCM3.log");
+  const std::string bytes = options.mounts[0].bytes;
+  options.mounts = {{"BASE_A", bytes, 48.0, 11.0, "RTCM 3.2"}, {"BASE_B", bytes, 48.5, 11.0, "RTCM 3.2"}};
+  return options;
+}
+
+// One GGA a second at these latitudes (longitude 11), the last one held.
+fs::path RoverTrack(const fs::path& directory, const std::vector<double>& latitudes) {
+  const fs::path path = directory / "track.nmea";
+  std::ofstream file(path);
+  int second = 0;
+  for (const double latitude : latitudes) {
+    char body[128];
+    const double minutes = (latitude - 48.0) * 60.0;
+    std::snprintf(body, sizeof body, "GPGGA,1200%02d.00,48%07.4f,N,01100.0000,E,4,12,0.8,520.0,M,47.0,M,1.0,0001",
+                  second++, minutes);
+    file << Nmea(body) << "\r\n";
+  }
+  return path;
+}
+
+std::vector<std::string> FollowArguments(const caster::ReplayCaster& caster, const fs::path& track) {
+  return {"--set", "ip=127.0.0.1", "--set", "port=" + std::to_string(caster.Port()),
+          "--set", "username=tester", "--set", "password=secret",
+          "--set", "log_destination=Nothing", "--set", "position_accuracy=1000",
+          "--nmea", track.string(), "--nearest-mount", "--follow-nearest",
+          "--follow-period", "1", "--sampling-scale", "0.05"};
+}
+
+std::size_t SourcetableReads(const caster::ReplayCaster& caster) {
+  std::size_t reads = 0;
+  for (std::size_t i = 0; i < caster.ConnectionCount(); ++i) {
+    reads += caster.Connection(i).request.starts_with("GET / ") ? 1 : 0;
+  }
+  return reads;
+}
+
+TEST(RunnerFollowNearest, ARoverDrivingFromOneBaseToTheOtherSwitchesOnce) {
+  caster::ReplayCaster bases(TwoBases());
+  ScratchDirectory scratch;
+  const fs::path track = RoverTrack(
+      scratch.Path(), {48.02, 48.02, 48.06, 48.10, 48.14, 48.18, 48.22, 48.26, 48.30, 48.34, 48.38,
+                       48.42, 48.46, 48.48});
+  HostProcess host(FollowArguments(bases, track));
+  ASSERT_TRUE(host.WaitForStderr("switched to BASE_B, ", 40s)) << host.Stderr();
+  ASSERT_TRUE(bases.WaitUntil(
+      [](const caster::ReplayCaster& c) {
+        for (std::size_t i = 0; i < c.ConnectionCount(); ++i) {
+          if (c.Connection(i).request.starts_with("GET /BASE_B ") && !c.Connection(i).served.empty())
+            return true;
+        }
+        return false;
+      },
+      30s))
+      << host.Stderr();
+  // The rover goes on towards BASE_B and stays there: the table is read again, no switch comes.
+  const std::size_t reads = SourcetableReads(bases);
+  ASSERT_TRUE(bases.WaitUntil(
+      [&](const caster::ReplayCaster& c) { return SourcetableReads(c) >= reads + 1; }, 30s))
+      << host.Stderr();
+  host.Signal(SIGTERM);
+  ASSERT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+  EXPECT_EQ(HostProcess::Occurrences(host.Stderr(), "switched to "), 1) << host.Stderr();
+  EXPECT_NE(host.Stdout().find("nearest RTCM 3 mount point: BASE_A"), std::string::npos);
+}
+
+TEST(RunnerFollowNearest, ARoverGoingBackAndForthHalfwayNeverSwitches) {
+  caster::ReplayCaster bases(TwoBases());
+  ScratchDirectory scratch;
+  // 4.4 km from one side of the middle to the other: BASE_B is then nearer, but not by 5 km.
+  std::vector<double> latitudes;
+  for (int i = 0; i < 12; ++i) latitudes.push_back(i % 2 == 0 ? 48.23 : 48.27);
+  HostProcess host(FollowArguments(bases, RoverTrack(scratch.Path(), latitudes)));
+  // The table is read again and again as the rover moves; no read makes it switch.
+  ASSERT_TRUE(bases.WaitUntil(
+      [](const caster::ReplayCaster& c) { return SourcetableReads(c) >= 4; }, 40s))
+      << host.Stderr();
+  host.Signal(SIGTERM);
+  ASSERT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+  EXPECT_EQ(host.Stderr().find("switched to "), std::string::npos) << host.Stderr();
 }
 
 }  // namespace
