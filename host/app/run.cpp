@@ -524,7 +524,10 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   instance.SetOutputConsumer(kDecodedOutput, decoded_consumer);
   const auto make_instance = [&](const Source& to) -> Instance& {
     Instance& made = engine.CreateInstance(kModel, kInstanceName);
-    for (const auto& [name, value] : settled) made.SetProperty(name, value);
+    // Only what differs from the defaults: a default need not be one the host accepts as set.
+    for (const auto& [name, value] : settled) {
+      if (made.PropertyText(name) != value) made.SetProperty(name, value);
+    }
     made.SetProperty("ip", to.host);
     made.SetProperty("port", to.port);
     made.SetProperty("mountpoint", to.mountpoint);
