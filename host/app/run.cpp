@@ -584,6 +584,12 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       engine.DestroyInstance(*old);
     }
     current = nullptr;
+    // A stopped instance says nothing of its link: the watch hears of the end from the host.
+    if (link.Take(Clock::now()).state.starts_with("connected to ")) {
+      link.OnReport(Report{kInstanceName, MAPS::ReportKind::Information,
+                           "connection lost: switched to another source"},
+                    Clock::now());
+    }
     if (sources.Current() == 0) probe_spacing.Restart(Clock::now());
     sources.SwitchTo(next, reason, Clock::now());
     if (failover) {
@@ -643,6 +649,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   }
 
   console.Info("stopping (" + stop.Reason() + ")");
+  // Their threads end here: a probe at once (its socket is closed), a table read within its bounds.
+  probe.reset();
+  follow.reset();
   service.Stopping();
   ShutdownDeadline shutdown_deadline(kShutdownLimit);
   if (feeder) feeder->Stop();
