@@ -508,6 +508,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
                            "connection lost: switched to another source"},
                     Clock::now());
     }
+    // An outcome that came before this switch speaks of a state that is gone.
+    if (probe) probe->Take();
+    if (follow) follow->Take();
     if (sources.Current() == 0) probe_spacing.Restart(Clock::now());
     sources.SwitchTo(next, reason, Clock::now());
     if (failover) {
