@@ -34,7 +34,8 @@ gtest_discover_tests(host_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60 LABEL
 # ntrip-host itself, run as a child process against the real package and a loopback caster.
 add_executable(host_program_tests
   ${HOST_TEST_DIR}/runner_program_test.cpp
-  ${HOST_TEST_DIR}/service_program_test.cpp)
+  ${HOST_TEST_DIR}/service_program_test.cpp
+  ${HOST_TEST_DIR}/source_switch_program_test.cpp)
 target_link_libraries(host_program_tests PRIVATE replay_caster ntrip_test_support GTest::gtest_main)
 target_compile_definitions(host_program_tests PRIVATE
   NTRIP_HOST_PATH="$<TARGET_FILE:ntrip-host>"

@@ -51,6 +51,7 @@ void ConnectionWatch::OnReport(const Report& report, Clock::time_point now) {
 ConnectionWatch::Snapshot ConnectionWatch::Take(Clock::time_point now) const {
   std::scoped_lock lock(mutex_);
   Snapshot snapshot;
+  snapshot.connected = connected_;
   if (connected_) {
     snapshot.state = "connected to " + target_ + (concern_.empty() ? "" : ": " + concern_);
   } else if (!connecting_ && retry_at_) {

@@ -19,6 +19,7 @@ class ConnectionWatch {
   void OnReport(const Report& report, Clock::time_point now);
 
   struct Snapshot {
+    bool connected = false;
     // "connecting", "connected to H:P/M" (": WARNING" when its stream drew one),
     // "retrying in N s: CAUSE"
     std::string state;

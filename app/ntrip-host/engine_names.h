@@ -10,6 +10,7 @@ namespace ntrip_host {
 using maps_host::Engine;
 using maps_host::EngineOptions;
 using maps_host::Instance;
+using maps_host::OutputConsumer;
 using maps_host::OutputElement;
 using maps_host::Package;
 using maps_host::PackageError;

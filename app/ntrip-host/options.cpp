@@ -16,6 +16,7 @@
 
 #include "config_file.h"
 #include "option_table.h"
+#include "source_switch.h"
 
 namespace ntrip_host {
 
@@ -125,6 +126,15 @@ void SetProperty(RunOptions& options, const OptionInput& input) {
   options.AddProperty(input.value.substr(0, equals), input.value.substr(equals + 1), input.origin);
 }
 
+void AddFallback(RunOptions& options, const OptionInput& input) {
+  try {
+    ParseSource(input.value);
+  } catch (const std::invalid_argument& error) {
+    throw UsageError("--fallback " + std::string(error.what()));
+  }
+  options.fallbacks.push_back(input.value);
+}
+
 // --config is read before the others (ParseCommandLine); it has a row for its help and its name.
 constexpr Option kOptions[] = {
     {{"", "", "options:"}},
@@ -180,6 +190,20 @@ constexpr Option kOptions[] = {
       "before start, set mountpoint to the nearest RTCM 3 stream of\n"
       "the caster's sourcetable (needs --position or --nmea)"},
      [](RunOptions& o, const OptionInput& in) { o.nearest_mount = in.on; }},
+    {{"--follow-nearest", "",
+      "with --nearest-mount: as the rover moves, switch to an RTCM 3\n"
+      "mount point at least 5 km and 20 % nearer"},
+     [](RunOptions& o, const OptionInput& in) { o.follow_nearest = in.on; }},
+    {{"--fallback", "HOST:PORT/MOUNT",
+      "a caster to switch to when the current one gives no\n"
+      "corrections (repeatable, in order of preference; same\n"
+      "credentials, TLS, proxy and GGA); the preferred one is probed\n"
+      "and taken back"},
+     AddFallback},
+    {{"--switch-after", "SECONDS", "switch after this long without an RTCM 3 frame (default 10)"},
+     [](RunOptions& o, const OptionInput& in) {
+       o.switch_after_seconds = ParsePositiveNumber(in.name, in.value);
+     }},
     {{"--demo", "", "serve the bundled recordings on 127.0.0.1 and run against them"},
      [](RunOptions& o, const OptionInput& in) { o.demo = in.on; }},
     {{"--help", "", "print this text"},
@@ -190,6 +214,17 @@ constexpr Option kOptions[] = {
     {{"--sampling-scale", "X", "multiply the engine's sampling periods by X (default 1)"},
      [](RunOptions& o, const OptionInput& in) {
        o.sampling_scale = ParsePositiveNumber(in.name, in.value);
+     }},
+    {{"--follow-period", "SECONDS",
+      "with --follow-nearest, read the sourcetable at most this often\n"
+      "(default 60)"},
+     [](RunOptions& o, const OptionInput& in) {
+       o.follow_period_seconds = ParsePositiveNumber(in.name, in.value);
+     }},
+    {{"--probe-period", "SECONDS",
+      "on a fallback, probe the preferred caster this often (default 30)"},
+     [](RunOptions& o, const OptionInput& in) {
+       o.probe_period_seconds = ParsePositiveNumber(in.name, in.value);
      }},
 };
 
@@ -217,6 +252,12 @@ void CheckCombinations(const RunOptions& options) {
   if (options.json && !options.sourcetable) throw UsageError("--json needs --sourcetable");
   if (options.sourcetable && (options.describe || options.demo || options.nearest_mount)) {
     throw UsageError("--sourcetable excludes --describe, --demo and --nearest-mount");
+  }
+  if (options.follow_nearest && !options.nearest_mount) {
+    throw UsageError("--follow-nearest needs --nearest-mount");
+  }
+  if (!options.fallbacks.empty() && (options.sourcetable || options.demo)) {
+    throw UsageError("--fallback excludes --sourcetable and --demo");
   }
   if (options.nearest_mount && (options.describe || options.demo)) {
     throw UsageError("--nearest-mount excludes --describe and --demo");

@@ -34,6 +34,7 @@ struct RunOptions {
   bool sourcetable = false;            // print the caster's streams and exit
   bool json = false;                   // with --sourcetable: JSON Lines
   bool nearest_mount = false;          // set mountpoint to the nearest RTCM 3 stream before start
+  bool follow_nearest = false;         // with nearest_mount: move to a nearer one while running
   std::filesystem::path package_path;  // empty: next to the program
   // --set NAME=VALUE in command-line order; later ones win. A config file's come first.
   std::vector<std::pair<std::string, std::string>> properties;
@@ -47,6 +48,11 @@ struct RunOptions {
   std::optional<std::string> status_json;  // FILE or - (stdout)
   std::optional<double> duration_seconds;  // empty: until a signal (the demo: 20 s)
   double sampling_scale = 1.0;             // multiplies the engine's sampling periods
+  // --fallback HOST:PORT/MOUNT in order of preference, after the preferred source.
+  std::vector<std::string> fallbacks;
+  double switch_after_seconds = 10;  // no right RTCM 3 frame for this long: the next source
+  double probe_period_seconds = 30;
+  double follow_period_seconds = 60;  // --follow-nearest reads the sourcetable at most this often  // on a fallback: how often the preferred source is probed
 
   bool HasProperty(const std::string& name) const;
   void AddProperty(std::string name, std::string value, std::string origin);

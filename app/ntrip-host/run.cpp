@@ -21,6 +21,7 @@
 #include "demo.h"
 #include "describe.h"
 #include "engine_names.h"
+#include "link_events.h"
 #include "log_directory_choice.h"
 #include "report_filter.h"
 #include "sinks/file_sink.h"
@@ -28,6 +29,8 @@
 #include "positions/position_feeder.h"
 #include "positions/position_source.h"
 #include "caster_response.h"
+#include "component_slot.h"
+#include "source_steps.h"
 #include "sourcetable_fetch.h"
 #include "sourcetable_view.h"
 #include "sinks/sink.h"
@@ -276,15 +279,15 @@ int PrintSourcetable(const Instance& instance, runner::PositionSource* source, b
   return 0;
 }
 
-// The component is unchanged: the host chooses, then sets the property. False when a stop came
-// first.
-bool SetNearestMount(Instance& instance, runner::PositionSource* source, StopRequest& stop,
-                     const Console& console) {
+// The component is unchanged: the host chooses, then sets the property. Nothing when a stop came
+// first; else where the rover was when it chose.
+std::optional<Position> SetNearestMount(Instance& instance, runner::PositionSource* source,
+                                        StopRequest& stop, const Console& console) {
   const std::optional<Position> from = FirstPosition(source, stop);
-  if (stop.Token().stop_requested()) return false;
+  if (stop.Token().stop_requested()) return std::nullopt;
   if (!from) throw UsageError("--nearest-mount: no position came from the position source");
   const auto table = Fetch(instance, stop, console);
-  if (stop.Token().stop_requested()) return false;
+  if (stop.Token().stop_requested()) return std::nullopt;
   if (!table) throw std::runtime_error("--nearest-mount: no sourcetable");
   const NearestMount nearest = ChooseNearestMount(*table, *from);
   for (const std::string& skipped : nearest.skipped) console.Info("skipped " + skipped);
@@ -307,7 +310,7 @@ bool SetNearestMount(Instance& instance, runner::PositionSource* source, StopReq
   }
   std::fflush(stdout);
   instance.SetProperty("mountpoint", name);
-  return true;
+  return *from;
 }
 
 }  // namespace
@@ -435,19 +438,47 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
         "(the component connects only once it has a position)");
   }
   PlaceLogFiles(instance, options, console);
-  if (options.nearest_mount && !SetNearestMount(instance, source.get(), stop, console)) {
-    console.Info("stopping (" + stop.Reason() + ")");
-    return stop.Failed() ? 1 : 0;
+  Position start_position;
+  if (options.nearest_mount) {
+    const std::optional<Position> chosen_at = SetNearestMount(instance, source.get(), stop, console);
+    if (!chosen_at) {
+      console.Info("stopping (" + stop.Reason() + ")");
+      return stop.Failed() ? 1 : 0;
+    }
+    start_position = *chosen_at;
   }
 
-  instance.SetOutputConsumer(kRawOutput, [&](const OutputElement& element) {
-    status.OnRaw(Bytes(element), Clock::now());
+  // Every source's instance is set up as the first one, but for its caster and mount point.
+  const Settled settled = SettledProperties(instance);
+  SourceSwitch sources(SourceList(instance, options.fallbacks),
+                       std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(options.switch_after_seconds)),
+                       Clock::now());
+  const OutputConsumer raw_consumer = [&](const OutputElement& element) {
+    const Clock::time_point now = Clock::now();
+    sources.OnRaw(Bytes(element), now);
+    status.OnRaw(Bytes(element), now);
     raw_route.Write(Bytes(element));
-  });
-  instance.SetOutputConsumer(kDecodedOutput, [&](const OutputElement& element) {
+  };
+  const OutputConsumer decoded_consumer = [&](const OutputElement& element) {
     status.OnDecoded(Bytes(element));
     decoded_route.Write(Bytes(element));
-  });
+  };
+  instance.SetOutputConsumer(kRawOutput, raw_consumer);
+  instance.SetOutputConsumer(kDecodedOutput, decoded_consumer);
+  const auto make_instance = [&](const Source& to) -> Instance& {
+    Instance& made = engine.CreateInstance(kModel, kInstanceName);
+    // Only what differs from the defaults: a default need not be one the host accepts as set.
+    for (const auto& [name, value] : settled) {
+      if (made.PropertyText(name) != value) made.SetProperty(name, value);
+    }
+    made.SetProperty("ip", to.host);
+    made.SetProperty("port", to.port);
+    made.SetProperty("mountpoint", to.mountpoint);
+    made.SetOutputConsumer(kRawOutput, raw_consumer);
+    made.SetOutputConsumer(kDecodedOutput, decoded_consumer);
+    return made;
+  };
 
   console.Info(
       "running " + std::string(kModel) + " from " + package_path.string() +
@@ -456,15 +487,70 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       "; decoded output: " + (decoded_sink ? decoded_sink->Description() : std::string("none")));
   const Clock::time_point started = Clock::now();
   ServiceNotifier service;
+  ComponentSlot slot(kPositionInput);
+  Instance* current = &instance;
   instance.Start();
+  slot.Attach(instance);
   service.Ready(RunStatus::LinkPart(link.Take(started)));
   std::optional<runner::PositionFeeder> feeder;
   if (source) {
-    feeder.emplace(*source, [&instance, &status](const runner::PositionSample& sample) {
+    feeder.emplace(*source, [&slot, &status](const runner::PositionSample& sample) {
       status.OnPosition(sample[0], sample[1], sample[2]);
-      instance.PushSample(kPositionInput, sample);
+      slot.Push(sample);
     });
   }
+  // While on a fallback, the preferred source is probed on a connection of its own.
+  const tarno::CasterAddress preferred_caster = CasterOf(instance);
+  std::optional<PreferredProbe> probe;
+  if (sources.Count() > 1) {
+    probe.emplace(preferred_caster, sources.At(0).mountpoint,
+                  instance.PropertyText("ntrip_version") == "1.0");
+  }
+  std::optional<NearestFollow> follow;
+  std::optional<FollowSpacing> follow_spacing;
+  if (options.follow_nearest) {
+    follow.emplace(preferred_caster);
+    const auto here = slot.Latest();
+    follow_spacing.emplace(std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(options.follow_period_seconds)),
+                           here ? Position{(*here)[0], (*here)[1]} : start_position,
+                           Clock::now());
+  }
+  ProbeSpacing probe_spacing(std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(options.probe_period_seconds)));
+  // The old instance is stopped (its last bytes reach the outputs) before the new one starts,
+  // so the raw output carries each connection's bytes once and in order.
+  // `event`: the line that says so; a warning when corrections were lost.
+  const auto switch_source = [&](std::size_t next, const std::string& reason,
+                                 const std::string& event, bool failover) {
+    if (Instance* old = slot.Detach()) {
+      old->Stop();
+      engine.DestroyInstance(*old);
+    }
+    current = nullptr;
+    // A stopped instance says nothing of its link: the watch hears of the end from the host.
+    if (link.Take(Clock::now()).connected) {
+      link.OnReport(Report{kInstanceName, MAPS::ReportKind::Information,
+                           tarno::LostEvent("switched to another source")},
+                    Clock::now());
+    }
+    // An outcome that came before this switch speaks of a state that is gone.
+    if (probe) probe->Take();
+    if (follow) follow->Take();
+    if (sources.Current() == 0) probe_spacing.Restart(Clock::now());
+    sources.SwitchTo(next, reason, Clock::now());
+    if (failover) {
+      console.Warning(event);
+    } else {
+      console.Info(event);
+    }
+    // A stop asked for during the switch: nothing new starts.
+    if (stop.WaitUntil(Clock::now())) return;
+    Instance& made = make_instance(sources.At(next));
+    made.Start();
+    slot.Attach(made);
+    current = &made;
+  };
 
   const Clock::time_point deadline = duration
                                          ? started + std::chrono::duration_cast<Clock::duration>(
@@ -477,7 +563,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       stop.Request("duration reached");
       break;
     }
-    if (instance.HasFailed()) {
+    if (current != nullptr && current->HasFailed()) {
       stop.Request("the component failed", true);
       break;
     }
@@ -487,16 +573,32 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
         if (source && position->option == runner::PositionOption::kNmea) {
           bad_nmea = source->Counters().BadSentences();
         }
-        const RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
+        RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
+        const SourceSwitch::Snapshot in_use = sources.Take(now);
+        fields.source = in_use.source;
+        fields.source_text = in_use.text;
+        fields.source_index = in_use.index;
+        fields.switches = in_use.switches;
         if (show_status) Console::Write("status " + RunStatus::Line(fields));
         if (status_json) status_json->Write(RunStatus::Json(fields));
       }
-      service.Tick(now, RunStatus::LinkPart(link.Take(now)), instance.LongestSilence(now));
+      service.Tick(now, RunStatus::LinkPart(link.Take(now)),
+                   current != nullptr ? current->LongestSilence(now) : std::nullopt);
       next_tick += std::chrono::seconds(1);
+      if (const auto due = sources.SwitchDue(now)) {
+        switch_source(due->next, due->reason, SwitchLine(sources, due->next, due->reason), true);
+      } else if (probe && sources.Current() != 0) {
+        TakeThePreferredBack(*probe, probe_spacing, sources, slot, now, switch_source);
+      } else if (follow && sources.Current() == 0) {
+        FollowTheNearest(*follow, *follow_spacing, sources, slot, now, switch_source);
+      }
     }
   }
 
   console.Info("stopping (" + stop.Reason() + ")");
+  // Their threads end here: a probe at once (its socket is closed), a table read within its bounds.
+  probe.reset();
+  follow.reset();
   service.Stopping();
   ShutdownDeadline shutdown_deadline(kShutdownLimit);
   if (feeder) feeder->Stop();
@@ -507,14 +609,16 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       status.WaitForRawBytes(ServedBytes(*demo_caster), Clock::now() + kDemoDrainLimit);
     }
   }
-  instance.Stop();
-  engine.DestroyInstance(instance);
+  if (Instance* last = slot.Detach()) {
+    last->Stop();
+    engine.DestroyInstance(*last);
+  }
   engine.UnloadPackages();
   if (raw_sink) raw_sink->Close();
   if (decoded_sink) decoded_sink->Close();
   shutdown_deadline.Done();
   console.Info("stopped after " + Seconds(Clock::now() - started) + ": " +
-               status.Summary(link.Take(Clock::now())) +
+               status.Summary(link.Take(Clock::now())) + SwitchSummary(sources) +
                DroppedSummary(raw_sink.get(), "raw output") +
                DroppedSummary(decoded_sink.get(), "decoded output"));
   if (source) console.Info("positions: " + source->Counters().Summary());

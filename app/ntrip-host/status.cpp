@@ -213,7 +213,8 @@ std::string RunStatus::LinkPart(const ConnectionWatch::Snapshot& link) {
 }
 
 std::string RunStatus::Line(const Fields& fields) {
-  std::string line = LinkPart(fields.connection);
+  std::string line = fields.source_text.empty() ? std::string() : fields.source_text + " | ";
+  line += LinkPart(fields.connection);
   line += " | age " + (fields.age ? Fixed(*fields.age, 1) + " s" : std::string("-"));
   line += " | station " + (fields.station < 0 ? std::string("-") : std::to_string(fields.station));
   if (fields.station_km) line += " " + Fixed(*fields.station_km, 1) + " km";
@@ -240,6 +241,9 @@ nlohmann::json RunStatus::Json(const Fields& fields) {
   for (const auto& [system, count] : fields.satellites) sats[system] = count;
   return {
       {"elapsed_s", fields.elapsed},
+      {"source", fields.source.empty() ? nlohmann::json(nullptr) : nlohmann::json(fields.source)},
+      {"source_index", fields.source_index},
+      {"switches", fields.switches},
       {"state", fields.connection.state},
       {"reconnects", fields.connection.reconnects},
       {"last_gap_s", optional(fields.connection.last_gap_seconds)},

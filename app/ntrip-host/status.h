@@ -99,6 +99,11 @@ class RunStatus {
     double rate_kbps = 0;
     std::string types;
     std::optional<double> last_correction_ago;
+    // The source in use: "H:P/M", from 1, switches so far; `source_text` leads the line when
+    // there are fallbacks.
+    std::string source, source_text;
+    std::size_t source_index = 1;
+    std::uint64_t switches = 0;
   };
   Fields Take(Clock::time_point now, ConnectionWatch::Snapshot connection,
               std::optional<std::uint64_t> bad_nmea);

@@ -86,6 +86,9 @@ class HostProcess {
     if (pid_ == 0) {
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
+      // The test's own sockets (a caster's listener) stay the test's: a caster restarted on its
+      // port must be able to bind it again.
+      syscall(SYS_close_range, 3u, ~0u, 0u);
       execve(argv[0], argv.data(), envp.data());
       _exit(127);
     }

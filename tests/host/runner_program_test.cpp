@@ -145,7 +145,8 @@ TEST(RunnerProgram, HelpListsEveryOption) {
   for (const char* option :
        {"--describe", "--package", "--set", "--position ", "--positions", "--nmea", "--raw-out",
         "--decoded-out", "--duration", "--status", "--quiet", "--demo", "--sampling-scale",
-        "--version", "--verbose", "--sourcetable", "--json", "--nearest-mount"}) {
+        "--version", "--verbose", "--sourcetable", "--json", "--nearest-mount", "--fallback",
+        "--switch-after", "--follow-nearest", "--probe-period", "--follow-period"}) {
     EXPECT_NE(run.out.find(option), std::string::npos) << option;
   }
   const Finished version = RunToEnd({"--version"});
