@@ -387,13 +387,15 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   PlaceLogFiles(instance, options, console);
   if (options.nearest_mount) SetNearestMount(instance, source.get(), console);
 
+  // Called in the component's writer threads as each element is published: the sink first, so
+  // the status's scan never delays a byte.
   instance.SetOutputConsumer(kRawOutput, [&](const OutputElement& element) {
-    status.OnRaw(Bytes(element), Clock::now());
     raw_route.Write(Bytes(element));
+    status.OnRaw(Bytes(element), Clock::now());
   });
   instance.SetOutputConsumer(kDecodedOutput, [&](const OutputElement& element) {
-    status.OnDecoded(Bytes(element));
     decoded_route.Write(Bytes(element));
+    status.OnDecoded(Bytes(element));
   });
 
   console.Info(
