@@ -25,7 +25,6 @@
 #include "report_filter.h"
 #include "runner/file_sink.h"
 #include "runner/option_text.h"
-#include "runner/position_feeder.h"
 #include "runner/position_source.h"
 #include "sourcetable_fetch.h"
 #include "sourcetable_view.h"
@@ -46,6 +45,7 @@ constexpr const char* kPositionInput = "iGPSPos";
 constexpr const char* kRawOutput = "oRawRTCM";
 constexpr const char* kDecodedOutput = "oDecodeRTCM";
 constexpr double kDemoSeconds = 20.0;
+constexpr std::chrono::seconds kPositionPeriod{1};
 // A stop waits this long for the component; past it the process ends with status 1.
 constexpr std::chrono::seconds kShutdownLimit{10};
 // The demo's last stream bytes are still on their way through the component when the caster
@@ -405,21 +405,24 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
       "; decoded output: " + (decoded_sink ? decoded_sink->Description() : std::string("none")));
   const Clock::time_point started = Clock::now();
   instance.Start();
-  std::optional<runner::PositionFeeder> feeder;
-  if (source) {
-    feeder.emplace(*source, [&instance, &status](const runner::PositionSample& sample) {
-      status.OnPosition(sample[0], sample[1], sample[2]);
-      instance.PushSample(kPositionInput, sample);
-    });
-  }
 
   const Clock::time_point deadline = duration
                                          ? started + std::chrono::duration_cast<Clock::duration>(
                                                          std::chrono::duration<double>(*duration))
                                          : Clock::time_point::max();
   Clock::time_point next_tick = started + std::chrono::seconds(1);
-  while (!stop.WaitUntil(std::min(next_tick, deadline))) {
+  // The position source is paced by this loop, not by a thread of its own: the first sample at
+  // once, then one a second; seconds missed are skipped, not caught up.
+  Clock::time_point next_position = started;
+  while (!stop.WaitUntil(std::min({next_tick, next_position, deadline}))) {
     const Clock::time_point now = Clock::now();
+    if (now >= next_position) {
+      if (const auto sample = source->Next()) {
+        status.OnPosition((*sample)[0], (*sample)[1], (*sample)[2]);
+        instance.PushSample(kPositionInput, *sample);
+      }
+      while (next_position <= now) next_position += kPositionPeriod;
+    }
     if (now >= deadline) {
       stop.Request("duration reached");
       break;
@@ -444,7 +447,6 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
 
   console.Info("stopping (" + stop.Reason() + ")");
   ShutdownDeadline shutdown_deadline(kShutdownLimit);
-  if (feeder) feeder->Stop();
   if (demo_caster) {
     // Closing the caster first lets the bytes already sent reach the raw output.
     demo_caster->Stop();

@@ -65,6 +65,9 @@ struct PipeSink::Impl {
   // a new element queues behind it, so the order holds.
   std::size_t handed = 0;
   int fd = -1;  // under mutex: -1 once the io thread has closed it
+  // Under mutex: the io thread starts with the first element the pipe cannot take at once; a
+  // reader that keeps up never costs a thread.
+  bool thread_started = false;
 
   Impl(const SinkSettings& s, std::string d) : settings(s), description(std::move(d)) {}
 
@@ -200,7 +203,6 @@ PipeSink::PipeSink(int fd, std::string description, const SinkSettings& settings
   impl_->fd = fd;
   impl_->stream.assign(fd);
   impl_->Watch();
-  impl_->thread = std::jthread([this] { RunGuarded(impl_->io, impl_->settings.log); });
 }
 
 PipeSink::~PipeSink() {
@@ -220,12 +222,23 @@ void PipeSink::Write(std::string_view element) {
   if (!impl.failure.empty()) throw SinkError(impl.failure);
   if (done == element.size()) return;
   ++impl.handed;
+  if (!impl.thread_started) {
+    impl.thread_started = true;
+    impl.thread = std::jthread([p = &impl] { RunGuarded(p->io, p->settings.log); });
+  }
   auto rest = std::make_shared<const std::string>(element.substr(done));
   asio::post(impl.io, [p = &impl, rest] { p->Deliver(rest); });
 }
 
 void PipeSink::Close() {
   CloseOnIoThread(*impl_);
+  bool started = false;
+  {
+    std::scoped_lock lock(impl_->mutex);
+    started = impl_->thread_started;
+  }
+  // Nothing ever waited for the pipe: the close runs here, at once.
+  if (!started) RunGuarded(impl_->io, impl_->settings.log);
 }
 
 SinkCounters PipeSink::Counters() const {

@@ -151,8 +151,8 @@ int main(int argc, char** argv) {
 
   if (vs_relay) {
     return ntrip_bench::CompareWithRelay(
-        {options.duration_s, options.rate > 0 ? options.rate : 3000, host_program,
-         options.package});
+        {options.duration_s, options.rate > 0 ? options.rate : 3000, options.decode,
+         host_program, options.package});
   }
   int status = 0;
   if (!decoder_only && !tls) status = ntrip_bench::Run(options);

@@ -163,6 +163,7 @@ pid_t StartHost(const RelayRunOptions& options, std::uint16_t port, int out_fd) 
                                    "--set", "port=" + std::to_string(port),
                                    "--set", std::string("mountpoint=") + kHostMount,
                                    "--set", "log_destination=Nothing",
+                                   "--set", options.decode ? "decode_rtcm=true" : "decode_rtcm=false",
                                    "--position", "48.8584,2.2945,35,0.02",
                                    "--raw-out", "-",
                                    "--quiet"};
@@ -232,9 +233,10 @@ int CompareWithRelay(const RelayRunOptions& options) {
   std::thread relay([&] { Relay(caster.Port(), relay_pipe[1], stop); });
 
   std::printf(
-      "ntrip-host (%s) against a bare relay, %.0f s at %.0f B/s (one whole frame per write), "
-      "both from one caster on loopback, both into a pipe read by this bench\n",
-      options.host_program.c_str(), options.duration_s, options.rate);
+      "ntrip-host (%s, decode %s) against a bare relay, %.0f s at %.0f B/s (one whole frame per "
+      "write), both from one caster on loopback, both into a pipe read by this bench\n",
+      options.host_program.c_str(), options.decode ? "on" : "off", options.duration_s,
+      options.rate);
   std::fflush(stdout);
   std::this_thread::sleep_for(std::chrono::duration<double>(options.duration_s));
 
