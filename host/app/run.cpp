@@ -275,7 +275,8 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   }
   const Console console(options.quiet, options.verbose);
   StopRequest stop;
-  SignalWatcher signals([&](const std::string& name) { stop.Request("received " + name); });
+  const auto on_signal = [&stop](const std::string& name) { stop.Request("received " + name); };
+  std::optional<SignalWatcher> signals(std::in_place, on_signal);
 
   // What the demo fills in; the user's own options still win.
   std::vector<std::pair<std::string, std::string>> properties;
@@ -414,7 +415,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   // The position source is paced by this loop, not by a thread of its own: the first sample at
   // once, then one a second; seconds missed are skipped, not caught up.
   Clock::time_point next_position = started;
-  while (!stop.WaitUntil(std::min({next_tick, next_position, deadline}))) {
+  // While the run goes, this loop's own wait takes the signals: one thread fewer.
+  signals.reset();
+  while (!stop.WaitUntilOrSignal(std::min({next_tick, next_position, deadline}))) {
     const Clock::time_point now = Clock::now();
     if (now >= next_position) {
       if (const auto sample = source->Next()) {
@@ -445,6 +448,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     }
   }
 
+  signals.emplace(on_signal, stop.Signalled());
   console.Info("stopping (" + stop.Reason() + ")");
   ShutdownDeadline shutdown_deadline(kShutdownLimit);
   if (demo_caster) {

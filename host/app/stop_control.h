@@ -23,10 +23,26 @@ class StopRequest {
   void Request(const std::string& reason, bool failed = false);
   // True once requested; otherwise waits until `deadline`.
   bool WaitUntil(Clock::time_point deadline);
+  // True once requested; otherwise waits until `deadline` or for SIGINT/SIGTERM, which it turns
+  // into a request named after the signal. For a loop that runs while no SignalWatcher does: the
+  // signals are then taken without a thread of their own.
+  bool WaitUntilOrSignal(Clock::time_point deadline);
+  // The signal that ended WaitUntilOrSignal, if one did.
+  bool Signalled() const;
   std::string Reason() const;
   bool Failed() const;
 
+  StopRequest();
+  ~StopRequest();
+  StopRequest(const StopRequest&) = delete;
+  StopRequest& operator=(const StopRequest&) = delete;
+
  private:
+  bool Requested() const;
+
+  const int wake_fd_;    // eventfd: readable once requested
+  const int signal_fd_;  // signalfd of SIGINT and SIGTERM
+  bool signalled_ = false;  // under mutex_
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool requested_ = false;
@@ -38,7 +54,10 @@ class StopRequest {
 // a second one ends the process at once (the user insists).
 class SignalWatcher {
  public:
-  explicit SignalWatcher(std::function<void(const std::string&)> on_signal);
+  // `first_taken`: the first signal came already (to a StopRequest's wait); the next one ends the
+  // process.
+  explicit SignalWatcher(std::function<void(const std::string&)> on_signal,
+                         bool first_taken = false);
   ~SignalWatcher();
   SignalWatcher(const SignalWatcher&) = delete;
   SignalWatcher& operator=(const SignalWatcher&) = delete;
@@ -47,6 +66,7 @@ class SignalWatcher {
   void Run(std::stop_token stop);
 
   const std::function<void(const std::string&)> on_signal_;
+  const bool first_taken_;
   std::jthread thread_;
 };
 
