@@ -40,8 +40,8 @@ class StopRequest {
  private:
   bool Requested() const;
 
-  const int wake_fd_;    // eventfd: readable once requested
-  const int signal_fd_;  // signalfd of SIGINT and SIGTERM
+  const int wake_fd_;       // eventfd: readable once requested
+  const int signal_fd_;     // signalfd of SIGINT and SIGTERM
   bool signalled_ = false;  // under mutex_
   mutable std::mutex mutex_;
   std::condition_variable changed_;

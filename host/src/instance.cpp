@@ -241,8 +241,7 @@ void Instance::Consume(OutputPortSlot& slot, const OutputElement& element) const
   try {
     slot.consumer(element);
   } catch (const std::exception& error) {
-    Report(MAPS::ReportKind::Error,
-           "Consumer of output " + slot.name + " failed: " + error.what());
+    Report(MAPS::ReportKind::Error, "Consumer of output " + slot.name + " failed: " + error.what());
   } catch (...) {
     Report(MAPS::ReportKind::Error, "Consumer of output " + slot.name + " failed");
   }

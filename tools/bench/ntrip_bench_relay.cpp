@@ -99,8 +99,8 @@ void Relay(std::uint16_t port, int out_fd, const std::atomic<bool>& stop) {
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const std::string request = std::string("GET /") + kRelayMount +
-                              " HTTP/1.0\r\nUser-Agent: NTRIP bare-relay\r\n\r\n";
+  const std::string request =
+      std::string("GET /") + kRelayMount + " HTTP/1.0\r\nUser-Agent: NTRIP bare-relay\r\n\r\n";
   if (s < 0 || ::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       !WriteAll(s, request.data(), request.size())) {
     std::fprintf(stderr, "bare relay: cannot reach the caster: %s\n", std::strerror(errno));
@@ -158,14 +158,22 @@ double Quantile(std::vector<double> values, double q) {
 // ntrip-host with its raw output into the pipe `out_fd`; its own lines go to /dev/null.
 pid_t StartHost(const RelayRunOptions& options, std::uint16_t port, int out_fd) {
   std::vector<std::string> args = {options.host_program,
-                                   "--package", options.package,
-                                   "--set", "ip=127.0.0.1",
-                                   "--set", "port=" + std::to_string(port),
-                                   "--set", std::string("mountpoint=") + kHostMount,
-                                   "--set", "log_destination=Nothing",
-                                   "--set", options.decode ? "decode_rtcm=true" : "decode_rtcm=false",
-                                   "--position", "48.8584,2.2945,35,0.02",
-                                   "--raw-out", "-",
+                                   "--package",
+                                   options.package,
+                                   "--set",
+                                   "ip=127.0.0.1",
+                                   "--set",
+                                   "port=" + std::to_string(port),
+                                   "--set",
+                                   std::string("mountpoint=") + kHostMount,
+                                   "--set",
+                                   "log_destination=Nothing",
+                                   "--set",
+                                   options.decode ? "decode_rtcm=true" : "decode_rtcm=false",
+                                   "--position",
+                                   "48.8584,2.2945,35,0.02",
+                                   "--raw-out",
+                                   "-",
                                    "--quiet"};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -175,8 +183,8 @@ pid_t StartHost(const RelayRunOptions& options, std::uint16_t port, int out_fd) 
   posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
-  const int error = posix_spawn(&pid, options.host_program.c_str(), &actions, nullptr,
-                                argv.data(), environ);
+  const int error =
+      posix_spawn(&pid, options.host_program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) {
     std::fprintf(stderr, "cannot start %s: %s\n", options.host_program.c_str(),
@@ -265,8 +273,8 @@ int CompareWithRelay(const RelayRunOptions& options) {
   }
   std::printf("delay caster write -> read from the pipe:\n");
   std::printf("               writes  unmatched    p50 ms    p99 ms    max ms\n");
-  for (const auto& [name, d] : {std::pair{"bare relay", &relay_delays},
-                                std::pair{"ntrip-host", &host_delays}}) {
+  for (const auto& [name, d] :
+       {std::pair{"bare relay", &relay_delays}, std::pair{"ntrip-host", &host_delays}}) {
     std::printf("  %-11s %7zu  %9zu  %8.3f  %8.3f  %8.3f\n", name, d->ms.size(), d->unmatched,
                 Quantile(d->ms, 0.5), Quantile(d->ms, 0.99), Quantile(d->ms, 1.0));
   }

@@ -9,7 +9,7 @@ namespace ntrip_bench {
 
 struct RelayRunOptions {
   double duration_s = 30;
-  double rate = 3000;  // bytes per second, whole frames per write
+  double rate = 3000;        // bytes per second, whole frames per write
   bool decode = true;        // the component's decode_rtcm
   std::string host_program;  // ntrip-host
   std::string package;
