@@ -1,7 +1,8 @@
 // ntrip-bench: the replay caster and the engine with the real NTRIP client package, both in this
 // process, on loopback. Prints bytes served and out per connection, reconnects, the delay from a
 // caster write to the same bytes leaving oRawRTCM, throughput, memory and CPU, then the decoder's
-// MB/s over a long MSM 7 stream. Figures only: it asserts nothing.
+// MB/s over a long MSM 7 stream. With --vs-relay: ntrip-host into a pipe beside a bare relay, the
+// delays of both and their ratios. Figures only: it asserts nothing.
 #include <unistd.h>
 
 #include <cstdio>
