@@ -1,7 +1,8 @@
 // ntrip-bench: the replay caster and the engine with the real NTRIP client package, both in this
 // process, on loopback. Prints bytes served and out per connection, reconnects, the delay from a
 // caster write to the same bytes leaving oRawRTCM, throughput, memory and CPU, then the decoder's
-// MB/s over a long MSM 7 stream. Figures only: it asserts nothing.
+// MB/s over a long MSM 7 stream. With --vs-relay: ntrip-host into a pipe beside a bare relay, the
+// delays of both and their ratios. Figures only: it asserts nothing.
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <string>
 #include <system_error>
 
+#include "ntrip_bench_relay.h"
 #include "ntrip_bench_run.h"
 #include "ntrip_bench_stream.h"
 #include "ntrip_version.h"
@@ -28,6 +30,8 @@ constexpr const char* kUsage =
     "                   [--recording FILE] [--seed N]\n"
     "                   [--decoder-mb MEGABYTES (0: skip)] [--decoder-only]\n"
     "                   [--tls (a plain run, then the same over TLS, and both side by side)]\n"
+    "                   [--vs-relay (ntrip-host into a pipe beside a bare relay, one run)]\n"
+    "                   [--host PATH (the ntrip-host of --vs-relay)]\n"
     "                   [--help] [--version]\n";
 
 int Usage() {
@@ -44,6 +48,13 @@ std::string DefaultPackage() {
     if (std::filesystem::exists(beside, ec)) return beside.string();
   }
   return NTRIP_PACKAGE_PATH;
+}
+
+// ntrip-host beside this executable.
+std::string DefaultHostProgram() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string("ntrip-host") : (self.parent_path() / "ntrip-host").string();
 }
 
 // A plain run, then the same over TLS with throw-away certificates, and the figures side by side.
@@ -79,6 +90,8 @@ int main(int argc, char** argv) {
   double decoder_mb = 64;
   bool decoder_only = false;
   bool tls = false;
+  bool vs_relay = false;
+  std::string host_program = DefaultHostProgram();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -123,6 +136,10 @@ int main(int argc, char** argv) {
       decoder_mb = std::atof(value().c_str());
     } else if (arg == "--tls") {
       tls = true;
+    } else if (arg == "--vs-relay") {
+      vs_relay = true;
+    } else if (arg == "--host" && has_value) {
+      host_program = value();
     } else if (arg == "--decoder-only") {
       decoder_only = true;
     } else {
@@ -133,6 +150,11 @@ int main(int argc, char** argv) {
       options.drop_every_s < 0 || (options.drop_every_s > 0 && options.rate == 0))
     return Usage();
 
+  if (vs_relay) {
+    return ntrip_bench::CompareWithRelay(
+        {options.duration_s, options.rate > 0 ? options.rate : 3000, options.decode,
+         host_program, options.package});
+  }
   int status = 0;
   if (!decoder_only && !tls) status = ntrip_bench::Run(options);
   if (!decoder_only && tls) status = CompareWithTls(options);
