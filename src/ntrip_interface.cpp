@@ -200,15 +200,23 @@ Refusal NTRIPClient::TakeContentWarning() {
 }
 
 void NTRIPClient::StoreChunk(std::string chunk) {
-  // Decoded before taking the queue lock so that readers never wait for the decoder; only one
-  // thread stores at a time (Connection before the state turns Connected, then the receive loop).
-  std::string summary = _decode_rtcm ? processRTCM3(chunk) : std::string();
-  std::scoped_lock lock(_buffer_mutex);
-  _bytes_received += chunk.size();
-  _rtcm_buffer.push_back(std::move(chunk));
-  if (_decode_rtcm) _rtcm_decoded_buffer.push_back(std::move(summary));
+  // The raw chunk is queued before the decoder sees it, so decoding never delays a correction;
+  // the decoder works on its own copy, outside the queue lock. Only one thread stores at a time
+  // (Connection before the state turns Connected, then the receive loop).
+  std::string to_decode = _decode_rtcm ? chunk : std::string();
+  {
+    std::scoped_lock lock(_buffer_mutex);
+    _bytes_received += chunk.size();
+    _rtcm_buffer.push_back(std::move(chunk));
+  }
   _rtcm_cv.notify_one();
-  if (_decode_rtcm) _rtcm_decoded_cv.notify_one();
+  if (!_decode_rtcm) return;
+  std::string summary = processRTCM3(to_decode);
+  {
+    std::scoped_lock lock(_buffer_mutex);
+    _rtcm_decoded_buffer.push_back(std::move(summary));
+  }
+  _rtcm_decoded_cv.notify_one();
 }
 
 std::string NTRIPClient::processRTCM3(const std::string& chunk) {

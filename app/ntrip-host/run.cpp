@@ -26,7 +26,6 @@
 #include "report_filter.h"
 #include "sinks/file_sink.h"
 #include "common/option_text.h"
-#include "positions/position_feeder.h"
 #include "positions/position_source.h"
 #include "caster_response.h"
 #include "component_slot.h"
@@ -51,6 +50,7 @@ constexpr const char* kPositionInput = "iGPSPos";
 constexpr const char* kRawOutput = "oRawRTCM";
 constexpr const char* kDecodedOutput = "oDecodeRTCM";
 constexpr double kDemoSeconds = 20.0;
+constexpr std::chrono::seconds kPositionPeriod{1};
 // A stop waits this long for the component; past it the process ends with status 1.
 constexpr std::chrono::seconds kShutdownLimit{10};
 // The demo's last stream bytes are still on their way through the component when the caster
@@ -324,7 +324,8 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   const Console console(options.quiet, options.verbose);
   for (const std::string& warning : options.warnings) console.Warning(warning);
   StopRequest stop;
-  SignalWatcher signals([&](const std::string& name) { stop.Request("received " + name); });
+  const auto on_signal = [&stop](const std::string& name) { stop.Request("received " + name); };
+  std::optional<SignalWatcher> signals(std::in_place, on_signal);
 
   // What the demo fills in; the user's own options still win.
   std::vector<std::pair<std::string, std::string>> properties;
@@ -454,15 +455,17 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
                        std::chrono::duration_cast<Clock::duration>(
                            std::chrono::duration<double>(options.switch_after_seconds)),
                        Clock::now());
+  // Called in the component's writer threads as each element is published: the sink first, so
+  // the scans of the status and the source switch never delay a byte.
   const OutputConsumer raw_consumer = [&](const OutputElement& element) {
+    raw_route.Write(Bytes(element));
     const Clock::time_point now = Clock::now();
     sources.OnRaw(Bytes(element), now);
     status.OnRaw(Bytes(element), now);
-    raw_route.Write(Bytes(element));
   };
   const OutputConsumer decoded_consumer = [&](const OutputElement& element) {
-    status.OnDecoded(Bytes(element));
     decoded_route.Write(Bytes(element));
+    status.OnDecoded(Bytes(element));
   };
   instance.SetOutputConsumer(kRawOutput, raw_consumer);
   instance.SetOutputConsumer(kDecodedOutput, decoded_consumer);
@@ -492,13 +495,6 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   instance.Start();
   slot.Attach(instance);
   service.Ready(RunStatus::LinkPart(link.Take(started)));
-  std::optional<runner::PositionFeeder> feeder;
-  if (source) {
-    feeder.emplace(*source, [&slot, &status](const runner::PositionSample& sample) {
-      status.OnPosition(sample[0], sample[1], sample[2]);
-      slot.Push(sample);
-    });
-  }
   // While on a fallback, the preferred source is probed on a connection of its own.
   const tarno::CasterAddress preferred_caster = CasterOf(instance);
   std::optional<PreferredProbe> probe;
@@ -557,8 +553,20 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
                                                          std::chrono::duration<double>(*duration))
                                          : Clock::time_point::max();
   Clock::time_point next_tick = started + std::chrono::seconds(1);
-  while (!stop.WaitUntil(std::min(next_tick, deadline))) {
+  // The position source is paced by this loop, not by a thread of its own: the first sample at
+  // once, then one a second; seconds missed are skipped, not caught up.
+  Clock::time_point next_position = started;
+  // While the run goes, this loop's own wait takes the signals: one thread fewer.
+  signals.reset();
+  while (!stop.WaitUntilOrSignal(std::min({next_tick, next_position, deadline}))) {
     const Clock::time_point now = Clock::now();
+    if (now >= next_position) {
+      if (const auto sample = source ? source->Next() : std::nullopt) {
+        status.OnPosition((*sample)[0], (*sample)[1], (*sample)[2]);
+        slot.Push(*sample);  // to whichever instance runs now
+      }
+      while (next_position <= now) next_position += kPositionPeriod;
+    }
     if (now >= deadline) {
       stop.Request("duration reached");
       break;
@@ -595,13 +603,13 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     }
   }
 
+  signals.emplace(on_signal, stop.Signalled());
   console.Info("stopping (" + stop.Reason() + ")");
   // Their threads end here: a probe at once (its socket is closed), a table read within its bounds.
   probe.reset();
   follow.reset();
   service.Stopping();
   ShutdownDeadline shutdown_deadline(kShutdownLimit);
-  if (feeder) feeder->Stop();
   if (demo_caster) {
     // Closing the caster first lets the bytes already sent reach the raw output.
     demo_caster->Stop();

@@ -1,9 +1,14 @@
 #include "stop_control.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -22,6 +27,10 @@ sigset_t StopSignalSet() {
   return set;
 }
 
+const char* SignalName(int signal_number) {
+  return signal_number == SIGINT ? "SIGINT" : signal_number == SIGHUP ? "SIGHUP" : "SIGTERM";
+}
+
 // The watcher looks at its stop token this often; the wait itself ends at once on a signal.
 constexpr long kWatchSliceNanoseconds = 200'000'000;
 
@@ -31,6 +40,17 @@ void TakeOverStopSignals() {
   const sigset_t set = StopSignalSet();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   signal(SIGPIPE, SIG_IGN);
+}
+
+StopRequest::StopRequest()
+    : wake_fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), signal_fd_([] {
+        const sigset_t set = StopSignalSet();
+        return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+      }()) {}
+
+StopRequest::~StopRequest() {
+  if (wake_fd_ >= 0) close(wake_fd_);
+  if (signal_fd_ >= 0) close(signal_fd_);
 }
 
 void StopRequest::Request(const std::string& reason, bool failed) {
@@ -44,6 +64,40 @@ void StopRequest::Request(const std::string& reason, bool failed) {
   changed_.notify_all();
   // Outside the lock: the callbacks close sockets, and none of them waits on this mutex.
   source_.request_stop();
+  if (wake_fd_ >= 0) {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = write(wake_fd_, &one, sizeof one);
+  }
+}
+
+bool StopRequest::Requested() const {
+  std::scoped_lock lock(mutex_);
+  return requested_;
+}
+
+bool StopRequest::WaitUntilOrSignal(Clock::time_point deadline) {
+  if (wake_fd_ < 0 || signal_fd_ < 0) return WaitUntil(deadline);
+  while (!Requested()) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {signal_fd_, POLLIN, 0}};
+    const auto bound = std::min<std::chrono::milliseconds::rep>(left.count(), 60'000);
+    if (poll(fds, 2, static_cast<int>(bound)) <= 0) continue;  // slice over, or EINTR
+    signalfd_siginfo info{};
+    if (read(signal_fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      {
+        std::scoped_lock lock(mutex_);
+        signalled_ = true;
+      }
+      Request(std::string("received ") + SignalName(static_cast<int>(info.ssi_signo)));
+    }
+  }
+  return true;
+}
+
+bool StopRequest::Signalled() const {
+  std::scoped_lock lock(mutex_);
+  return signalled_;
 }
 
 bool StopRequest::WaitUntil(Clock::time_point deadline) {
@@ -61,8 +115,10 @@ bool StopRequest::Failed() const {
   return failed_;
 }
 
-SignalWatcher::SignalWatcher(std::function<void(const std::string&)> on_signal)
-    : on_signal_(std::move(on_signal)), thread_([this](std::stop_token stop) { Run(stop); }) {}
+SignalWatcher::SignalWatcher(std::function<void(const std::string&)> on_signal, bool first_taken)
+    : on_signal_(std::move(on_signal)),
+      first_taken_(first_taken),
+      thread_([this](std::stop_token stop) { Run(stop); }) {}
 
 SignalWatcher::~SignalWatcher() {
   thread_.request_stop();
@@ -72,13 +128,11 @@ SignalWatcher::~SignalWatcher() {
 void SignalWatcher::Run(std::stop_token stop) {
   const sigset_t set = StopSignalSet();
   const timespec slice{0, kWatchSliceNanoseconds};
-  bool first = true;
+  bool first = !first_taken_;
   while (!stop.stop_requested()) {
     const int signal_number = sigtimedwait(&set, nullptr, &slice);
     if (signal_number < 0) continue;  // EAGAIN (slice over) or EINTR
-    const std::string name = signal_number == SIGINT    ? "SIGINT"
-                             : signal_number == SIGHUP ? "SIGHUP"
-                                                       : "SIGTERM";
+    const std::string name = SignalName(signal_number);
     if (first) {
       first = false;
       on_signal_(name);

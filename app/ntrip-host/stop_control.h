@@ -1,6 +1,6 @@
 #pragma once
-// How a run ends: a signal, the duration, a failure. SIGINT, SIGTERM and SIGHUP are taken by a
-// thread of their own with sigtimedwait, so nothing runs in a signal handler.
+// How a run ends: a signal, the duration, a failure. SIGINT, SIGTERM and SIGHUP are taken with
+// sigtimedwait or a signalfd, never in a signal handler.
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -24,12 +24,28 @@ class StopRequest {
   void Request(const std::string& reason, bool failed = false);
   // True once requested; otherwise waits until `deadline`.
   bool WaitUntil(Clock::time_point deadline);
+  // True once requested; otherwise waits until `deadline` or for SIGINT/SIGTERM/SIGHUP, which it
+  // turns into a request named after the signal. For a loop that runs while no SignalWatcher does:
+  // the signals are then taken without a thread of their own.
+  bool WaitUntilOrSignal(Clock::time_point deadline);
+  // The signal that ended WaitUntilOrSignal, if one did.
+  bool Signalled() const;
   std::string Reason() const;
   bool Failed() const;
   // Stopped by the first request: a step that blocks (a sourcetable fetch) ends on it.
   std::stop_token Token() const { return source_.get_token(); }
 
+  StopRequest();
+  ~StopRequest();
+  StopRequest(const StopRequest&) = delete;
+  StopRequest& operator=(const StopRequest&) = delete;
+
  private:
+  bool Requested() const;
+
+  const int wake_fd_;       // eventfd: readable once requested
+  const int signal_fd_;     // signalfd of SIGINT, SIGTERM and SIGHUP
+  bool signalled_ = false;  // under mutex_
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool requested_ = false;
@@ -42,7 +58,10 @@ class StopRequest {
 // name; a second one ends the process at once (the user insists).
 class SignalWatcher {
  public:
-  explicit SignalWatcher(std::function<void(const std::string&)> on_signal);
+  // `first_taken`: the first signal came already (to a StopRequest's wait); the next one ends the
+  // process.
+  explicit SignalWatcher(std::function<void(const std::string&)> on_signal,
+                         bool first_taken = false);
   ~SignalWatcher();
   SignalWatcher(const SignalWatcher&) = delete;
   SignalWatcher& operator=(const SignalWatcher&) = delete;
@@ -51,6 +70,7 @@ class SignalWatcher {
   void Run(std::stop_token stop);
 
   const std::function<void(const std::string&)> on_signal_;
+  const bool first_taken_;
   std::jthread thread_;
 };
 

@@ -19,6 +19,7 @@
 //
 // Host signals: host operations throw a plain int. MAPS::kStopSignal (57005) once the component is
 // stopping, MAPS::kErrorSignal (-5) on failure, after an error report saying what failed.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #define MAPS_PACKAGE_EXPORT __attribute__((visibility("default")))
@@ -236,6 +238,11 @@ class MAPSIOElt {
   std::int64_t Timestamp() const { return timestamp_; }
   void Timestamp(std::int64_t microseconds) { timestamp_ = microseconds; }  // 0: engine stamps it
   MAPS::OutputHandle* Output() const { return output_; }
+  // For the engine: the written bytes leave the element without a copy; the element is spent.
+  std::vector<unsigned char> TakeBytes() {
+    buffer_.resize(std::min(vector_size_, buffer_.size()));
+    return std::move(buffer_);
+  }
 
  private:
   MAPS::OutputHandle* output_;

@@ -6,8 +6,6 @@
 
 namespace maps_host {
 namespace {
-// A consumer thread re-checks the FIFO's end this often while nothing comes.
-constexpr auto kConsumerWait = std::chrono::seconds(1);
 // How long writers may still publish after the stop flag is set.
 constexpr auto kStopDrain = std::chrono::milliseconds(1000);
 }  // namespace
@@ -186,8 +184,15 @@ void Instance::StopWriting(MAPSIOElt* element, bool discard) {
   OutputPortSlot& slot = *reinterpret_cast<OutputPortSlot*>(element->Output());
   const std::size_t vector_size = element->VectorSize();
   const std::size_t buffer_size = element->BufferSize();
-  switch (slot.fifo->Give(element, discard, slot.owner->NowMicroseconds())) {
+  const std::int64_t now_us = slot.owner->NowMicroseconds();
+  OutputElement taken;
+  const OutputFifo::Release release = slot.consumer
+                                          ? slot.fifo->Take(element, discard, now_us, taken)
+                                          : slot.fifo->Give(element, discard, now_us);
+  switch (release) {
     case OutputFifo::Release::Published:
+      if (slot.consumer) slot.owner->Consume(slot, taken);
+      return;
     case OutputFifo::Release::Discarded:
       return;
     case OutputFifo::Release::Overflow:
@@ -231,21 +236,14 @@ void Instance::SetOutputConsumer(std::string_view output, OutputConsumer consume
   OutputNamed(output).consumer = std::move(consumer);
 }
 
-void Instance::RunConsumer(OutputPortSlot& slot) {
-  while (true) {
-    std::optional<OutputElement> element = slot.fifo->Pop(Clock::now() + kConsumerWait);
-    if (!element) {
-      if (slot.fifo->ClosedAndEmpty()) return;
-      continue;
-    }
-    try {
-      slot.consumer(*element);
-    } catch (const std::exception& error) {
-      Report(MAPS::ReportKind::Error,
-             "Consumer of output " + slot.name + " failed: " + error.what());
-    } catch (...) {
-      Report(MAPS::ReportKind::Error, "Consumer of output " + slot.name + " failed");
-    }
+// A consumer's failure is the host's, not the component's: reported, and the writer goes on.
+void Instance::Consume(OutputPortSlot& slot, const OutputElement& element) const {
+  try {
+    slot.consumer(element);
+  } catch (const std::exception& error) {
+    Report(MAPS::ReportKind::Error, "Consumer of output " + slot.name + " failed: " + error.what());
+  } catch (...) {
+    Report(MAPS::ReportKind::Error, "Consumer of output " + slot.name + " failed");
   }
 }
 
@@ -357,11 +355,6 @@ void Instance::Start() {
     std::scoped_lock properties_lock(properties_mutex_);
     started_ = true;
   }
-  for (const auto& output : outputs_) {
-    if (output->consumer) {
-      output->consumer_thread = std::jthread([this, slot = output.get()] { RunConsumer(*slot); });
-    }
-  }
   state_.store(State::Running);
   component_thread_ = std::jthread([this] { RunComponent(); });
 }
@@ -390,9 +383,6 @@ void Instance::Stop() {
     readers_.clear();  // those the component never destroyed
   }
   for (const auto& output : outputs_) output->fifo->Close();
-  for (const auto& output : outputs_) {
-    if (output->consumer_thread.joinable()) output->consumer_thread.join();
-  }
   state_.store(State::Stopped);
 }
 

@@ -65,7 +65,9 @@ class Instance {
   // Oldest element of a declared output, waiting at most `timeout`; nothing at once when the
   // component is gone and the FIFO empty.
   std::optional<OutputElement> PopOutput(std::string_view output, Clock::duration timeout);
-  // Before Start: an engine thread hands every element of the output to `consumer`.
+  // Before Start: every element of the output goes to `consumer` in the thread that publishes
+  // it, within the component's StopWriting, and never joins the FIFO. A consumer that may block
+  // hands the element to a thread of its own: while it runs, that writer of the component waits.
   void SetOutputConsumer(std::string_view output, OutputConsumer consumer);
 
   void Start();
@@ -113,7 +115,6 @@ class Instance {
     std::string name;
     std::unique_ptr<OutputFifo> fifo;
     OutputConsumer consumer;
-    std::jthread consumer_thread;
   };
   struct ReaderSlot {
     Instance* owner;
@@ -121,7 +122,7 @@ class Instance {
   };
 
   void RunComponent();
-  void RunConsumer(OutputPortSlot& slot);
+  void Consume(OutputPortSlot& slot, const OutputElement& element) const;
   bool CallStep(const char* step, const std::function<void()>& call, bool fatal);
   PropertySet::Entry EntryForRead(const char* name) const;
   [[noreturn]] void FailRead(const char* name, std::string_view kind) const;

@@ -17,26 +17,44 @@ MAPSIOElt* OutputFifo::Acquire() {
   return in_flight_.back().get();
 }
 
+OutputFifo::Release OutputFifo::Reclaim(MAPSIOElt* element, bool discard,
+                                        std::unique_ptr<MAPSIOElt>& owned) {
+  const auto found = std::find_if(in_flight_.begin(), in_flight_.end(),
+                                  [&](const auto& held) { return held.get() == element; });
+  if (found == in_flight_.end()) return Release::Foreign;
+  owned = std::move(*found);
+  in_flight_.erase(found);
+  if (owned->VectorSize() > owned->BufferSize()) return Release::Overflow;
+  return discard ? Release::Discarded : Release::Published;
+}
+
+OutputElement OutputFifo::Published(MAPSIOElt& element, std::int64_t now_us) {
+  OutputElement published;
+  published.timestamp = element.Timestamp() != 0 ? element.Timestamp() : now_us;
+  published.data = element.TakeBytes();
+  return published;
+}
+
 OutputFifo::Release OutputFifo::Give(MAPSIOElt* element, bool discard, std::int64_t now_us) {
   std::unique_lock lock(mutex_);
-  const auto found = std::find_if(in_flight_.begin(), in_flight_.end(),
-                                  [&](const auto& owned) { return owned.get() == element; });
-  if (found == in_flight_.end()) return Release::Foreign;
-  std::unique_ptr<MAPSIOElt> owned = std::move(*found);
-  in_flight_.erase(found);
-  Release result = Release::Discarded;
-  if (owned->VectorSize() > owned->BufferSize()) {
-    result = Release::Overflow;
-  } else if (!discard) {
-    OutputElement published;
-    published.data.assign(owned->Data(), owned->Data() + owned->VectorSize());
-    published.timestamp = owned->Timestamp() != 0 ? owned->Timestamp() : now_us;
-    published_.push_back(std::move(published));
-    result = Release::Published;
-  }
+  std::unique_ptr<MAPSIOElt> owned;
+  const Release result = Reclaim(element, discard, owned);
+  if (result == Release::Published) published_.push_back(Published(*owned, now_us));
   lock.unlock();
   if (result == Release::Published) data_cv_.notify_all();
   if (result != Release::Published) room_cv_.notify_all();
+  return result;
+}
+
+OutputFifo::Release OutputFifo::Take(MAPSIOElt* element, bool discard, std::int64_t now_us,
+                                     OutputElement& taken) {
+  std::unique_lock lock(mutex_);
+  std::unique_ptr<MAPSIOElt> owned;
+  const Release result = Reclaim(element, discard, owned);
+  lock.unlock();
+  if (result == Release::Foreign) return result;
+  room_cv_.notify_all();
+  if (result == Release::Published) taken = Published(*owned, now_us);
   return result;
 }
 

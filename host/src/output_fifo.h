@@ -31,6 +31,9 @@ class OutputFifo {
   // Takes the element back. An element whose VectorSize exceeds its buffer is dropped (Overflow);
   // one this FIFO never gave out is left alone (Foreign).
   Release Give(MAPSIOElt* element, bool discard, std::int64_t now_us);
+  // As Give, but a published element comes back in `taken` instead of joining the FIFO: the
+  // caller hands it on in the writer's own thread. Its bytes move out of the element, uncopied.
+  Release Take(MAPSIOElt* element, bool discard, std::int64_t now_us, OutputElement& taken);
 
   // Writers may still publish what they hold until `drain_end`; then, and at once for writers
   // waiting for room past it, they get the stop signal.
@@ -44,6 +47,11 @@ class OutputFifo {
   bool ClosedAndEmpty() const;
 
  private:
+  // Takes `element` out of the in-flight ones into `owned`; Foreign or Overflow when it cannot
+  // be published. With mutex_ held.
+  Release Reclaim(MAPSIOElt* element, bool discard, std::unique_ptr<MAPSIOElt>& owned);
+  static OutputElement Published(MAPSIOElt& element, std::int64_t now_us);
+
   MAPS::OutputHandle* const handle_;
   const std::size_t buffer_size_;
   const std::size_t capacity_;

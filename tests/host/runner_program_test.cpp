@@ -1,5 +1,7 @@
 // ntrip-host as a user runs it: the real program started as a child process with its output on
 // pipes, against the real package and a replay caster on loopback.
+#include <sys/stat.h>
+
 #include <fstream>
 #include <functional>
 
@@ -478,6 +480,44 @@ TEST(RunnerSourcetable, NearestMountConnectsToTheNearestRtcm3StreamOrRefusesToSt
   EXPECT_NE(refused.err.find("lists no RTCM 3 stream"), std::string::npos) << refused.err;
   EXPECT_EQ(refused.err.find(kStartedMark), std::string::npos) << refused.err;
   EXPECT_EQ(unusable.ConnectionCount(), 1u);
+}
+
+TEST(RunnerWithComponent, ARawSinkThatBlocksDelaysNeitherTheDecodedSinkNorTheStop) {
+  // Full speed: the FIFO nobody reads is full within a moment, then the raw sink's own queue.
+  caster::CasterOptions options = LoopbackCaster();
+  options.rate = 0;
+  options.record_payload = false;
+  caster::ReplayCaster live(options);
+  ScratchDirectory scratch;
+  const fs::path fifo = scratch.Path() / "raw.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path decoded = scratch.Path() / "decoded.txt";
+  HostProcess host(Joined(PointedAt(live), {"--position", "48.1,11.5,520,0.02", "--raw-out",
+                                            fifo.string(), "--decoded-out", decoded.string(),
+                                            "--quiet"}));
+  const auto decoded_size = [&] {
+    std::error_code ignored;
+    const auto size = fs::file_size(decoded, ignored);
+    return ignored ? std::uintmax_t{0} : size;
+  };
+  // Far past the FIFO, the sink's 1 MiB bound and the loopback socket's buffers.
+  ASSERT_TRUE(live.WaitUntil(
+      [](const caster::ReplayCaster& c) {
+        return c.ConnectionCount() > 0 && c.Connection(0).served_bytes >= (16u << 20);
+      },
+      30s))
+      << host.Stderr();
+  const std::uintmax_t decoded_when_raw_dropped = decoded_size();
+  EXPECT_TRUE(live.WaitUntil(
+      [&](const caster::ReplayCaster&) { return decoded_size() > decoded_when_raw_dropped; }, 10s))
+      << host.Stderr();
+  host.Signal(SIGTERM);
+  const std::optional<int> status = host.WaitForExit(kPromptExit);
+  ASSERT_TRUE(status.has_value()) << host.Stderr();
+  EXPECT_EQ(*status, 0) << host.Stderr();
+  EXPECT_NE(host.Stderr().find("bytes could not be written to FIFO " + fifo.string()),
+            std::string::npos)
+      << host.Stderr();
 }
 
 TEST(RunnerWithComponent, DemoRawOutputEqualsServedBytes) {

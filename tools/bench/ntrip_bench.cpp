@@ -1,7 +1,8 @@
 // ntrip-bench: the replay caster and the engine with the real NTRIP client package, both in this
 // process, on loopback. Prints bytes served and out per connection, reconnects, the delay from a
 // caster write to the same bytes leaving oRawRTCM, throughput, memory and CPU, then the decoder's
-// MB/s over a long MSM 7 stream. Figures only: it asserts nothing.
+// MB/s over a long MSM 7 stream. With --vs-relay: ntrip-host into a pipe beside a bare relay, the
+// delays of both and their ratios. Figures only: it asserts nothing.
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <system_error>
 
 #include "ntrip_bench_failover.h"
+#include "ntrip_bench_relay.h"
 #include "ntrip_bench_run.h"
 #include "ntrip_bench_stream.h"
 #include "ntrip_version.h"
@@ -29,7 +31,9 @@ constexpr const char* kUsage =
     "                   [--recording FILE] [--seed N]\n"
     "                   [--decoder-mb MEGABYTES (0: skip)] [--decoder-only]\n"
     "                   [--tls (a plain run, then the same over TLS, and both side by side)]\n"
-    "                   [--failover N [--switch-after S] [--probe-period S] [--host PATH]]\n"
+    "                   [--failover N [--switch-after S] [--probe-period S]]\n"
+    "                   [--vs-relay (ntrip-host into a pipe beside a bare relay, one run)]\n"
+    "                   [--host PATH (the ntrip-host of --failover and --vs-relay)]\n"
     "                   [--help] [--version]\n";
 
 int Usage() {
@@ -91,6 +95,7 @@ int main(int argc, char** argv) {
   ntrip_bench::FailoverOptions failover;
   failover.cycles = 0;
   failover.host_program = DefaultHostProgram();
+  bool vs_relay = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -142,6 +147,8 @@ int main(int argc, char** argv) {
       failover.switch_after_s = std::atof(value().c_str());
     } else if (arg == "--probe-period" && has_value) {
       failover.probe_period_s = std::atof(value().c_str());
+    } else if (arg == "--vs-relay") {
+      vs_relay = true;
     } else if (arg == "--host" && has_value) {
       failover.host_program = value();
     } else if (arg == "--decoder-only") {
@@ -155,6 +162,11 @@ int main(int argc, char** argv) {
     return Usage();
 
   if (failover.cycles > 0) return ntrip_bench::RunFailover(failover);
+  if (vs_relay) {
+    return ntrip_bench::CompareWithRelay(
+        {options.duration_s, options.rate > 0 ? options.rate : 3000, options.decode,
+         failover.host_program, options.package});
+  }
   int status = 0;
   if (!decoder_only && !tls) status = ntrip_bench::Run(options);
   if (!decoder_only && tls) status = CompareWithTls(options);

@@ -95,9 +95,17 @@ struct LiveNmeaSource::Impl {
       error_code ignored;
       socket.close(ignored);  // the pending connect completes with an error and retries
     });
+    const std::string service = std::to_string(tcp_endpoint->port);
+    error_code not_an_address;
+    const asio::ip::address address = asio::ip::make_address(tcp_endpoint->host, not_an_address);
+    if (!not_an_address) {
+      // An address needs no resolver, whose own thread would stay for the whole run.
+      ConnectTcp(asio::ip::tcp::resolver::results_type::create(
+          asio::ip::tcp::endpoint(address, tcp_endpoint->port), tcp_endpoint->host, service));
+      return;
+    }
     resolver.async_resolve(
-        tcp_endpoint->host, std::to_string(tcp_endpoint->port),
-        asio::ip::tcp::resolver::numeric_service,
+        tcp_endpoint->host, service, asio::ip::tcp::resolver::numeric_service,
         [this](const error_code& ec, asio::ip::tcp::resolver::results_type r) {
           if (ec || !connecting) {
             const bool timed_out = !connecting;
@@ -105,18 +113,22 @@ struct LiveNmeaSource::Impl {
             Retry(timed_out ? "name resolution timed out" : "cannot resolve: " + ec.message());
             return;
           }
-          asio::async_connect(
-              socket, r, [this](const error_code& cec, const asio::ip::tcp::endpoint&) {
-                const bool timed_out = !connecting;
-                connecting = false;
-                if (cec) {
-                  error_code ignored;
-                  socket.close(ignored);
-                  Retry(timed_out ? "connect timed out" : "cannot connect: " + cec.message());
-                  return;
-                }
-                Connected();
-              });
+          ConnectTcp(r);
+        });
+  }
+
+  void ConnectTcp(const asio::ip::tcp::resolver::results_type& endpoints) {
+    asio::async_connect(
+        socket, endpoints, [this](const error_code& cec, const asio::ip::tcp::endpoint&) {
+          const bool timed_out = !connecting;
+          connecting = false;
+          if (cec) {
+            error_code ignored;
+            socket.close(ignored);
+            Retry(timed_out ? "connect timed out" : "cannot connect: " + cec.message());
+            return;
+          }
+          Connected();
         });
   }
 

@@ -2,6 +2,7 @@
 
 #include "common/io_thread.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include <cerrno>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -66,19 +69,51 @@ struct PipeSink::Impl {
   SinkCounters counters;
   bool closed = false;
   std::string failure;  // under mutex
+  // Under mutex: elements handed to the io thread and not yet written or dropped. While any is,
+  // a new element queues behind it, so the order holds.
+  std::size_t handed = 0;
+  int fd = -1;  // under mutex: -1 once the io thread has closed it
+  // Under mutex: the io thread starts with the first element the pipe cannot take at once; a
+  // reader that keeps up never costs a thread.
+  bool thread_started = false;
 
   Impl(const SinkSettings& s, std::string d) : settings(s), description(std::move(d)) {}
+
+  // Writes what the pipe takes without waiting; the count of bytes it took. With mutex held.
+  std::size_t WriteNow(std::string_view bytes) {
+    std::size_t done = 0;
+    while (fd >= 0 && done < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+          failure = description + ": write failed: " + std::strerror(errno);
+        }
+        break;
+      }
+    }
+    return done;
+  }
+
+  void Finished(std::size_t elements) {
+    std::scoped_lock lock(mutex);
+    handed -= elements;
+  }
 
   void Log(const std::string& line) const { LogTo(settings.log, LogLevel::kWarning, line); }
 
   void Deliver(const Element& element) {
-    if (closing || finished) return;
+    if (closing || finished) return Finished(1);
     if (queued_bytes + element->size() > settings.queue_limit) {
       // Said before the count, so that the stall's count includes its first drop.
       if (!stall_warned) WarnStalled(Clock::now());
       std::scoped_lock lock(mutex);
       ++counters.elements_dropped;
       counters.bytes_dropped += element->size();
+      --handed;
       return;
     }
     if (queue.empty()) last_progress = Clock::now();  // a stall counts from when data waits
@@ -114,6 +149,7 @@ struct PipeSink::Impl {
           if (front_written == element->size()) {
             queue.pop_front();
             front_written = 0;
+            Finished(1);
           }
           // Recovered only once caught up: a reader taking a little now and then stays stalled.
           if (stall_warned && queue.empty()) WarnRecovered(last_progress);
@@ -182,8 +218,11 @@ struct PipeSink::Impl {
       Log(settings.output_name + ": " + std::to_string(queued_bytes) +
           " bytes could not be written to " + description);
     }
+    std::scoped_lock lock(mutex);
+    handed -= queue.size();
     queue.clear();
     queued_bytes = 0;
+    fd = -1;
     error_code ignored;
     stream.close(ignored);  // cancels a write in progress
   }
@@ -191,25 +230,48 @@ struct PipeSink::Impl {
 
 PipeSink::PipeSink(int fd, std::string description, const SinkSettings& settings)
     : impl_(std::make_unique<Impl>(settings, std::move(description))) {
+  // Never blocks: what the pipe cannot take at once waits in the io thread's queue.
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  impl_->fd = fd;
   impl_->stream.assign(fd);
   impl_->Watch();
-  impl_->thread = std::jthread([this] { RunGuarded(impl_->io, impl_->settings.log); });
 }
 
 PipeSink::~PipeSink() {
   Close();
 }
 
+// The element goes out in the caller's thread when nothing waits before it and the pipe has
+// room; only what the pipe cannot take now is copied and handed to the io thread.
 void PipeSink::Write(std::string_view element) {
-  {
-    std::scoped_lock lock(impl_->mutex);
-    if (!impl_->failure.empty()) throw SinkError(impl_->failure);
+  Impl& impl = *impl_;
+  std::scoped_lock lock(impl.mutex);
+  if (!impl.failure.empty()) throw SinkError(impl.failure);
+  if (impl.closed) return;
+  impl.counters.bytes_written += element.size();
+  ++impl.counters.elements_written;
+  const std::size_t done = impl.handed == 0 ? impl.WriteNow(element) : 0;
+  if (!impl.failure.empty()) throw SinkError(impl.failure);
+  if (done == element.size()) return;
+  ++impl.handed;
+  if (!impl.thread_started) {
+    impl.thread_started = true;
+    impl.thread = std::jthread([p = &impl] { RunGuarded(p->io, p->settings.log); });
   }
-  PostElement(*impl_, element);
+  auto rest = std::make_shared<const std::string>(element.substr(done));
+  asio::post(impl.io, [p = &impl, rest] { p->Deliver(rest); });
 }
 
 void PipeSink::Close() {
   CloseOnIoThread(*impl_);
+  bool started = false;
+  {
+    std::scoped_lock lock(impl_->mutex);
+    started = impl_->thread_started;
+  }
+  // Nothing ever waited for the pipe: the close runs here, at once.
+  if (!started) RunGuarded(impl_->io, impl_->settings.log);
 }
 
 SinkCounters PipeSink::Counters() const {

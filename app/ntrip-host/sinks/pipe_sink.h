@@ -1,6 +1,7 @@
 // Sink into a pipe, a FIFO or a socket (stdout piped into another program, --raw-out FIFO).
-// Writes go out from the sink's own thread without ever blocking it, so a reader that stops
-// reading cannot hold the component or the stop: what waits is bounded (elements past
+// An element is written in the caller's thread as far as the pipe takes it at once; only what would
+// block goes to the sink's own thread (started the first time), so a reader that stops reading
+// cannot hold the component or the stop: what waits is bounded (elements past
 // SinkSettings::queue_limit are dropped and counted), and a close gives up on a reader that takes
 // nothing, saying how many bytes were not written. A stall (5 s without progress, or a drop) is
 // said when it starts, at most once per SinkSettings::stall_report_period while it lasts, and

@@ -9,6 +9,10 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -40,6 +44,10 @@ struct SerialSink::Impl {
   mutable std::mutex mutex;
   SinkCounters counters;
   bool closed = false;
+  // Under mutex: elements handed to the io thread and not yet written or dropped (while any is,
+  // a new element queues behind it), and the port's descriptor while it is open.
+  std::size_t handed = 0;
+  int fd = -1;
 
   Impl(const SerialDevice& s, const SinkSettings& st)
       : port_setting(s),
@@ -52,7 +60,42 @@ struct SerialSink::Impl {
 
   bool OpenPort(error_code& ec) {
     last_open = Clock::now();
-    return OpenSerialPort(port, port_setting, ec);
+    if (!OpenSerialPort(port, port_setting, ec)) return false;
+    const int native = port.native_handle();
+    // Written at once by the caller as far as the port takes it, never waiting for it.
+    const int flags = fcntl(native, F_GETFL);
+    if (flags >= 0) fcntl(native, F_SETFL, flags | O_NONBLOCK);
+    std::scoped_lock lock(mutex);
+    fd = native;
+    return true;
+  }
+
+  void ClosePort() {
+    std::scoped_lock lock(mutex);
+    fd = -1;
+    error_code ignored;
+    port.close(ignored);
+  }
+
+  // What the port takes of `bytes` without waiting. With mutex held.
+  std::size_t WriteNow(std::string_view bytes) const {
+    std::size_t done = 0;
+    while (fd >= 0 && done < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<std::size_t>(n);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;  // full, or failed: the io thread finds out and reopens the port
+      }
+    }
+    return done;
+  }
+
+  void Finished(std::size_t elements) {
+    std::scoped_lock lock(mutex);
+    handed -= elements;
   }
 
   void Drop(std::size_t bytes, const char* why) {
@@ -61,6 +104,7 @@ struct SerialSink::Impl {
       std::scoped_lock lock(mutex);
       dropped = ++counters.elements_dropped;
       counters.bytes_dropped += bytes;
+      --handed;
     }
     // The first drop and then one in a hundred: a dead port must not flood the log.
     if (dropped % 100 == 1) {
@@ -70,7 +114,7 @@ struct SerialSink::Impl {
   }
 
   void Deliver(const Element& element) {
-    if (closing) return;
+    if (closing) return Finished(1);
     if (!port.is_open()) {
       error_code ec;
       if (Clock::now() - last_open < std::chrono::seconds(1) || !OpenPort(ec)) {
@@ -102,8 +146,8 @@ struct SerialSink::Impl {
                           writing = false;
                           if (ec != asio::error::operation_aborted)
                             Log(LogLevel::kWarning, "write failed: " + ec.message());
-                          error_code ignored;
-                          port.close(ignored);
+                          ClosePort();
+                          Finished(queue.size());
                           queue.clear();
                           queued_bytes = 0;
                           if (closing) Finish();
@@ -111,6 +155,7 @@ struct SerialSink::Impl {
                         }
                         queue.pop_front();
                         queued_bytes -= element->size();
+                        Finished(1);
                         WriteNext();
                       });
   }
@@ -124,15 +169,13 @@ struct SerialSink::Impl {
     drain_timer.expires_after(settings.close_drain);
     drain_timer.async_wait([this](const error_code& ec) {
       if (ec) return;
-      error_code ignored;
-      port.close(ignored);  // cancels the write in progress
+      ClosePort();  // cancels the write in progress
     });
   }
 
   void Finish() {
     drain_timer.cancel();
-    error_code ignored;
-    port.close(ignored);
+    ClosePort();
   }
 };
 
@@ -151,8 +194,19 @@ SerialSink::~SerialSink() {
   Close();
 }
 
+// The element goes out in the caller's thread when nothing waits before it and the port has
+// room; only what the port cannot take now is copied and handed to the io thread.
 void SerialSink::Write(std::string_view element) {
-  PostElement(*impl_, element);
+  Impl& impl = *impl_;
+  std::scoped_lock lock(impl.mutex);
+  if (impl.closed) return;
+  impl.counters.bytes_written += element.size();
+  ++impl.counters.elements_written;
+  const std::size_t done = impl.handed == 0 ? impl.WriteNow(element) : 0;
+  if (done == element.size()) return;
+  ++impl.handed;
+  auto rest = std::make_shared<const std::string>(element.substr(done));
+  asio::post(impl.io, [p = &impl, rest] { p->Deliver(rest); });
 }
 
 void SerialSink::Close() {

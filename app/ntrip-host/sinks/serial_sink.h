@@ -1,6 +1,7 @@
-// Sink writing the element stream to a serial port (corrections into a receiver). Writes are
-// queued for the sink's own thread, so a slow or stalled port never blocks the producer; what
-// does not fit in the queue is dropped and counted, and logged.
+// Sink writing the element stream to a serial port (corrections into a receiver). An element is
+// written in the caller's thread as far as the port takes it at once; only the rest is queued for
+// the sink's own thread, so a slow or stalled port never blocks the producer; what does not fit
+// in the queue is dropped and counted, and logged.
 #pragma once
 
 #include "common/option_text.h"
