@@ -1,5 +1,8 @@
 #include "common/io_thread.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <exception>
 
 namespace runner {
@@ -27,6 +30,23 @@ void RunGuarded(boost::asio::io_context& io, const LogFunction& log) {
       LogTo(log, LogLevel::kWarning, "unexpected error in I/O thread");
     }
   }
+}
+
+std::size_t WriteWithoutWaiting(int fd, std::string_view bytes, int& error) {
+  error = 0;
+  std::size_t done = 0;
+  while (fd >= 0 && done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) error = errno;
+      break;
+    }
+  }
+  return done;
 }
 
 }  // namespace runner

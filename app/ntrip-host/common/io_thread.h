@@ -24,6 +24,10 @@ void RunGuarded(boost::asio::io_context& io, const LogFunction& log);
 bool OpenSerialPort(boost::asio::serial_port& port, const SerialDevice& device,
                     boost::system::error_code& ec);
 
+// Writes what a non-blocking descriptor takes of `bytes` without waiting; the count written.
+// `error` is the errno of a failure other than a full descriptor, 0 otherwise.
+std::size_t WriteWithoutWaiting(int fd, std::string_view bytes, int& error);
+
 // The two sinks that write from their own io thread share this hand-over. `Impl` holds `mutex`,
 // `closed`, `counters`, `io`, `work`, `thread`, and `Deliver(element)` / `BeginClose()` for the
 // io thread.

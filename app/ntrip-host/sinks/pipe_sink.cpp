@@ -81,20 +81,9 @@ struct PipeSink::Impl {
 
   // Writes what the pipe takes without waiting; the count of bytes it took. With mutex held.
   std::size_t WriteNow(std::string_view bytes) {
-    std::size_t done = 0;
-    while (fd >= 0 && done < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n > 0) {
-        done += static_cast<std::size_t>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else {
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-          failure = description + ": write failed: " + std::strerror(errno);
-        }
-        break;
-      }
-    }
+    int error = 0;
+    const std::size_t done = WriteWithoutWaiting(fd, bytes, error);
+    if (error != 0) failure = description + ": write failed: " + std::strerror(error);
     return done;
   }
 

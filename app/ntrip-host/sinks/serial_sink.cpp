@@ -79,18 +79,8 @@ struct SerialSink::Impl {
 
   // What the port takes of `bytes` without waiting. With mutex held.
   std::size_t WriteNow(std::string_view bytes) const {
-    std::size_t done = 0;
-    while (fd >= 0 && done < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n > 0) {
-        done += static_cast<std::size_t>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else {
-        break;  // full, or failed: the io thread finds out and reopens the port
-      }
-    }
-    return done;
+    int ignored = 0;  // full, or failed: the io thread finds out and reopens the port
+    return WriteWithoutWaiting(fd, bytes, ignored);
   }
 
   void Finished(std::size_t elements) {
