@@ -103,6 +103,12 @@ struct ReportTally {
         std::find(notable.begin(), notable.end(), r.text) == notable.end())
       notable.push_back(r.text);
   }
+  void Print() {
+    std::scoped_lock lock(mutex);
+    std::printf("reports: information %zu, warning %zu, error %zu\n", by_kind[0], by_kind[1],
+                by_kind[2]);
+    for (const auto& t : notable) std::printf("  e.g. %s\n", t.c_str());
+  }
 };
 
 std::uint64_t FolderBytes(const std::filesystem::path& folder, std::size_t& files) {
@@ -153,6 +159,153 @@ std::string LoadMount(const RunOptions& options) {
 
 }  // namespace
 
+struct MemoryMarks {
+  Memory before_setup, at_start, after_first_minute, at_end;
+};
+
+void PrintThreadsAndMemory(const std::vector<ThreadTimes>& threads, const MemoryMarks& m) {
+  std::printf(
+      "threads alive at the end (CPU time / time runnable but waiting for a CPU / "
+      "slices):\n");
+  for (const auto& t : threads)
+    std::printf("  tid %-7d %-16s cpu %8.3f s  waited %8.3f s  slices %llu\n", t.tid,
+                t.name.c_str(), t.cpu_s, t.wait_s, static_cast<unsigned long long>(t.slices));
+  PrintMemory("before setup", m.before_setup);
+  PrintMemory("at start", m.at_start);
+  if (m.after_first_minute.rss_kib >= 0) PrintMemory("after first minute", m.after_first_minute);
+  PrintMemory("at end", m.at_end);
+  if (m.after_first_minute.rss_kib > 0)
+    std::printf("  RSS end vs after first minute: %+.1f %%\n",
+                100.0 * static_cast<double>(m.at_end.rss_kib - m.after_first_minute.rss_kib) /
+                    static_cast<double>(m.after_first_minute.rss_kib));
+}
+
+caster::CasterOptions BenchCaster(const RunOptions& options, const std::string& mount_bytes) {
+  caster::CasterOptions caster_options;
+  caster_options.listen_address = "127.0.0.1";
+  caster_options.mounts.push_back({kMount, mount_bytes});
+  caster_options.user = kUser;
+  caster_options.password = kPassword;
+  caster_options.rate = options.rate;
+  caster_options.whole_frames = options.whole_frames;
+  caster_options.record_payload = false;
+  caster_options.max_bytes = options.max_bytes;
+  caster_options.tls_cert_file = options.tls_cert_file;
+  caster_options.tls_key_file = options.tls_key_file;
+  if (options.drop_every_s > 0) {
+    // At a paced rate, a byte count is a time: the caster cuts each connection that far in.
+    caster_options.fault = {caster::FaultMode::CloseAfter,
+                            static_cast<std::size_t>(options.rate * options.drop_every_s), ""};
+  }
+  return caster_options;
+}
+
+struct Slow {
+  double ms;
+  std::size_t connection, write;
+  double at_s;
+};
+
+// What the raw output holds against what each connection served.
+struct Accounting {
+  std::uint64_t expected_hash = kFnvStart, hashed = 0;  // of the stream as served, looped
+  std::size_t serving = 0, marks_unmatched = 0;
+  std::vector<double> delays_ms, steady_ms;  // steady: without each connection's first write
+  std::vector<double> drop_gaps_ms;  // a caster close -> the next connection's first byte out
+  std::vector<Slow> slowest;
+};
+
+// Prints a line per connection and finds, for every caster write, when its last byte came out.
+Accounting CheckConnections(const std::vector<caster::ConnectionRecord>& records,
+                            const std::vector<Arrival>& arrivals, const std::string& mount_bytes,
+                            std::uint64_t out_total, Clock::time_point t0, bool drops) {
+  Accounting acc;
+  std::uint64_t base = 0;
+  std::uint64_t& expected_hash = acc.expected_hash;
+  std::uint64_t& hashed = acc.hashed;
+  std::size_t& serving = acc.serving;
+  std::vector<double>& delays_ms = acc.delays_ms;
+  std::vector<double>& steady_ms = acc.steady_ms;
+  std::vector<double>& drop_gaps_ms = acc.drop_gaps_ms;
+  std::vector<Slow>& slowest = acc.slowest;
+  std::size_t& marks_unmatched = acc.marks_unmatched;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const auto& r = records[i];
+    if (r.served_bytes > 0) ++serving;
+    const bool last = i + 1 == records.size();
+    // The last connection may have delivered a piece the caster had started writing when it
+    // was stopped (cancelled writes are not counted as served): expect the stream to go on.
+    const std::uint64_t out_i =
+        out_total > base
+            ? (last ? out_total - base : std::min<std::uint64_t>(out_total - base, r.served_bytes))
+            : 0;
+    // Time without data: from the previous connection's last write to this one's first.
+    std::string gap;
+    if (i > 0 && !records[i - 1].writes.empty() && !r.writes.empty())
+      gap = "  gap " +
+            std::to_string(Seconds(r.writes.front().when - records[i - 1].writes.back().when)) +
+            " s";
+    std::printf("  #%-3zu served %12zu B  out %12llu B%s  %s\n", i + 1, r.served_bytes,
+                static_cast<unsigned long long>(out_i), gap.c_str(),
+                out_i == r.served_bytes  ? "equal"
+                : out_i > r.served_bytes ? "more: the rest of a write cut by the caster's stop"
+                                         : "SHORT (in flight at stop)");
+    if (drops && i > 0 && !records[i - 1].writes.empty() && out_i > 0) {
+      // The caster closes right after a connection's last write.
+      const auto first =
+          std::upper_bound(arrivals.begin(), arrivals.end(), base,
+                           [](std::uint64_t v, const Arrival& x) { return v < x.end; });
+      if (first != arrivals.end())
+        drop_gaps_ms.push_back(std::chrono::duration<double, std::milli>(
+                                   first->when - records[i - 1].writes.back().when)
+                                   .count());
+    }
+    // Expected bytes of this connection: the stream looped from offset 0.
+    std::uint64_t left = out_i;
+    std::size_t pos = 0;
+    while (left > 0) {
+      const std::size_t n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(left, mount_bytes.size() - pos));
+      expected_hash = Fnv1a(expected_hash, std::string_view(mount_bytes).substr(pos, n));
+      hashed += n;
+      left -= n;
+      pos = (pos + n) % mount_bytes.size();
+    }
+    // Where this connection's bytes end in the output, the running hash must match.
+    if (out_i > 0) {
+      const std::uint64_t boundary = base + out_i;
+      const auto at = std::lower_bound(arrivals.begin(), arrivals.end(), boundary,
+                                       [](const Arrival& x, std::uint64_t v) { return x.end < v; });
+      if (at != arrivals.end() && at->end == boundary)
+        std::printf("        bytes 0..%llu of this connection: %s\n",
+                    static_cast<unsigned long long>(out_i),
+                    at->hash == expected_hash ? "content equal" : "CONTENT DIFFERS");
+      else
+        std::printf("        no element ends where this connection's bytes end: %s\n",
+                    at == arrivals.end() ? "past the output" : "elements straddle connections");
+    }
+    for (const auto& w : r.writes) {
+      const std::uint64_t global = base + w.end_offset;
+      const auto a = std::lower_bound(arrivals.begin(), arrivals.end(), global,
+                                      [](const Arrival& x, std::uint64_t v) { return x.end < v; });
+      if (a == arrivals.end()) {
+        ++marks_unmatched;
+        continue;
+      }
+      const double ms = std::chrono::duration<double, std::milli>(a->when - w.when).count();
+      delays_ms.push_back(ms);
+      const auto index = static_cast<std::size_t>(&w - r.writes.data());
+      if (index > 0) steady_ms.push_back(ms);
+      slowest.push_back({ms, i + 1, index + 1, Seconds(w.when - t0)});
+      std::partial_sort(slowest.begin(), slowest.begin() + std::min<std::size_t>(5, slowest.size()),
+                        slowest.end(), [](const Slow& x, const Slow& y) { return x.ms > y.ms; });
+      if (slowest.size() > 5) slowest.resize(5);
+    }
+    base += r.served_bytes;
+  }
+  return acc;
+}
+
 int Run(const RunOptions& options, Figures* figures) {
   const std::string mount_bytes = LoadMount(options);
   if (mount_bytes.empty()) {
@@ -170,22 +323,7 @@ int Run(const RunOptions& options, Figures* figures) {
     log_dir = pattern;
   }
 
-  caster::CasterOptions caster_options;
-  caster_options.listen_address = "127.0.0.1";
-  caster_options.mounts.push_back({kMount, mount_bytes});
-  caster_options.user = kUser;
-  caster_options.password = kPassword;
-  caster_options.rate = options.rate;
-  caster_options.whole_frames = options.whole_frames;
-  caster_options.record_payload = false;
-  caster_options.max_bytes = options.max_bytes;
-  caster_options.tls_cert_file = options.tls_cert_file;
-  caster_options.tls_key_file = options.tls_key_file;
-  if (options.drop_every_s > 0) {
-    // At a paced rate, a byte count is a time: the caster cuts each connection that far in.
-    caster_options.fault = {caster::FaultMode::CloseAfter,
-                            static_cast<std::size_t>(options.rate * options.drop_every_s), ""};
-  }
+  const caster::CasterOptions caster_options = BenchCaster(options, mount_bytes);
 
   std::printf("ntrip-bench: %sduration %.0f s, rate %s, %s, restarts %s, log %s, decode %s\n",
               options.tls_cert_file.empty() ? "" : "TLS, ", options.duration_s,
@@ -319,92 +457,14 @@ int Run(const RunOptions& options, Figures* figures) {
 
   // Accounting: the raw output must be the concatenation of what each connection served.
   std::printf("\nconnections (each serves the stream from its start):\n");
-  std::uint64_t base = 0, expected_hash = kFnvStart, hashed = 0;
-  std::size_t serving = 0;
-  std::vector<double> delays_ms, steady_ms;  // steady: without each connection's first write
-  std::vector<double> drop_gaps_ms;  // a caster close -> the next connection's first byte out
-  struct Slow {
-    double ms;
-    std::size_t connection, write;
-    double at_s;
-  };
-  std::vector<Slow> slowest;
-  std::size_t marks_unmatched = 0;
   const auto& records = casters.Records();
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    const auto& r = records[i];
-    if (r.served_bytes > 0) ++serving;
-    const bool last = i + 1 == records.size();
-    // The last connection may have delivered a piece the caster had started writing when it
-    // was stopped (cancelled writes are not counted as served): expect the stream to go on.
-    const std::uint64_t out_i =
-        out_total > base
-            ? (last ? out_total - base : std::min<std::uint64_t>(out_total - base, r.served_bytes))
-            : 0;
-    // Time without data: from the previous connection's last write to this one's first.
-    std::string gap;
-    if (i > 0 && !records[i - 1].writes.empty() && !r.writes.empty())
-      gap = "  gap " +
-            std::to_string(Seconds(r.writes.front().when - records[i - 1].writes.back().when)) +
-            " s";
-    std::printf("  #%-3zu served %12zu B  out %12llu B%s  %s\n", i + 1, r.served_bytes,
-                static_cast<unsigned long long>(out_i), gap.c_str(),
-                out_i == r.served_bytes  ? "equal"
-                : out_i > r.served_bytes ? "more: the rest of a write cut by the caster's stop"
-                                         : "SHORT (in flight at stop)");
-    if (options.drop_every_s > 0 && i > 0 && !records[i - 1].writes.empty() && out_i > 0) {
-      // The caster closes right after a connection's last write.
-      const auto first =
-          std::upper_bound(arrivals.begin(), arrivals.end(), base,
-                           [](std::uint64_t v, const Arrival& x) { return v < x.end; });
-      if (first != arrivals.end())
-        drop_gaps_ms.push_back(std::chrono::duration<double, std::milli>(
-                                   first->when - records[i - 1].writes.back().when)
-                                   .count());
-    }
-    // Expected bytes of this connection: the stream looped from offset 0.
-    std::uint64_t left = out_i;
-    std::size_t pos = 0;
-    while (left > 0) {
-      const std::size_t n =
-          static_cast<std::size_t>(std::min<std::uint64_t>(left, mount_bytes.size() - pos));
-      expected_hash = Fnv1a(expected_hash, std::string_view(mount_bytes).substr(pos, n));
-      hashed += n;
-      left -= n;
-      pos = (pos + n) % mount_bytes.size();
-    }
-    // Where this connection's bytes end in the output, the running hash must match.
-    if (out_i > 0) {
-      const std::uint64_t boundary = base + out_i;
-      const auto at = std::lower_bound(arrivals.begin(), arrivals.end(), boundary,
-                                       [](const Arrival& x, std::uint64_t v) { return x.end < v; });
-      if (at != arrivals.end() && at->end == boundary)
-        std::printf("        bytes 0..%llu of this connection: %s\n",
-                    static_cast<unsigned long long>(out_i),
-                    at->hash == expected_hash ? "content equal" : "CONTENT DIFFERS");
-      else
-        std::printf("        no element ends where this connection's bytes end: %s\n",
-                    at == arrivals.end() ? "past the output" : "elements straddle connections");
-    }
-    for (const auto& w : r.writes) {
-      const std::uint64_t global = base + w.end_offset;
-      const auto a = std::lower_bound(arrivals.begin(), arrivals.end(), global,
-                                      [](const Arrival& x, std::uint64_t v) { return x.end < v; });
-      if (a == arrivals.end()) {
-        ++marks_unmatched;
-        continue;
-      }
-      const double ms = std::chrono::duration<double, std::milli>(a->when - w.when).count();
-      delays_ms.push_back(ms);
-      const auto index = static_cast<std::size_t>(&w - r.writes.data());
-      if (index > 0) steady_ms.push_back(ms);
-      slowest.push_back({ms, i + 1, index + 1, Seconds(w.when - t0)});
-      std::partial_sort(slowest.begin(), slowest.begin() + std::min<std::size_t>(5, slowest.size()),
-                        slowest.end(), [](const Slow& x, const Slow& y) { return x.ms > y.ms; });
-      if (slowest.size() > 5) slowest.resize(5);
-    }
-    base += r.served_bytes;
-  }
+  const Accounting acc = CheckConnections(records, arrivals, mount_bytes, out_total, t0,
+                                          options.drop_every_s > 0);
+  const std::size_t serving = acc.serving, marks_unmatched = acc.marks_unmatched;
+  std::vector<double> delays_ms = acc.delays_ms, steady_ms = acc.steady_ms,
+                      drop_gaps_ms = acc.drop_gaps_ms;
+  const std::vector<Slow>& slowest = acc.slowest;
+  const std::uint64_t expected_hash = acc.expected_hash, hashed = acc.hashed;
   const bool content_equal = hashed == out_total && expected_hash == out_hash;
   std::printf(
       "  total served %llu B, out %llu B, in flight at stop %lld B, extra %lld B; "
@@ -470,32 +530,14 @@ int Run(const RunOptions& options, Figures* figures) {
       "CPU %.2f s in %.2f s: %.1f %% of one core (process: caster + engine + client + "
       "this bench's own accounting), %u cores\n",
       cpu_used, wall, 100.0 * cpu_used / wall, std::thread::hardware_concurrency());
-  std::printf(
-      "threads alive at the end (CPU time / time runnable but waiting for a CPU / "
-      "slices):\n");
-  for (const auto& t : threads)
-    std::printf("  tid %-7d %-16s cpu %8.3f s  waited %8.3f s  slices %llu\n", t.tid,
-                t.name.c_str(), t.cpu_s, t.wait_s, static_cast<unsigned long long>(t.slices));
-  PrintMemory("before setup", before_setup);
-  PrintMemory("at start", at_start);
-  if (after_first_minute.rss_kib >= 0) PrintMemory("after first minute", after_first_minute);
-  PrintMemory("at end", at_end);
-  if (after_first_minute.rss_kib > 0)
-    std::printf("  RSS end vs after first minute: %+.1f %%\n",
-                100.0 * static_cast<double>(at_end.rss_kib - after_first_minute.rss_kib) /
-                    static_cast<double>(after_first_minute.rss_kib));
+  PrintThreadsAndMemory(threads, {before_setup, at_start, after_first_minute, at_end});
   if (options.log_file) {
     std::size_t files = 0;
     const std::uint64_t bytes = FolderBytes(log_dir, files);
     std::printf("log: %zu files, %llu B in %s%s\n", files, static_cast<unsigned long long>(bytes),
                 log_dir.c_str(), options.keep_log ? "" : " (removed)");
   }
-  {
-    std::scoped_lock lock(reports.mutex);
-    std::printf("reports: information %zu, warning %zu, error %zu\n", reports.by_kind[0],
-                reports.by_kind[1], reports.by_kind[2]);
-    for (const auto& t : reports.notable) std::printf("  e.g. %s\n", t.c_str());
-  }
+  reports.Print();
   engine.reset();
   if (options.log_file && !options.keep_log) {
     std::error_code ec;
