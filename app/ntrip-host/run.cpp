@@ -315,6 +315,88 @@ std::optional<Position> SetNearestMount(Instance& instance, runner::PositionSour
 
 }  // namespace
 
+// The once-a-second status: on stderr with --status, as JSON with --status-json.
+void ShowStatus(Clock::time_point now, RunStatus& status, const ConnectionWatch& link,
+                const SourceSwitch& sources, const runner::PositionSource* nmea_source, bool line,
+                StatusJsonWriter* json) {
+  std::optional<std::uint64_t> bad_nmea;
+  if (nmea_source != nullptr) bad_nmea = nmea_source->Counters().BadSentences();
+  RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
+  const SourceSwitch::Snapshot in_use = sources.Take(now);
+  fields.source = in_use.source;
+  fields.source_text = in_use.text;
+  fields.source_index = in_use.index;
+  fields.switches = in_use.switches;
+  if (line) Console::Write("status " + RunStatus::Line(fields));
+  if (json != nullptr) json->Write(RunStatus::Json(fields));
+}
+
+// What the run is given: the user's settings, and what the demo fills in around them.
+struct RunPlan {
+  std::vector<std::pair<std::string, std::string>> properties;
+  std::optional<PositionChoice> position;
+  std::optional<std::string> raw_out, decoded_out;
+  std::optional<double> duration;
+  std::unique_ptr<caster::ReplayCaster> demo_caster;
+  fs::path demo_raw_path;
+};
+
+RunPlan PlanFromOptions(const RunOptions& options) {
+  RunPlan plan;
+  plan.position = options.position;
+  plan.raw_out = options.raw_out;
+  plan.decoded_out = options.decoded_out;
+  plan.duration = options.duration_seconds;
+  return plan;
+}
+
+// Starts the demo's caster and points the run at it; false when the caster cannot start.
+bool PrepareDemo(const RunOptions& options, const fs::path& executable, const Console& console,
+                 RunPlan& plan) {
+  if (plan.raw_out && !IsFileSinkText(*plan.raw_out)) {
+    throw UsageError(
+        "--demo compares the raw output with what its caster served: give "
+        "--raw-out a file path");
+  }
+  std::vector<std::string> mounts;
+  try {
+    plan.demo_caster = StartDemoCaster(FindDemoData(executable), mounts);
+  } catch (const std::exception& error) {
+    console.Error(std::string("cannot start the demo caster: ") + error.what());
+    return false;
+  }
+  plan.properties = {{"ip", "127.0.0.1"},
+                     {"port", std::to_string(plan.demo_caster->Port())},
+                     {"mountpoint", kDemoMount},
+                     {"username", kDemoUser},
+                     {"password", kDemoPassword}};
+  // Log files keep the console for the summaries, the reports and the status line.
+  if (!options.HasProperty("log_destination") && !options.HasProperty("logging_path")) {
+    const fs::path log_dir = DefaultDemoRawPath(executable).parent_path() / "demo-logs";
+    std::error_code ignored;
+    fs::create_directories(log_dir, ignored);
+    plan.properties.emplace_back("log_destination", "Log");
+    plan.properties.emplace_back("logging_path", log_dir.string());
+    std::printf("demo: log files go to %s\n", log_dir.c_str());
+  } else if (!options.HasProperty("log_destination")) {
+    plan.properties.emplace_back("log_destination", "Console");
+  }
+  if (!plan.position) {
+    plan.position = PositionChoice{runner::PositionOption::kFixed, "--position", kDemoPosition};
+  }
+  if (!plan.raw_out) plan.raw_out = DefaultDemoRawPath(executable).string();
+  if (!plan.decoded_out) plan.decoded_out = "-";
+  if (!plan.duration) plan.duration = kDemoSeconds;
+  plan.demo_raw_path = *plan.raw_out;
+  std::printf("demo: caster on 127.0.0.1:%u, mount points %s (%s is %s)\n",
+              static_cast<unsigned>(plan.demo_caster->Port()), JoinNames(mounts).c_str(),
+              kDemoMount, kDemoRecording);
+  std::printf("demo: runs %.0f s; raw output goes to %s; decoded summaries follow\n",
+              *plan.duration, plan.demo_raw_path.c_str());
+  std::fflush(stdout);
+  return true;
+}
+
 int RunComponent(const RunOptions& options, const fs::path& executable) {
   // A sink on standard output gets it for the stream alone, before any text line is written.
   if (options.raw_out == "-" || options.decoded_out == "-" ||
@@ -328,57 +410,16 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   std::optional<SignalWatcher> signals(std::in_place, on_signal);
 
   // What the demo fills in; the user's own options still win.
-  std::vector<std::pair<std::string, std::string>> properties;
-  std::optional<PositionChoice> position = options.position;
-  std::optional<std::string> raw_out = options.raw_out;
-  std::optional<std::string> decoded_out = options.decoded_out;
-  std::optional<double> duration = options.duration_seconds;
+  RunPlan plan = PlanFromOptions(options);
+  if (options.demo && !PrepareDemo(options, executable, console, plan)) return 1;
+  std::vector<std::pair<std::string, std::string>>& properties = plan.properties;
+  std::optional<PositionChoice>& position = plan.position;
+  std::optional<std::string>& raw_out = plan.raw_out;
+  std::optional<std::string>& decoded_out = plan.decoded_out;
+  std::optional<double>& duration = plan.duration;
+  std::unique_ptr<caster::ReplayCaster>& demo_caster = plan.demo_caster;
+  const fs::path& demo_raw_path = plan.demo_raw_path;
   const bool show_status = options.status || options.demo;
-  std::unique_ptr<caster::ReplayCaster> demo_caster;
-  fs::path demo_raw_path;
-  if (options.demo) {
-    if (raw_out && !IsFileSinkText(*raw_out)) {
-      throw UsageError(
-          "--demo compares the raw output with what its caster served: give "
-          "--raw-out a file path");
-    }
-    std::vector<std::string> mounts;
-    try {
-      demo_caster = StartDemoCaster(FindDemoData(executable), mounts);
-    } catch (const std::exception& error) {
-      console.Error(std::string("cannot start the demo caster: ") + error.what());
-      return 1;
-    }
-    properties = {{"ip", "127.0.0.1"},
-                  {"port", std::to_string(demo_caster->Port())},
-                  {"mountpoint", kDemoMount},
-                  {"username", kDemoUser},
-                  {"password", kDemoPassword}};
-    // Log files keep the console for the summaries, the reports and the status line.
-    if (!options.HasProperty("log_destination") && !options.HasProperty("logging_path")) {
-      const fs::path log_dir = DefaultDemoRawPath(executable).parent_path() / "demo-logs";
-      std::error_code ignored;
-      fs::create_directories(log_dir, ignored);
-      properties.emplace_back("log_destination", "Log");
-      properties.emplace_back("logging_path", log_dir.string());
-      std::printf("demo: log files go to %s\n", log_dir.c_str());
-    } else if (!options.HasProperty("log_destination")) {
-      properties.emplace_back("log_destination", "Console");
-    }
-    if (!position) {
-      position = PositionChoice{runner::PositionOption::kFixed, "--position", kDemoPosition};
-    }
-    if (!raw_out) raw_out = DefaultDemoRawPath(executable).string();
-    if (!decoded_out) decoded_out = "-";
-    if (!duration) duration = kDemoSeconds;
-    demo_raw_path = *raw_out;
-    std::printf("demo: caster on 127.0.0.1:%u, mount points %s (%s is %s)\n",
-                static_cast<unsigned>(demo_caster->Port()), JoinNames(mounts).c_str(), kDemoMount,
-                kDemoRecording);
-    std::printf("demo: runs %.0f s; raw output goes to %s; decoded summaries follow\n", *duration,
-                demo_raw_path.c_str());
-    std::fflush(stdout);
-  }
   std::vector<std::string> origins(properties.size());
   properties.insert(properties.end(), options.properties.begin(), options.properties.end());
   origins.insert(origins.end(), options.property_origins.begin(), options.property_origins.end());
@@ -577,18 +618,9 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
     }
     if (now >= next_tick) {
       if (show_status || status_json) {
-        std::optional<std::uint64_t> bad_nmea;
-        if (source && position->option == runner::PositionOption::kNmea) {
-          bad_nmea = source->Counters().BadSentences();
-        }
-        RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
-        const SourceSwitch::Snapshot in_use = sources.Take(now);
-        fields.source = in_use.source;
-        fields.source_text = in_use.text;
-        fields.source_index = in_use.index;
-        fields.switches = in_use.switches;
-        if (show_status) Console::Write("status " + RunStatus::Line(fields));
-        if (status_json) status_json->Write(RunStatus::Json(fields));
+        const bool nmea = source && position->option == runner::PositionOption::kNmea;
+        ShowStatus(now, status, link, sources, nmea ? source.get() : nullptr, show_status,
+                   status_json ? &*status_json : nullptr);
       }
       service.Tick(now, RunStatus::LinkPart(link.Take(now)),
                    current != nullptr ? current->LongestSilence(now) : std::nullopt);
