@@ -138,20 +138,23 @@ StreamDecoder::Result StreamDecoder::Feed(std::string_view in, std::string& out)
   Result result = _body.Feed(in, _stages.empty() ? out : bytes);
   if (result == Result::Malformed) _failure = _body.failure();
   // What a layer gave before a fault, or before its end, still goes through the layers after it.
+  // The outermost layer's verdict stands: a layer that ends (or fails) on what an inner one gave
+  // before failing decides the stream, as it would had the bytes come in smaller reads.
   for (std::size_t i = 0; i < _stages.size(); ++i) {
     std::string next;
     std::string& target = i + 1 == _stages.size() ? out : next;
     const Result stage = std::visit(
         [&](auto& decoder) {
           const Result r = decoder.Feed(bytes, target);
-          if (r == Result::Malformed && result != Result::Malformed) _failure = decoder.failure();
+          if (r == Result::Malformed) _failure = decoder.failure();
           return r;
         },
         _stages[i]);
     if (stage == Result::Malformed) {
       result = Result::Malformed;
-    } else if (stage == Result::End && result == Result::Ok) {
-      result = Result::End;  // whichever layer ends first ends the stream
+    } else if (stage == Result::End) {
+      result = Result::End;
+      _failure.clear();
     }
     bytes = std::move(next);
   }
