@@ -87,6 +87,9 @@ int CompareWithTls(ntrip_bench::RunOptions options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == ntrip_bench::kRelayChildOption) {
+    return ntrip_bench::RunRelayChild(static_cast<std::uint16_t>(std::stoi(argv[2])));
+  }
   ntrip_bench::RunOptions options;
   options.package = DefaultPackage();
   double decoder_mb = 64;

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -92,6 +93,8 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
+std::atomic<bool> relay_stop{false};
+
 // What a minimal NTRIP client does: request, skip the answer's head, then read and write.
 void Relay(std::uint16_t port, int out_fd, const std::atomic<bool>& stop) {
   const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -155,6 +158,37 @@ double Quantile(std::vector<double> values, double q) {
   return values[std::min(i, values.size() - 1)];
 }
 
+// `program` with its standard output into the pipe `out_fd` and its standard error to /dev/null.
+pid_t Spawn(std::vector<std::string> args, int out_fd) {
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    std::fprintf(stderr, "cannot start %s: %s\n", argv[0], std::strerror(error));
+    return -1;
+  }
+  return pid;
+}
+
+// The bare relay is a process of its own, as ntrip-host is: a thread of the bench would switch
+// between threads of one process, which costs less than between processes, and flatter it.
+pid_t StartRelay(std::uint16_t port, int out_fd) {
+  std::error_code ec;
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+  if (ec) {
+    std::fprintf(stderr, "cannot find this program for the bare relay: %s\n", ec.message().c_str());
+    return -1;
+  }
+  return Spawn({self, kRelayChildOption, std::to_string(port)}, out_fd);
+}
+
 // ntrip-host with its raw output into the pipe `out_fd`; its own lines go to /dev/null.
 pid_t StartHost(const RelayRunOptions& options, std::uint16_t port, int out_fd) {
   std::vector<std::string> args = {options.host_program,
@@ -175,27 +209,11 @@ pid_t StartHost(const RelayRunOptions& options, std::uint16_t port, int out_fd) 
                                    "--raw-out",
                                    "-",
                                    "--quiet"};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out_fd, STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int error =
-      posix_spawn(&pid, options.host_program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
-    std::fprintf(stderr, "cannot start %s: %s\n", options.host_program.c_str(),
-                 std::strerror(error));
-    return -1;
-  }
-  return pid;
+  return Spawn(std::move(args), out_fd);
 }
 
 // The host stops within its own shutdown limit (10 s); past a generous bound it is killed.
-void StopHost(pid_t pid) {
+void StopChild(pid_t pid) {
   ::kill(pid, SIGTERM);
   const auto give_up = Clock::now() + 20s;
   int status = 0;
@@ -210,6 +228,14 @@ void StopHost(pid_t pid) {
 }
 
 }  // namespace
+
+int RunRelayChild(std::uint16_t port) {
+  struct sigaction action {};
+  action.sa_handler = [](int) { relay_stop.store(true); };
+  ::sigaction(SIGTERM, &action, nullptr);
+  Relay(port, STDOUT_FILENO, relay_stop);
+  return 0;
+}
 
 int CompareWithRelay(const RelayRunOptions& options) {
   const std::string stream = MsmEpochs(300);
@@ -229,16 +255,15 @@ int CompareWithRelay(const RelayRunOptions& options) {
   }
   const pid_t host = StartHost(options, caster.Port(), host_pipe[1]);
   ::close(host_pipe[1]);
-  if (host < 0) {
-    ::close(relay_pipe[0]);
-    ::close(relay_pipe[1]);
-    ::close(host_pipe[0]);
-    return 1;
-  }
+  const pid_t relay = StartRelay(caster.Port(), relay_pipe[1]);
+  ::close(relay_pipe[1]);
   PipeReader host_reader(host_pipe[0]);
   PipeReader relay_reader(relay_pipe[0]);
-  std::atomic<bool> stop{false};
-  std::thread relay([&] { Relay(caster.Port(), relay_pipe[1], stop); });
+  if (host < 0 || relay < 0) {
+    if (host > 0) StopChild(host);
+    if (relay > 0) StopChild(relay);
+    return 1;
+  }
 
   std::printf(
       "ntrip-host (%s, decode %s) against a bare relay, %.0f s at %.0f B/s (one whole frame per "
@@ -248,10 +273,8 @@ int CompareWithRelay(const RelayRunOptions& options) {
   std::fflush(stdout);
   std::this_thread::sleep_for(std::chrono::duration<double>(options.duration_s));
 
-  StopHost(host);
-  stop.store(true);
-  relay.join();
-  ::close(relay_pipe[1]);
+  StopChild(host);
+  StopChild(relay);
   host_reader.Join();
   relay_reader.Join();
   caster.Stop();
