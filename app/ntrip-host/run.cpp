@@ -5,36 +5,35 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <stdexcept>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "common/option_text.h"
+#include "component_slot.h"
 #include "connection_watch.h"
+#include "console.h"
 #include "demo.h"
 #include "describe.h"
 #include "engine_names.h"
 #include "link_events.h"
 #include "log_directory_choice.h"
-#include "report_filter.h"
-#include "sinks/file_sink.h"
-#include "common/option_text.h"
+#include "nearest_follow.h"
 #include "positions/position_source.h"
-#include "caster_response.h"
-#include "component_slot.h"
-#include "source_steps.h"
-#include "sourcetable_fetch.h"
-#include "sourcetable_view.h"
-#include "sinks/sink.h"
+#include "preferred_probe.h"
+#include "run_plan.h"
 #include "service_notifier.h"
+#include "sinks/file_sink.h"
+#include "sinks/sink.h"
+#include "source_steps.h"
+#include "source_switch.h"
+#include "sourcetable_steps.h"
 #include "status.h"
+#include "status_output.h"
 #include "stop_control.h"
 
 namespace ntrip_host {
@@ -49,7 +48,6 @@ constexpr const char* kInstanceName = "NTRIP_Client_1";
 constexpr const char* kPositionInput = "iGPSPos";
 constexpr const char* kRawOutput = "oRawRTCM";
 constexpr const char* kDecodedOutput = "oDecodeRTCM";
-constexpr double kDemoSeconds = 20.0;
 constexpr std::chrono::seconds kPositionPeriod{1};
 // A stop waits this long for the component; past it the process ends with status 1.
 constexpr std::chrono::seconds kShutdownLimit{10};
@@ -57,70 +55,8 @@ constexpr std::chrono::seconds kShutdownLimit{10};
 // closes; they get this long to reach the raw output.
 constexpr std::chrono::seconds kDemoDrainLimit{3};
 
-// The runner's own lines on stderr; information lines are dropped when quiet.
-class Console {
- public:
-  Console(bool quiet, bool verbose) : quiet_(quiet), verbose_(verbose) {}
-  void Info(const std::string& line) const {
-    if (!quiet_) Write(line);
-  }
-  void Warning(const std::string& line) const { Write("warning: " + line); }
-  void Error(const std::string& line) const { Write(line); }
-  static void Write(const std::string& line) {
-    std::fprintf(stderr, "ntrip-host: %s\n", line.c_str());
-  }
-  runner::LogFunction LogFunction() const {
-    return [quiet = quiet_](runner::LogLevel level, const std::string& line) {
-      if (quiet && level == runner::LogLevel::kInfo) return;
-      Write(level == runner::LogLevel::kWarning ? "warning: " + line : line);
-    };
-  }
-  // Every report also goes to `watch`, which follows the link from them.
-  ReportSink Reports(ConnectionWatch& watch) const {
-    return [quiet = quiet_, verbose = verbose_, &watch](const Report& report) {
-      watch.OnReport(report, Clock::now());
-      if (quiet && report.kind == MAPS::ReportKind::Information) return;
-      if (!verbose && IsVerboseOnlyReport(report)) return;
-      WriteReportToConsole(report);
-    };
-  }
-
- private:
-  const bool quiet_;
-  const bool verbose_;
-};
-
-// --status-json: JSON Lines to a file or to stdout, flushed each second for monitoring tools.
-class StatusJsonWriter {
- public:
-  explicit StatusJsonWriter(const std::string& target) : to_stdout_(target == "-") {
-    if (to_stdout_) return;
-    file_.open(target, std::ios::out | std::ios::trunc);
-    if (!file_) throw UsageError("--status-json " + target + ": cannot open the file for writing");
-  }
-  void Write(const nlohmann::json& object) {
-    const std::string line = object.dump() + "\n";
-    if (to_stdout_) {
-      std::fwrite(line.data(), 1, line.size(), stdout);
-      std::fflush(stdout);
-    } else {
-      file_ << line << std::flush;
-    }
-  }
-
- private:
-  const bool to_stdout_;
-  std::ofstream file_;
-};
-
-bool IsFileSinkText(const std::string& text) {
-  return text != "-" && !text.starts_with("tcp-listen://") && !text.starts_with("serial:");
-}
-
-std::string JoinNames(const std::vector<std::string>& names) {
-  std::string text;
-  for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
-  return text;
+Clock::duration DurationOf(double seconds) {
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 // Unknown names and values the property cannot take are option errors, found before start.
@@ -175,6 +111,18 @@ std::unique_ptr<runner::Sink> MakeOptionalSink(const std::optional<std::string>&
   }
 }
 
+std::unique_ptr<runner::PositionSource> MakeOptionalSource(
+    const std::optional<PositionChoice>& position, const Console& console) {
+  if (!position) return nullptr;
+  runner::LiveNmeaSettings live;
+  live.log = console.LogFunction();
+  try {
+    return runner::MakePositionSource(position->option, position->text, live);
+  } catch (const runner::OptionError& error) {
+    throw UsageError(error.what());
+  }
+}
+
 // Hands every element of an output to the status and to its sink. A sink that fails (disk full,
 // closed pipe) is written no more and ends the run as a failure.
 class OutputRoute {
@@ -220,182 +168,338 @@ std::string DroppedSummary(const runner::Sink* sink, const std::string& output) 
          runner::DroppedText(counters.elements_dropped, counters.bytes_dropped);
 }
 
-tarno::CasterAddress CasterOf(const Instance& instance) {
-  tarno::CasterAddress caster;
-  caster.host = instance.PropertyText("ip");
-  caster.port = instance.PropertyText("port");
-  caster.username = instance.PropertyText("username");
-  caster.password = instance.PropertyText("password");
-  caster.tls = instance.PropertyText("tls") == "true";
-  caster.tls_ca_file = instance.PropertyText("tls_ca_file");
-  caster.proxy = tarno::ParseProxy(instance.PropertyText("proxy"));
-  caster.proxy.username = instance.PropertyText("proxy_username");
-  caster.proxy.password = instance.PropertyText("proxy_password");
-  return caster;
+// One run of the component, step by step. The members are declared in the order their lifetimes
+// need: the engine's output consumers use the status, the routes and the source switch until the
+// engine stops, so those are declared before it and outlive it.
+class ComponentRun {
+ public:
+  ComponentRun(const RunOptions& options, const fs::path& executable, const Console& console)
+      : options_(options),
+        executable_(executable),
+        console_(console),
+        signals_(std::in_place, on_signal_),
+        show_status_(options.status || options.demo),
+        probe_spacing_(DurationOf(options.probe_period_seconds)) {}
+
+  // The exit status; throws UsageError for option values found bad before start.
+  int Run() {
+    // What the demo fills in; the user's own options still win.
+    if (!MakePlan(options_, executable_, console_, plan_)) return 1;
+    OpenOutputs();
+    if (!CreateInstance()) return 1;
+    if (options_.sourcetable) {
+      return PrintSourcetable(*first_, source_.get(), options_.json, stop_, console_);
+    }
+    if (!source_) {
+      // Without a position the component never builds a client: nothing would ever connect.
+      throw UsageError(
+          "no position source: give --position LAT,LON,ALT,ACC, --positions FILE or --nmea "
+          "SOURCE (the component connects only once it has a position)");
+    }
+    PlaceLogFiles(*first_, options_, console_);
+    if (options_.nearest_mount) {
+      const std::optional<Position> chosen_at =
+          SetNearestMount(*first_, source_.get(), stop_, console_);
+      if (!chosen_at) return StoppedBeforeStart();
+      start_position_ = *chosen_at;
+    }
+    WireOutputs();
+    StartFirstInstance();
+    PrepareSourceWatchers();
+    Loop();
+    Shutdown();
+    return Finish();
+  }
+
+ private:
+  void OpenOutputs();
+  bool CreateInstance();
+  int StoppedBeforeStart() const;
+  void WireOutputs();
+  Instance& MakeInstance(const Source& to);
+  void StartFirstInstance();
+  void PrepareSourceWatchers();
+  void Loop();
+  void OnSecond(Clock::time_point now);
+  void SwitchSource(std::size_t next, const std::string& reason, const std::string& event,
+                    bool failover);
+  void Shutdown();
+  int Finish();
+
+  const RunOptions& options_;
+  const fs::path& executable_;
+  const Console& console_;
+  StopRequest stop_;
+  const std::function<void(const std::string&)> on_signal_ = [this](const std::string& name) {
+    stop_.Request("received " + name);
+  };
+  std::optional<SignalWatcher> signals_;
+  RunPlan plan_;
+  const bool show_status_;
+  std::optional<StatusJsonWriter> status_json_;
+
+  // Used by the engine's output consumers until it stops.
+  std::optional<RunStatus> status_;
+  ConnectionWatch link_;
+  std::unique_ptr<runner::Sink> raw_sink_, decoded_sink_;
+  std::optional<OutputRoute> raw_route_, decoded_route_;
+  std::unique_ptr<runner::PositionSource> source_;
+  std::optional<SourceSwitch> sources_;
+  Settled settled_;
+  OutputConsumer raw_consumer_, decoded_consumer_;
+
+  std::optional<Engine> engine_;
+  fs::path package_path_;
+  Instance* first_ = nullptr;
+  Position start_position_;
+  Clock::time_point started_;
+  ServiceNotifier service_;
+  ComponentSlot slot_{kPositionInput};
+  Instance* current_ = nullptr;
+  std::optional<PreferredProbe> probe_;
+  std::optional<NearestFollow> follow_;
+  std::optional<FollowSpacing> follow_spacing_;
+  ProbeSpacing probe_spacing_;
+};
+
+// Options found bad here (a file, an endpoint, a device) are usage errors, told before the
+// package loads.
+void ComponentRun::OpenOutputs() {
+  if (options_.status_json) status_json_.emplace(*options_.status_json);
+  status_.emplace(Clock::now());
+  raw_sink_ = MakeOptionalSink(plan_.raw_out, "--raw-out", console_);
+  decoded_sink_ = MakeOptionalSink(plan_.decoded_out, "--decoded-out", console_);
+  raw_route_.emplace("--raw-out", raw_sink_.get(), stop_, console_);
+  decoded_route_.emplace("--decoded-out", decoded_sink_.get(), stop_, console_);
+  source_ = MakeOptionalSource(plan_.position, console_);
 }
 
-// The source's first position: a live source may need a few of its seconds for a fix. A stop
-// ends the wait.
-std::optional<Position> FirstPosition(runner::PositionSource* source, StopRequest& stop) {
-  for (int second = 0; source != nullptr && second < 10; ++second) {
-    if (const auto sample = source->Next()) return Position{(*sample)[0], (*sample)[1]};
-    if (stop.WaitUntil(Clock::now() + std::chrono::seconds(1))) break;
+// The package and the first instance with the user's properties; false when the package or the
+// instance cannot be had (said on the console).
+bool ComponentRun::CreateInstance() {
+  engine_.emplace(EngineOptions{options_.sampling_scale, console_.Reports(link_)});
+  package_path_ = options_.package_path;
+  if (package_path_.empty()) package_path_ = DefaultPackagePath(executable_);
+  try {
+    engine_->LoadPackage(package_path_);
+  } catch (const std::exception& error) {
+    console_.Error(error.what());
+    return false;
   }
-  return std::nullopt;
+  try {
+    first_ = &engine_->CreateInstance(kModel, kInstanceName);
+  } catch (const std::exception& error) {
+    console_.Error(package_path_.string() + ": " + error.what());
+    return false;
+  }
+  ApplyProperties(*first_, plan_.properties, plan_.origins);
+  return true;
 }
 
-// Empty when the fetch failed (said on the console) or a stop ended it (said by the caller).
-std::optional<tarno::Sourcetable> Fetch(const Instance& instance, const StopRequest& stop,
-                                        const Console& console) {
-  const tarno::CasterAddress caster = CasterOf(instance);
-  const std::stop_token stopped = stop.Token();
-  tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster, {}, stopped);
-  if (stopped.stop_requested()) return std::nullopt;
-  if (fetched.refusal.kind != tarno::Refusal::Kind::None) {
-    console.Error("sourcetable of " + caster.host + ":" + caster.port + ": " +
-                  fetched.refusal.text);
-    return std::nullopt;
-  }
-  return std::move(fetched.table);
+int ComponentRun::StoppedBeforeStart() const {
+  console_.Info("stopping (" + stop_.Reason() + ")");
+  return stop_.Failed() ? 1 : 0;
 }
 
-int PrintSourcetable(const Instance& instance, runner::PositionSource* source, bool json,
-                     StopRequest& stop, const Console& console) {
-  const std::optional<Position> from = FirstPosition(source, stop);
-  std::optional<tarno::Sourcetable> table;
-  if (!stop.Token().stop_requested()) {
-    if (source != nullptr && !from) console.Warning("no position came: streams in table order");
-    table = Fetch(instance, stop, console);
-  }
-  if (stop.Token().stop_requested()) {
-    console.Info("stopping (" + stop.Reason() + ")");
-    return stop.Failed() ? 1 : 0;
-  }
-  if (!table) return 1;
-  const std::string text =
-      json ? SourcetableJsonLines(*table, from) : SourcetableText(*table, from);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-  return 0;
+// Every source's instance is set up as the first one, but for its caster and mount point.
+void ComponentRun::WireOutputs() {
+  settled_ = SettledProperties(*first_);
+  sources_.emplace(SourceList(*first_, options_.fallbacks),
+                   DurationOf(options_.switch_after_seconds), Clock::now());
+  // Called in the component's writer threads as each element is published: the sink first, so
+  // the scans of the status and the source switch never delay a byte.
+  raw_consumer_ = [&raw_route = *raw_route_, &sources = *sources_,
+                   &status = *status_](const OutputElement& element) {
+    raw_route.Write(Bytes(element));
+    const Clock::time_point now = Clock::now();
+    sources.OnRaw(Bytes(element), now);
+    status.OnRaw(Bytes(element), now);
+  };
+  decoded_consumer_ = [&decoded_route = *decoded_route_,
+                       &status = *status_](const OutputElement& element) {
+    decoded_route.Write(Bytes(element));
+    status.OnDecoded(Bytes(element));
+  };
+  first_->SetOutputConsumer(kRawOutput, raw_consumer_);
+  first_->SetOutputConsumer(kDecodedOutput, decoded_consumer_);
 }
 
-// The component is unchanged: the host chooses, then sets the property. Nothing when a stop came
-// first; else where the rover was when it chose.
-std::optional<Position> SetNearestMount(Instance& instance, runner::PositionSource* source,
-                                        StopRequest& stop, const Console& console) {
-  const std::optional<Position> from = FirstPosition(source, stop);
-  if (stop.Token().stop_requested()) return std::nullopt;
-  if (!from) throw UsageError("--nearest-mount: no position came from the position source");
-  const auto table = Fetch(instance, stop, console);
-  if (stop.Token().stop_requested()) return std::nullopt;
-  if (!table) throw std::runtime_error("--nearest-mount: no sourcetable");
-  const NearestMount nearest = ChooseNearestMount(*table, *from);
-  for (const std::string& skipped : nearest.skipped) console.Info("skipped " + skipped);
-  if (!nearest.chosen) {
-    throw UsageError("--nearest-mount: the caster lists no RTCM 3 stream (" +
-                     std::to_string(table->streams.size()) + " streams, " +
-                     std::to_string(table->malformed_rows) + " malformed rows)");
+Instance& ComponentRun::MakeInstance(const Source& to) {
+  Instance& made = engine_->CreateInstance(kModel, kInstanceName);
+  // Only what differs from the defaults: a default need not be one the host accepts as set.
+  for (const auto& [name, value] : settled_) {
+    if (made.PropertyText(name) != value) made.SetProperty(name, value);
   }
-  const std::string& name = nearest.chosen->stream.mountpoint;
-  // The name passed the mount point check: it holds no control characters.
-  const std::string format = tarno::PrintableStatusLine(nearest.chosen->stream.format);
-  if (nearest.chosen->distance_km < 0) {
-    std::printf("RTCM 3 mount point: %s, distance unknown (%s): %s\n", name.c_str(),
-                format.c_str(), nearest.why.c_str());
+  made.SetProperty("ip", to.host);
+  made.SetProperty("port", to.port);
+  made.SetProperty("mountpoint", to.mountpoint);
+  made.SetOutputConsumer(kRawOutput, raw_consumer_);
+  made.SetOutputConsumer(kDecodedOutput, decoded_consumer_);
+  return made;
+}
+
+void ComponentRun::StartFirstInstance() {
+  console_.Info(
+      "running " + std::string(kModel) + " from " + package_path_.string() +
+      "; positions: " + (source_ ? source_->Description() : std::string("none")) +
+      "; raw output: " + (raw_sink_ ? raw_sink_->Description() : std::string("none")) +
+      "; decoded output: " +
+      (decoded_sink_ ? decoded_sink_->Description() : std::string("none")));
+  started_ = Clock::now();
+  current_ = first_;
+  first_->Start();
+  slot_.Attach(*first_);
+  service_.Ready(RunStatus::LinkPart(link_.Take(started_)));
+}
+
+// While on a fallback, the preferred source is probed on a connection of its own; with
+// --follow-nearest, the preferred caster's table is read again as the rover moves.
+void ComponentRun::PrepareSourceWatchers() {
+  const tarno::CasterAddress preferred_caster = CasterOf(*first_);
+  if (sources_->Count() > 1) {
+    probe_.emplace(preferred_caster, sources_->At(0).mountpoint,
+                   first_->PropertyText("ntrip_version") == "1.0");
+  }
+  if (options_.follow_nearest) {
+    follow_.emplace(preferred_caster);
+    const auto here = slot_.Latest();
+    follow_spacing_.emplace(DurationOf(options_.follow_period_seconds),
+                            here ? Position{(*here)[0], (*here)[1]} : start_position_,
+                            Clock::now());
+  }
+}
+
+void ComponentRun::Loop() {
+  const Clock::time_point deadline =
+      plan_.duration ? started_ + DurationOf(*plan_.duration) : Clock::time_point::max();
+  Clock::time_point next_tick = started_ + std::chrono::seconds(1);
+  // The position source is paced by this loop, not by a thread of its own: the first sample at
+  // once, then one a second; seconds missed are skipped, not caught up.
+  Clock::time_point next_position = started_;
+  // While the run goes, this loop's own wait takes the signals: one thread fewer.
+  signals_.reset();
+  while (!stop_.WaitUntilOrSignal(std::min({next_tick, next_position, deadline}))) {
+    const Clock::time_point now = Clock::now();
+    if (now >= next_position) {
+      if (const auto sample = source_ ? source_->Next() : std::nullopt) {
+        status_->OnPosition((*sample)[0], (*sample)[1], (*sample)[2]);
+        slot_.Push(*sample);  // to whichever instance runs now
+      }
+      while (next_position <= now) next_position += kPositionPeriod;
+    }
+    if (now >= deadline) {
+      stop_.Request("duration reached");
+      break;
+    }
+    if (current_ != nullptr && current_->HasFailed()) {
+      stop_.Request("the component failed", true);
+      break;
+    }
+    if (now >= next_tick) {
+      next_tick += std::chrono::seconds(1);
+      OnSecond(now);
+    }
+  }
+}
+
+// The status, the service manager's tick, then at most one change of source.
+void ComponentRun::OnSecond(Clock::time_point now) {
+  if (show_status_ || status_json_) {
+    const bool nmea = source_ && plan_.position->option == runner::PositionOption::kNmea;
+    ShowStatus(now, *status_, link_, *sources_, nmea ? source_.get() : nullptr, show_status_,
+               status_json_ ? &*status_json_ : nullptr);
+  }
+  service_.Tick(now, RunStatus::LinkPart(link_.Take(now)),
+                current_ != nullptr ? current_->LongestSilence(now) : std::nullopt);
+  const SwitchFunction switch_source = std::bind_front(&ComponentRun::SwitchSource, this);
+  if (const auto due = sources_->SwitchDue(now)) {
+    SwitchSource(due->next, due->reason, SwitchLine(*sources_, due->next, due->reason), true);
+  } else if (probe_ && sources_->Current() != 0) {
+    TakeThePreferredBack(*probe_, probe_spacing_, *sources_, slot_, now, switch_source);
+  } else if (follow_ && sources_->Current() == 0) {
+    FollowTheNearest(*follow_, *follow_spacing_, *sources_, slot_, now, switch_source);
+  }
+}
+
+// The old instance is stopped (its last bytes reach the outputs) before the new one starts, so
+// the raw output carries each connection's bytes once and in order. `event`: the line that says
+// so; a warning when corrections were lost.
+void ComponentRun::SwitchSource(std::size_t next, const std::string& reason,
+                                const std::string& event, bool failover) {
+  if (Instance* old = slot_.Detach()) {
+    old->Stop();
+    engine_->DestroyInstance(*old);
+  }
+  current_ = nullptr;
+  // A stopped instance says nothing of its link: the watch hears of the end from the host.
+  if (link_.Take(Clock::now()).connected) {
+    link_.OnReport(Report{kInstanceName, MAPS::ReportKind::Information,
+                          tarno::LostEvent("switched to another source")},
+                   Clock::now());
+  }
+  // An outcome that came before this switch speaks of a state that is gone.
+  if (probe_) probe_->Take();
+  if (follow_) follow_->Take();
+  if (sources_->Current() == 0) probe_spacing_.Restart(Clock::now());
+  sources_->SwitchTo(next, reason, Clock::now());
+  if (failover) {
+    console_.Warning(event);
   } else {
-    char km[32];
-    std::snprintf(km, sizeof km, "%.1f", nearest.chosen->distance_km);
-    std::printf("nearest RTCM 3 mount point: %s, %s km away (%s)\n", name.c_str(), km,
-                format.c_str());
+    console_.Info(event);
   }
-  std::fflush(stdout);
-  instance.SetProperty("mountpoint", name);
-  return *from;
+  // A stop asked for during the switch: nothing new starts.
+  if (stop_.WaitUntil(Clock::now())) return;
+  Instance& made = MakeInstance(sources_->At(next));
+  made.Start();
+  slot_.Attach(made);
+  current_ = &made;
+}
+
+void ComponentRun::Shutdown() {
+  signals_.emplace(on_signal_, stop_.Signalled());
+  console_.Info("stopping (" + stop_.Reason() + ")");
+  // Their threads end here: a probe at once (its socket is closed), a table read within its bounds.
+  probe_.reset();
+  follow_.reset();
+  service_.Stopping();
+  ShutdownDeadline shutdown_deadline(kShutdownLimit);
+  if (plan_.demo_caster) {
+    // Closing the caster first lets the bytes already sent reach the raw output.
+    plan_.demo_caster->Stop();
+    if (!stop_.Failed()) {
+      status_->WaitForRawBytes(ServedBytes(*plan_.demo_caster), Clock::now() + kDemoDrainLimit);
+    }
+  }
+  if (Instance* last = slot_.Detach()) {
+    last->Stop();
+    engine_->DestroyInstance(*last);
+  }
+  engine_->UnloadPackages();
+  if (raw_sink_) raw_sink_->Close();
+  if (decoded_sink_) decoded_sink_->Close();
+  shutdown_deadline.Done();
+}
+
+// The stop line, the positions' counts and, in the demo, its verdict.
+int ComponentRun::Finish() {
+  console_.Info("stopped after " + Seconds(Clock::now() - started_) + ": " +
+                status_->Summary(link_.Take(Clock::now())) + SwitchSummary(*sources_) +
+                DroppedSummary(raw_sink_.get(), "raw output") +
+                DroppedSummary(decoded_sink_.get(), "decoded output"));
+  if (source_) console_.Info("positions: " + source_->Counters().Summary());
+
+  int exit_status = stop_.Failed() ? 1 : 0;
+  if (plan_.demo_caster) {
+    std::fflush(stdout);
+    const std::string verdict = CompareRawWithServed(plan_.demo_raw_path, *plan_.demo_caster);
+    std::printf("raw output equals the bytes the caster served: %s\n", verdict.c_str());
+    std::fflush(stdout);
+    if (verdict != "yes") exit_status = 1;
+  }
+  return exit_status;
 }
 
 }  // namespace
-
-// The once-a-second status: on stderr with --status, as JSON with --status-json.
-void ShowStatus(Clock::time_point now, RunStatus& status, const ConnectionWatch& link,
-                const SourceSwitch& sources, const runner::PositionSource* nmea_source, bool line,
-                StatusJsonWriter* json) {
-  std::optional<std::uint64_t> bad_nmea;
-  if (nmea_source != nullptr) bad_nmea = nmea_source->Counters().BadSentences();
-  RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
-  const SourceSwitch::Snapshot in_use = sources.Take(now);
-  fields.source = in_use.source;
-  fields.source_text = in_use.text;
-  fields.source_index = in_use.index;
-  fields.switches = in_use.switches;
-  if (line) Console::Write("status " + RunStatus::Line(fields));
-  if (json != nullptr) json->Write(RunStatus::Json(fields));
-}
-
-// What the run is given: the user's settings, and what the demo fills in around them.
-struct RunPlan {
-  std::vector<std::pair<std::string, std::string>> properties;
-  std::optional<PositionChoice> position;
-  std::optional<std::string> raw_out, decoded_out;
-  std::optional<double> duration;
-  std::unique_ptr<caster::ReplayCaster> demo_caster;
-  fs::path demo_raw_path;
-};
-
-RunPlan PlanFromOptions(const RunOptions& options) {
-  RunPlan plan;
-  plan.position = options.position;
-  plan.raw_out = options.raw_out;
-  plan.decoded_out = options.decoded_out;
-  plan.duration = options.duration_seconds;
-  return plan;
-}
-
-// Starts the demo's caster and points the run at it; false when the caster cannot start.
-bool PrepareDemo(const RunOptions& options, const fs::path& executable, const Console& console,
-                 RunPlan& plan) {
-  if (plan.raw_out && !IsFileSinkText(*plan.raw_out)) {
-    throw UsageError(
-        "--demo compares the raw output with what its caster served: give "
-        "--raw-out a file path");
-  }
-  std::vector<std::string> mounts;
-  try {
-    plan.demo_caster = StartDemoCaster(FindDemoData(executable), mounts);
-  } catch (const std::exception& error) {
-    console.Error(std::string("cannot start the demo caster: ") + error.what());
-    return false;
-  }
-  plan.properties = {{"ip", "127.0.0.1"},
-                     {"port", std::to_string(plan.demo_caster->Port())},
-                     {"mountpoint", kDemoMount},
-                     {"username", kDemoUser},
-                     {"password", kDemoPassword}};
-  // Log files keep the console for the summaries, the reports and the status line.
-  if (!options.HasProperty("log_destination") && !options.HasProperty("logging_path")) {
-    const fs::path log_dir = DefaultDemoRawPath(executable).parent_path() / "demo-logs";
-    std::error_code ignored;
-    fs::create_directories(log_dir, ignored);
-    plan.properties.emplace_back("log_destination", "Log");
-    plan.properties.emplace_back("logging_path", log_dir.string());
-    std::printf("demo: log files go to %s\n", log_dir.c_str());
-  } else if (!options.HasProperty("log_destination")) {
-    plan.properties.emplace_back("log_destination", "Console");
-  }
-  if (!plan.position) {
-    plan.position = PositionChoice{runner::PositionOption::kFixed, "--position", kDemoPosition};
-  }
-  if (!plan.raw_out) plan.raw_out = DefaultDemoRawPath(executable).string();
-  if (!plan.decoded_out) plan.decoded_out = "-";
-  if (!plan.duration) plan.duration = kDemoSeconds;
-  plan.demo_raw_path = *plan.raw_out;
-  std::printf("demo: caster on 127.0.0.1:%u, mount points %s (%s is %s)\n",
-              static_cast<unsigned>(plan.demo_caster->Port()), JoinNames(mounts).c_str(),
-              kDemoMount, kDemoRecording);
-  std::printf("demo: runs %.0f s; raw output goes to %s; decoded summaries follow\n",
-              *plan.duration, plan.demo_raw_path.c_str());
-  std::fflush(stdout);
-  return true;
-}
 
 int RunComponent(const RunOptions& options, const fs::path& executable) {
   // A sink on standard output gets it for the stream alone, before any text line is written.
@@ -405,273 +509,8 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   }
   const Console console(options.quiet, options.verbose);
   for (const std::string& warning : options.warnings) console.Warning(warning);
-  StopRequest stop;
-  const auto on_signal = [&stop](const std::string& name) { stop.Request("received " + name); };
-  std::optional<SignalWatcher> signals(std::in_place, on_signal);
-
-  // What the demo fills in; the user's own options still win.
-  RunPlan plan = PlanFromOptions(options);
-  if (options.demo && !PrepareDemo(options, executable, console, plan)) return 1;
-  std::vector<std::pair<std::string, std::string>>& properties = plan.properties;
-  std::optional<PositionChoice>& position = plan.position;
-  std::optional<std::string>& raw_out = plan.raw_out;
-  std::optional<std::string>& decoded_out = plan.decoded_out;
-  std::optional<double>& duration = plan.duration;
-  std::unique_ptr<caster::ReplayCaster>& demo_caster = plan.demo_caster;
-  const fs::path& demo_raw_path = plan.demo_raw_path;
-  const bool show_status = options.status || options.demo;
-  std::vector<std::string> origins(properties.size());
-  properties.insert(properties.end(), options.properties.begin(), options.properties.end());
-  origins.insert(origins.end(), options.property_origins.begin(), options.property_origins.end());
-  if (options.status_json && *options.status_json == "-" &&
-      (raw_out.value_or("") == "-" || decoded_out.value_or("") == "-")) {
-    throw UsageError(
-        "--status-json -: the stream already goes to stdout (--raw-out or --decoded-out -); "
-        "give --status-json a file");
-  }
-  std::optional<StatusJsonWriter> status_json;
-  if (options.status_json) status_json.emplace(*options.status_json);
-
-  // Declared before the engine: the engine's output consumers use them until it stops.
-  RunStatus status(Clock::now());
-  ConnectionWatch link;
-  std::unique_ptr<runner::Sink> raw_sink = MakeOptionalSink(raw_out, "--raw-out", console);
-  std::unique_ptr<runner::Sink> decoded_sink =
-      MakeOptionalSink(decoded_out, "--decoded-out", console);
-  OutputRoute raw_route("--raw-out", raw_sink.get(), stop, console);
-  OutputRoute decoded_route("--decoded-out", decoded_sink.get(), stop, console);
-
-  std::unique_ptr<runner::PositionSource> source;
-  if (position) {
-    runner::LiveNmeaSettings live;
-    live.log = console.LogFunction();
-    try {
-      source = runner::MakePositionSource(position->option, position->text, live);
-    } catch (const runner::OptionError& error) {
-      throw UsageError(error.what());
-    }
-  }
-
-  Engine engine(EngineOptions{options.sampling_scale, console.Reports(link)});
-  fs::path package_path = options.package_path;
-  if (package_path.empty()) package_path = DefaultPackagePath(executable);
-  try {
-    engine.LoadPackage(package_path);
-  } catch (const std::exception& error) {
-    console.Error(error.what());
-    return 1;
-  }
-  Instance* created = nullptr;
-  try {
-    created = &engine.CreateInstance(kModel, kInstanceName);
-  } catch (const std::exception& error) {
-    console.Error(package_path.string() + ": " + error.what());
-    return 1;
-  }
-  Instance& instance = *created;
-  ApplyProperties(instance, properties, origins);
-  if (options.sourcetable) {
-    return PrintSourcetable(instance, source.get(), options.json, stop, console);
-  }
-  if (!source) {
-    // Without a position the component never builds a client: nothing would ever connect.
-    throw UsageError(
-        "no position source: give --position LAT,LON,ALT,ACC, --positions FILE or --nmea SOURCE "
-        "(the component connects only once it has a position)");
-  }
-  PlaceLogFiles(instance, options, console);
-  Position start_position;
-  if (options.nearest_mount) {
-    const std::optional<Position> chosen_at = SetNearestMount(instance, source.get(), stop, console);
-    if (!chosen_at) {
-      console.Info("stopping (" + stop.Reason() + ")");
-      return stop.Failed() ? 1 : 0;
-    }
-    start_position = *chosen_at;
-  }
-
-  // Every source's instance is set up as the first one, but for its caster and mount point.
-  const Settled settled = SettledProperties(instance);
-  SourceSwitch sources(SourceList(instance, options.fallbacks),
-                       std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(options.switch_after_seconds)),
-                       Clock::now());
-  // Called in the component's writer threads as each element is published: the sink first, so
-  // the scans of the status and the source switch never delay a byte.
-  const OutputConsumer raw_consumer = [&](const OutputElement& element) {
-    raw_route.Write(Bytes(element));
-    const Clock::time_point now = Clock::now();
-    sources.OnRaw(Bytes(element), now);
-    status.OnRaw(Bytes(element), now);
-  };
-  const OutputConsumer decoded_consumer = [&](const OutputElement& element) {
-    decoded_route.Write(Bytes(element));
-    status.OnDecoded(Bytes(element));
-  };
-  instance.SetOutputConsumer(kRawOutput, raw_consumer);
-  instance.SetOutputConsumer(kDecodedOutput, decoded_consumer);
-  const auto make_instance = [&](const Source& to) -> Instance& {
-    Instance& made = engine.CreateInstance(kModel, kInstanceName);
-    // Only what differs from the defaults: a default need not be one the host accepts as set.
-    for (const auto& [name, value] : settled) {
-      if (made.PropertyText(name) != value) made.SetProperty(name, value);
-    }
-    made.SetProperty("ip", to.host);
-    made.SetProperty("port", to.port);
-    made.SetProperty("mountpoint", to.mountpoint);
-    made.SetOutputConsumer(kRawOutput, raw_consumer);
-    made.SetOutputConsumer(kDecodedOutput, decoded_consumer);
-    return made;
-  };
-
-  console.Info(
-      "running " + std::string(kModel) + " from " + package_path.string() +
-      "; positions: " + (source ? source->Description() : std::string("none")) +
-      "; raw output: " + (raw_sink ? raw_sink->Description() : std::string("none")) +
-      "; decoded output: " + (decoded_sink ? decoded_sink->Description() : std::string("none")));
-  const Clock::time_point started = Clock::now();
-  ServiceNotifier service;
-  ComponentSlot slot(kPositionInput);
-  Instance* current = &instance;
-  instance.Start();
-  slot.Attach(instance);
-  service.Ready(RunStatus::LinkPart(link.Take(started)));
-  // While on a fallback, the preferred source is probed on a connection of its own.
-  const tarno::CasterAddress preferred_caster = CasterOf(instance);
-  std::optional<PreferredProbe> probe;
-  if (sources.Count() > 1) {
-    probe.emplace(preferred_caster, sources.At(0).mountpoint,
-                  instance.PropertyText("ntrip_version") == "1.0");
-  }
-  std::optional<NearestFollow> follow;
-  std::optional<FollowSpacing> follow_spacing;
-  if (options.follow_nearest) {
-    follow.emplace(preferred_caster);
-    const auto here = slot.Latest();
-    follow_spacing.emplace(std::chrono::duration_cast<Clock::duration>(
-                               std::chrono::duration<double>(options.follow_period_seconds)),
-                           here ? Position{(*here)[0], (*here)[1]} : start_position,
-                           Clock::now());
-  }
-  ProbeSpacing probe_spacing(std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(options.probe_period_seconds)));
-  // The old instance is stopped (its last bytes reach the outputs) before the new one starts,
-  // so the raw output carries each connection's bytes once and in order.
-  // `event`: the line that says so; a warning when corrections were lost.
-  const auto switch_source = [&](std::size_t next, const std::string& reason,
-                                 const std::string& event, bool failover) {
-    if (Instance* old = slot.Detach()) {
-      old->Stop();
-      engine.DestroyInstance(*old);
-    }
-    current = nullptr;
-    // A stopped instance says nothing of its link: the watch hears of the end from the host.
-    if (link.Take(Clock::now()).connected) {
-      link.OnReport(Report{kInstanceName, MAPS::ReportKind::Information,
-                           tarno::LostEvent("switched to another source")},
-                    Clock::now());
-    }
-    // An outcome that came before this switch speaks of a state that is gone.
-    if (probe) probe->Take();
-    if (follow) follow->Take();
-    if (sources.Current() == 0) probe_spacing.Restart(Clock::now());
-    sources.SwitchTo(next, reason, Clock::now());
-    if (failover) {
-      console.Warning(event);
-    } else {
-      console.Info(event);
-    }
-    // A stop asked for during the switch: nothing new starts.
-    if (stop.WaitUntil(Clock::now())) return;
-    Instance& made = make_instance(sources.At(next));
-    made.Start();
-    slot.Attach(made);
-    current = &made;
-  };
-
-  const Clock::time_point deadline = duration
-                                         ? started + std::chrono::duration_cast<Clock::duration>(
-                                                         std::chrono::duration<double>(*duration))
-                                         : Clock::time_point::max();
-  Clock::time_point next_tick = started + std::chrono::seconds(1);
-  // The position source is paced by this loop, not by a thread of its own: the first sample at
-  // once, then one a second; seconds missed are skipped, not caught up.
-  Clock::time_point next_position = started;
-  // While the run goes, this loop's own wait takes the signals: one thread fewer.
-  signals.reset();
-  while (!stop.WaitUntilOrSignal(std::min({next_tick, next_position, deadline}))) {
-    const Clock::time_point now = Clock::now();
-    if (now >= next_position) {
-      if (const auto sample = source ? source->Next() : std::nullopt) {
-        status.OnPosition((*sample)[0], (*sample)[1], (*sample)[2]);
-        slot.Push(*sample);  // to whichever instance runs now
-      }
-      while (next_position <= now) next_position += kPositionPeriod;
-    }
-    if (now >= deadline) {
-      stop.Request("duration reached");
-      break;
-    }
-    if (current != nullptr && current->HasFailed()) {
-      stop.Request("the component failed", true);
-      break;
-    }
-    if (now >= next_tick) {
-      if (show_status || status_json) {
-        const bool nmea = source && position->option == runner::PositionOption::kNmea;
-        ShowStatus(now, status, link, sources, nmea ? source.get() : nullptr, show_status,
-                   status_json ? &*status_json : nullptr);
-      }
-      service.Tick(now, RunStatus::LinkPart(link.Take(now)),
-                   current != nullptr ? current->LongestSilence(now) : std::nullopt);
-      next_tick += std::chrono::seconds(1);
-      if (const auto due = sources.SwitchDue(now)) {
-        switch_source(due->next, due->reason, SwitchLine(sources, due->next, due->reason), true);
-      } else if (probe && sources.Current() != 0) {
-        TakeThePreferredBack(*probe, probe_spacing, sources, slot, now, switch_source);
-      } else if (follow && sources.Current() == 0) {
-        FollowTheNearest(*follow, *follow_spacing, sources, slot, now, switch_source);
-      }
-    }
-  }
-
-  signals.emplace(on_signal, stop.Signalled());
-  console.Info("stopping (" + stop.Reason() + ")");
-  // Their threads end here: a probe at once (its socket is closed), a table read within its bounds.
-  probe.reset();
-  follow.reset();
-  service.Stopping();
-  ShutdownDeadline shutdown_deadline(kShutdownLimit);
-  if (demo_caster) {
-    // Closing the caster first lets the bytes already sent reach the raw output.
-    demo_caster->Stop();
-    if (!stop.Failed()) {
-      status.WaitForRawBytes(ServedBytes(*demo_caster), Clock::now() + kDemoDrainLimit);
-    }
-  }
-  if (Instance* last = slot.Detach()) {
-    last->Stop();
-    engine.DestroyInstance(*last);
-  }
-  engine.UnloadPackages();
-  if (raw_sink) raw_sink->Close();
-  if (decoded_sink) decoded_sink->Close();
-  shutdown_deadline.Done();
-  console.Info("stopped after " + Seconds(Clock::now() - started) + ": " +
-               status.Summary(link.Take(Clock::now())) + SwitchSummary(sources) +
-               DroppedSummary(raw_sink.get(), "raw output") +
-               DroppedSummary(decoded_sink.get(), "decoded output"));
-  if (source) console.Info("positions: " + source->Counters().Summary());
-
-  int exit_status = stop.Failed() ? 1 : 0;
-  if (demo_caster) {
-    std::fflush(stdout);
-    const std::string verdict = CompareRawWithServed(demo_raw_path, *demo_caster);
-    std::printf("raw output equals the bytes the caster served: %s\n", verdict.c_str());
-    std::fflush(stdout);
-    if (verdict != "yes") exit_status = 1;
-  }
-  return exit_status;
+  ComponentRun run(options, executable, console);
+  return run.Run();
 }
 
 }  // namespace ntrip_host

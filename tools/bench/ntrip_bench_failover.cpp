@@ -162,83 +162,112 @@ void PrintSpread(const char* what, std::vector<double> values) {
               values.back(), values.size());
 }
 
-}  // namespace
-
-int RunFailover(const FailoverOptions& options) {
-  auto preferred = std::make_unique<caster::ReplayCaster>(Serving("pygpsdata-RTCM3.log", 0));
-  const std::uint16_t port = preferred->Port();
-  caster::ReplayCaster fallback(Serving("pygpsdata-RTCMMSM3.log", 0));
+std::string Number(double value) {
   char number[32];
-  const auto text = [&](double value) {
-    std::snprintf(number, sizeof number, "%g", value);
-    return std::string(number);
-  };
-  HostRun host({options.host_program, "--set", "ip=127.0.0.1", "--set",
-                "port=" + std::to_string(port), "--set", "mountpoint=TEST", "--set",
-                "username=bench", "--set", "password=bench", "--set", "log_destination=Nothing",
-                "--position", "48.1,11.5,520,0.02", "--quiet", "--raw-out", "-", "--fallback",
-                "127.0.0.1:" + std::to_string(fallback.Port()) + "/TEST", "--switch-after",
-                text(options.switch_after_s), "--probe-period", text(options.probe_period_s)});
-  std::printf("failover: ntrip-host, preferred caster 127.0.0.1:%u, fallback 127.0.0.1:%u, "
-              "--switch-after %g, --probe-period %g, %d deaths\n",
-              static_cast<unsigned>(port), static_cast<unsigned>(fallback.Port()),
-              options.switch_after_s, options.probe_period_s, options.cycles);
-  std::fflush(stdout);
+  std::snprintf(number, sizeof number, "%g", value);
+  return number;
+}
 
-  std::vector<Connection> connections;
-  std::vector<Clock::time_point> deaths, restarts;
-  const auto keep_preferred = [&](int life) {
-    for (std::size_t i = 0; i < preferred->ConnectionCount(); ++i) {
-      connections.push_back({0, life, preferred->Connection(i)});
-    }
-  };
-  int life = 0;
-  for (int cycle = 0; cycle < options.cycles; ++cycle) {
+std::vector<std::string> HostArguments(const FailoverOptions& options, std::uint16_t port,
+                                       std::uint16_t fallback_port) {
+  return {options.host_program, "--set", "ip=127.0.0.1", "--set",
+          "port=" + std::to_string(port), "--set", "mountpoint=TEST", "--set",
+          "username=bench", "--set", "password=bench", "--set", "log_destination=Nothing",
+          "--position", "48.1,11.5,520,0.02", "--quiet", "--raw-out", "-", "--fallback",
+          "127.0.0.1:" + std::to_string(fallback_port) + "/TEST", "--switch-after",
+          Number(options.switch_after_s), "--probe-period", Number(options.probe_period_s)};
+}
+
+// The preferred caster, killed and started again on its port each cycle, and the fallback; every
+// connection either served is kept with the caster and the life it came from.
+class CasterPair {
+ public:
+  CasterPair()
+      : preferred_(std::make_unique<caster::ReplayCaster>(Serving(kPreferredRecording, 0))),
+        port_(preferred_->Port()),
+        fallback_(Serving("pygpsdata-RTCMMSM3.log", 0)) {}
+
+  std::uint16_t PreferredPort() const { return port_; }
+  std::uint16_t FallbackPort() const { return fallback_.Port(); }
+  const std::vector<Clock::time_point>& Deaths() const { return deaths_; }
+  const std::vector<Clock::time_point>& Restarts() const { return restarts_; }
+
+  // The preferred caster dies once corrections came from it, the fallback is taken, the
+  // preferred caster comes back and is taken back. False (said on stderr) when a step never came.
+  bool Cycle(const HostRun& host) {
     // Corrections flow from the preferred caster for a few seconds.
     const std::size_t before = host.Size();
     if (!WaitFor([&] { return host.Size() >= before + 3000; }, kCycleBound)) {
       std::fprintf(stderr, "failover: no corrections from the preferred caster\n");
-      return 1;
+      return false;
     }
-    deaths.push_back(Clock::now());
-    preferred->Stop();
-    keep_preferred(life++);
-    preferred.reset();
-    const std::size_t served_before = fallback.ConnectionCount();
+    deaths_.push_back(Clock::now());
+    preferred_->Stop();
+    KeepPreferred(life_++);
+    preferred_.reset();
+    const std::size_t served_before = fallback_.ConnectionCount();
     if (!WaitFor([&] {
-          return fallback.ConnectionCount() > served_before &&
-                 fallback.Connection(fallback.ConnectionCount() - 1).served.size() >= 3000;
+          return fallback_.ConnectionCount() > served_before &&
+                 fallback_.Connection(fallback_.ConnectionCount() - 1).served.size() >= 3000;
         },
                  kCycleBound)) {
       std::fprintf(stderr, "failover: the fallback caster was never taken\n");
-      return 1;
+      return false;
     }
-    restarts.push_back(Clock::now());
-    preferred = std::make_unique<caster::ReplayCaster>(Serving("pygpsdata-RTCM3.log", port));
+    restarts_.push_back(Clock::now());
+    preferred_ = std::make_unique<caster::ReplayCaster>(Serving(kPreferredRecording, port_));
     if (!WaitFor([&] {
-          for (std::size_t i = 0; i < preferred->ConnectionCount(); ++i) {
-            if (preferred->Connection(i).served.size() >= 3000) return true;
+          for (std::size_t i = 0; i < preferred_->ConnectionCount(); ++i) {
+            if (preferred_->Connection(i).served.size() >= 3000) return true;
           }
           return false;
         },
                  kCycleBound)) {
       std::fprintf(stderr, "failover: the preferred caster was never taken back\n");
-      return 1;
+      return false;
+    }
+    return true;
+  }
+
+  // After the host's stop: every connection, in the order each began serving.
+  std::vector<Connection> Connections() {
+    KeepPreferred(life_);
+    for (std::size_t i = 0; i < fallback_.ConnectionCount(); ++i) {
+      connections_.push_back({1, 0, fallback_.Connection(i)});
+    }
+    std::stable_sort(connections_.begin(), connections_.end(),
+                     [](const Connection& a, const Connection& b) {
+                       const auto first = [](const Connection& c) {
+                         return c.record.writes.empty() ? Clock::time_point::max()
+                                                        : c.record.writes.front().when;
+                       };
+                       return first(a) < first(b);
+                     });
+    return connections_;
+  }
+
+ private:
+  static constexpr const char* kPreferredRecording = "pygpsdata-RTCM3.log";
+
+  void KeepPreferred(int life) {
+    for (std::size_t i = 0; i < preferred_->ConnectionCount(); ++i) {
+      connections_.push_back({0, life, preferred_->Connection(i)});
     }
   }
-  std::this_thread::sleep_for(2s);
-  host.Stop();
-  keep_preferred(life);
-  for (std::size_t i = 0; i < fallback.ConnectionCount(); ++i) {
-    connections.push_back({1, 0, fallback.Connection(i)});
-  }
-  std::stable_sort(connections.begin(), connections.end(), [](const Connection& a, const Connection& b) {
-    const auto first = [](const Connection& c) {
-      return c.record.writes.empty() ? Clock::time_point::max() : c.record.writes.front().when;
-    };
-    return first(a) < first(b);
-  });
 
+  std::unique_ptr<caster::ReplayCaster> preferred_;
+  const std::uint16_t port_;
+  caster::ReplayCaster fallback_;
+  int life_ = 0;
+  std::vector<Connection> connections_;
+  std::vector<Clock::time_point> deaths_, restarts_;
+};
+
+// The gaps of each switch, and whether the output is every connection's bytes once and in order.
+int PrintOutcome(const HostRun& host, const std::vector<Connection>& connections,
+                 const CasterPair& casters) {
+  const std::vector<Clock::time_point>& deaths = casters.Deaths();
+  const std::vector<Clock::time_point>& restarts = casters.Restarts();
   const std::string output = host.Bytes();
   std::vector<Segment> segments;
   const bool whole = Cut(output, connections, 0, 0, segments);
@@ -264,6 +293,26 @@ int RunFailover(const FailoverOptions& options) {
               "once and in order: %s (served but not read before a switch: %zu bytes)\n",
               output.size(), segments.size(), connections.size(), whole ? "yes" : "no", tails);
   return whole ? 0 : 1;
+}
+
+}  // namespace
+
+int RunFailover(const FailoverOptions& options) {
+  CasterPair casters;
+  HostRun host(HostArguments(options, casters.PreferredPort(), casters.FallbackPort()));
+  std::printf("failover: ntrip-host, preferred caster 127.0.0.1:%u, fallback 127.0.0.1:%u, "
+              "--switch-after %g, --probe-period %g, %d deaths\n",
+              static_cast<unsigned>(casters.PreferredPort()),
+              static_cast<unsigned>(casters.FallbackPort()), options.switch_after_s,
+              options.probe_period_s, options.cycles);
+  std::fflush(stdout);
+  for (int cycle = 0; cycle < options.cycles; ++cycle) {
+    if (!casters.Cycle(host)) return 1;
+  }
+  std::this_thread::sleep_for(2s);
+  host.Stop();
+  const std::vector<Connection> connections = casters.Connections();
+  return PrintOutcome(host, connections, casters);
 }
 
 }  // namespace ntrip_bench

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "ntrip_bench_accounting.h"
 #include "ntrip_bench_process.h"
 #include "ntrip_bench_sink.h"
 #include "ntrip_bench_stream.h"
@@ -157,7 +159,42 @@ std::string LoadMount(const RunOptions& options) {
   return caster::ReadFileBytes(std::string(NTRIP_DATA_DIR) + "/" + options.recording);
 }
 
-}  // namespace
+// Where the log files go when the run logs to files: a fresh temporary folder.
+bool MakeLogFolder(std::filesystem::path& log_dir) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ntrip-bench-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) {
+    std::perror("mkdtemp");
+    return false;
+  }
+  log_dir = pattern;
+  return true;
+}
+
+void PrintHeading(const RunOptions& options, const std::string& mount_bytes,
+                  const std::filesystem::path& log_dir) {
+  std::printf("ntrip-bench: %sduration %.0f s, rate %s, %s, restarts %s, log %s, decode %s\n",
+              options.tls_cert_file.empty() ? "" : "TLS, ", options.duration_s,
+              options.rate > 0
+                  ? (std::to_string(static_cast<long long>(options.rate)) + " B/s").c_str()
+                  : "full speed",
+              options.rate > 0
+                  ? (options.whole_frames ? "one whole frame per write" : "rate/50-byte writes")
+                  : "64 KiB writes",
+              options.restart_every_s > 0
+                  ? ("about every " + std::to_string(options.restart_every_s) + " s").c_str()
+                  : "none",
+              options.log_file ? ("file (" + log_dir.string() + ")").c_str() : "none",
+              options.decode ? "on" : "off");
+  std::printf("  stream: %s, %zu bytes looped per connection%s\n",
+              options.recording.empty() ? "synthetic MSM 7 epochs" : options.recording.c_str(),
+              mount_bytes.size(),
+              options.recording.empty()
+                  ? (", " + std::to_string(MsmEpochBytes()) + " bytes per epoch (5 frames)").c_str()
+                  : "");
+  std::printf("  package: %s\n", options.package.c_str());
+  std::fflush(stdout);
+  std::printf("  note: caster and engine run in this one process; memory and CPU cover both\n");
+}
 
 struct MemoryMarks {
   Memory before_setup, at_start, after_first_minute, at_end;
@@ -200,111 +237,275 @@ caster::CasterOptions BenchCaster(const RunOptions& options, const std::string& 
   return caster_options;
 }
 
-struct Slow {
-  double ms;
-  std::size_t connection, write;
-  double at_s;
+// One measured run: the caster and the engine with one client instance in this process, and what
+// each step finds for the next. What the engine's consumers and report sink write to is declared
+// before the engine, so it outlives it.
+class BenchRun {
+ public:
+  BenchRun(const RunOptions& options, const std::string& mount_bytes,
+           const std::filesystem::path& log_dir)
+      : options_(options), mount_bytes_(mount_bytes), log_dir_(log_dir) {}
+
+  void SetUp(const caster::CasterOptions& caster_options);
+  void Measure();
+  void Drain();
+  void Report(Figures* figures);
+  void TearDown();
+
+ private:
+  void RunUntilTheEnd();
+  void PrintMinute(Clock::time_point now, std::uint64_t& out_at_minute);
+  Accounting PrintConnections();
+  Percentiles PrintDelays(Accounting acc);
+  void PrintCosts(const Percentiles& delay, Figures* figures);
+
+  const RunOptions& options_;
+  const std::string& mount_bytes_;
+  const std::filesystem::path& log_dir_;
+  const std::vector<double> position_{48.8584, 2.2945, 35.0, 0.02};
+
+  ReportTally reports_;
+  RawSink raw_;
+  std::atomic<std::uint64_t> decoded_bytes_{0}, decoded_elements_{0};
+  MemoryMarks memory_;
+  std::optional<CasterSeries> casters_;
+  std::unique_ptr<maps_host::Engine> engine_;
+  maps_host::Instance* client_ = nullptr;
+
+  // The measured run, up to the caster's stop.
+  Clock::time_point t0_, t_end_;
+  double cpu_used_ = 0;
+  std::uint64_t out_at_end_ = 0, served_before_stop_ = 0, out_before_stop_ = 0;
+  std::vector<ThreadTimes> threads_;
+  SocketQueues queues_;
+  // After it.
+  std::uint64_t served_total_ = 0, out_total_ = 0, out_hash_ = 0;
+  double drain_s_ = 0;
+  std::vector<Arrival> arrivals_;
+  bool content_equal_ = false;
 };
 
-// What the raw output holds against what each connection served.
-struct Accounting {
-  std::uint64_t expected_hash = kFnvStart, hashed = 0;  // of the stream as served, looped
-  std::size_t serving = 0, marks_unmatched = 0;
-  std::vector<double> delays_ms, steady_ms;  // steady: without each connection's first write
-  std::vector<double> drop_gaps_ms;  // a caster close -> the next connection's first byte out
-  std::vector<Slow> slowest;
-};
-
-// Prints a line per connection and finds, for every caster write, when its last byte came out.
-Accounting CheckConnections(const std::vector<caster::ConnectionRecord>& records,
-                            const std::vector<Arrival>& arrivals, const std::string& mount_bytes,
-                            std::uint64_t out_total, Clock::time_point t0, bool drops) {
-  Accounting acc;
-  std::uint64_t base = 0;
-  std::uint64_t& expected_hash = acc.expected_hash;
-  std::uint64_t& hashed = acc.hashed;
-  std::size_t& serving = acc.serving;
-  std::vector<double>& delays_ms = acc.delays_ms;
-  std::vector<double>& steady_ms = acc.steady_ms;
-  std::vector<double>& drop_gaps_ms = acc.drop_gaps_ms;
-  std::vector<Slow>& slowest = acc.slowest;
-  std::size_t& marks_unmatched = acc.marks_unmatched;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    const auto& r = records[i];
-    if (r.served_bytes > 0) ++serving;
-    const bool last = i + 1 == records.size();
-    // The last connection may have delivered a piece the caster had started writing when it
-    // was stopped (cancelled writes are not counted as served): expect the stream to go on.
-    const std::uint64_t out_i =
-        out_total > base
-            ? (last ? out_total - base : std::min<std::uint64_t>(out_total - base, r.served_bytes))
-            : 0;
-    // Time without data: from the previous connection's last write to this one's first.
-    std::string gap;
-    if (i > 0 && !records[i - 1].writes.empty() && !r.writes.empty())
-      gap = "  gap " +
-            std::to_string(Seconds(r.writes.front().when - records[i - 1].writes.back().when)) +
-            " s";
-    std::printf("  #%-3zu served %12zu B  out %12llu B%s  %s\n", i + 1, r.served_bytes,
-                static_cast<unsigned long long>(out_i), gap.c_str(),
-                out_i == r.served_bytes  ? "equal"
-                : out_i > r.served_bytes ? "more: the rest of a write cut by the caster's stop"
-                                         : "SHORT (in flight at stop)");
-    if (drops && i > 0 && !records[i - 1].writes.empty() && out_i > 0) {
-      // The caster closes right after a connection's last write.
-      const auto first =
-          std::upper_bound(arrivals.begin(), arrivals.end(), base,
-                           [](std::uint64_t v, const Arrival& x) { return v < x.end; });
-      if (first != arrivals.end())
-        drop_gaps_ms.push_back(std::chrono::duration<double, std::milli>(
-                                   first->when - records[i - 1].writes.back().when)
-                                   .count());
-    }
-    // Expected bytes of this connection: the stream looped from offset 0.
-    std::uint64_t left = out_i;
-    std::size_t pos = 0;
-    while (left > 0) {
-      const std::size_t n =
-          static_cast<std::size_t>(std::min<std::uint64_t>(left, mount_bytes.size() - pos));
-      expected_hash = Fnv1a(expected_hash, std::string_view(mount_bytes).substr(pos, n));
-      hashed += n;
-      left -= n;
-      pos = (pos + n) % mount_bytes.size();
-    }
-    // Where this connection's bytes end in the output, the running hash must match.
-    if (out_i > 0) {
-      const std::uint64_t boundary = base + out_i;
-      const auto at = std::lower_bound(arrivals.begin(), arrivals.end(), boundary,
-                                       [](const Arrival& x, std::uint64_t v) { return x.end < v; });
-      if (at != arrivals.end() && at->end == boundary)
-        std::printf("        bytes 0..%llu of this connection: %s\n",
-                    static_cast<unsigned long long>(out_i),
-                    at->hash == expected_hash ? "content equal" : "CONTENT DIFFERS");
-      else
-        std::printf("        no element ends where this connection's bytes end: %s\n",
-                    at == arrivals.end() ? "past the output" : "elements straddle connections");
-    }
-    for (const auto& w : r.writes) {
-      const std::uint64_t global = base + w.end_offset;
-      const auto a = std::lower_bound(arrivals.begin(), arrivals.end(), global,
-                                      [](const Arrival& x, std::uint64_t v) { return x.end < v; });
-      if (a == arrivals.end()) {
-        ++marks_unmatched;
-        continue;
-      }
-      const double ms = std::chrono::duration<double, std::milli>(a->when - w.when).count();
-      delays_ms.push_back(ms);
-      const auto index = static_cast<std::size_t>(&w - r.writes.data());
-      if (index > 0) steady_ms.push_back(ms);
-      slowest.push_back({ms, i + 1, index + 1, Seconds(w.when - t0)});
-      std::partial_sort(slowest.begin(), slowest.begin() + std::min<std::size_t>(5, slowest.size()),
-                        slowest.end(), [](const Slow& x, const Slow& y) { return x.ms > y.ms; });
-      if (slowest.size() > 5) slowest.resize(5);
-    }
-    base += r.served_bytes;
+void BenchRun::SetUp(const caster::CasterOptions& caster_options) {
+  memory_.before_setup = ReadMemory();
+  casters_.emplace(caster_options);
+  engine_ = std::make_unique<maps_host::Engine>(maps_host::EngineOptions{
+      .sampling_period_scale = 1.0,
+      .report_sink = [this](const maps_host::Report& r) { reports_.Take(r); }});
+  engine_->LoadPackage(options_.package);
+  maps_host::Instance& client = engine_->CreateInstance("NTRIP_Client", "NTRIP_Client_1");
+  client.SetProperty("ip", "127.0.0.1");
+  client.SetProperty("port", std::to_string(casters_->Port()));
+  client.SetProperty("mountpoint", kMount);
+  client.SetProperty("username", kUser);
+  client.SetProperty("password", kPassword);
+  client.SetProperty("decode_rtcm", options_.decode ? "true" : "false");
+  client.SetProperty("log_destination", options_.log_file ? "Log" : "Nothing");
+  if (options_.log_file) client.SetProperty("logging_path", log_dir_.string());
+  if (!options_.tls_cert_file.empty()) {
+    client.SetProperty("tls", "true");
+    client.SetProperty("tls_ca_file", options_.tls_ca_file);
   }
+  client.SetOutputConsumer("oRawRTCM", [this](const maps_host::OutputElement& e) {
+    raw_.Take(std::string_view(reinterpret_cast<const char*>(e.data.data()), e.data.size()));
+  });
+  client.SetOutputConsumer("oDecodeRTCM", [this](const maps_host::OutputElement& e) {
+    decoded_bytes_ += e.data.size();
+    ++decoded_elements_;
+  });
+  client_ = &client;
+}
+
+// From the client's start to the end of the duration; then what the process and the kernel's
+// queues hold at that moment, before anything is stopped.
+void BenchRun::Measure() {
+  memory_.at_start = ReadMemory();
+  client_->PushSample("iGPSPos", position_);
+  const double cpu_start = ProcessCpuSeconds();
+  t0_ = Clock::now();
+  client_->Start();
+  RunUntilTheEnd();
+  t_end_ = Clock::now();
+  cpu_used_ = ProcessCpuSeconds() - cpu_start;
+  out_at_end_ = raw_.Total();
+  memory_.at_end = ReadMemory();
+  threads_ = ReadThreadTimes();
+  queues_ = ReadSocketQueues(casters_->Port());
+  served_before_stop_ = casters_->ServedSoFar();
+  out_before_stop_ = raw_.Total();
+}
+
+// A position each second, the caster's restarts, a line each minute.
+void BenchRun::RunUntilTheEnd() {
+  std::mt19937 rng(options_.seed);
+  auto next_restart_after = [&] {
+    std::uniform_real_distribution<double> jitter(0.7, 1.3);
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(options_.restart_every_s * jitter(rng)));
+  };
+  const auto end = t0_ + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(options_.duration_s));
+  auto next_push = t0_ + 1s;
+  auto next_minute = t0_ + 60s;
+  auto next_restart =
+      options_.restart_every_s > 0 ? t0_ + next_restart_after() : Clock::time_point::max();
+  std::uint64_t out_at_minute = 0;
+  while (Clock::now() < end) {
+    std::this_thread::sleep_until(std::min({end, next_push, next_minute, next_restart}));
+    const auto now = Clock::now();
+    if (now >= next_push) {
+      client_->PushSample("iGPSPos", position_);
+      next_push += 1s;
+    }
+    if (now >= next_restart && now < end) {
+      if (!casters_->Restart()) break;
+      next_restart = now + next_restart_after();
+    }
+    if (now >= next_minute && now < end + 1s) {
+      PrintMinute(now, out_at_minute);
+      next_minute += 60s;
+    }
+  }
+}
+
+void BenchRun::PrintMinute(Clock::time_point now, std::uint64_t& out_at_minute) {
+  const Memory m = ReadMemory();
+  if (memory_.after_first_minute.rss_kib < 0) memory_.after_first_minute = m;
+  const std::uint64_t out = raw_.Total();
+  std::printf(
+      "  t=%4.0f s  VmRSS %7lld KiB  VmHWM %7lld KiB  out %12llu B (+%.0f B/s)  "
+      "connections %zu\n",
+      Seconds(now - t0_), static_cast<long long>(m.rss_kib), static_cast<long long>(m.peak_kib),
+      static_cast<unsigned long long>(out), static_cast<double>(out - out_at_minute) / 60.0,
+      casters_->ConnectionsSoFar());
+  std::fflush(stdout);
+  out_at_minute = out;
+}
+
+// Stop serving first, then give the client the bytes already written before stopping it:
+// whatever is still missing afterwards was in flight at the stop.
+void BenchRun::Drain() {
+  casters_->StopCurrent();
+  for (const auto& r : casters_->Records()) served_total_ += r.served_bytes;
+  // Wait as long as the client keeps delivering (a backlog can take a while), but not forever.
+  auto last_progress = Clock::now();
+  for (std::uint64_t seen = raw_.Total();
+       seen < served_total_ && Clock::now() - last_progress < 2s;) {
+    std::this_thread::sleep_for(5ms);
+    const std::uint64_t now_out = raw_.Total();
+    if (now_out != seen) last_progress = Clock::now();
+    seen = now_out;
+  }
+  drain_s_ = Seconds(Clock::now() - t_end_);
+  client_->Stop();
+  out_total_ = raw_.Total();
+  out_hash_ = raw_.Hash();
+  arrivals_ = raw_.Arrivals();
+}
+
+void BenchRun::Report(Figures* figures) {
+  const Percentiles delay = PrintDelays(PrintConnections());
+  PrintCosts(delay, figures);
+}
+
+// Accounting: the raw output must be the concatenation of what each connection served.
+Accounting BenchRun::PrintConnections() {
+  std::printf("\nconnections (each serves the stream from its start):\n");
+  const auto& records = casters_->Records();
+  Accounting acc = CheckConnections(records, arrivals_, mount_bytes_, out_total_, t0_,
+                                    options_.drop_every_s > 0);
+  content_equal_ = acc.hashed == out_total_ && acc.expected_hash == out_hash_;
+  std::printf(
+      "  total served %llu B, out %llu B, in flight at stop %lld B, extra %lld B; "
+      "content %s\n",
+      static_cast<unsigned long long>(served_total_), static_cast<unsigned long long>(out_total_),
+      static_cast<long long>(served_total_ > out_total_ ? served_total_ - out_total_ : 0),
+      static_cast<long long>(out_total_ > served_total_ ? out_total_ - served_total_ : 0),
+      content_equal_ ? "EQUAL to the concatenation of what was served (FNV-1a 64)"
+                     : "DIFFERS from what was served");
+  std::printf(
+      "  connections %zu (serving %zu), reconnects %zu, caster restarts %zu, raw elements "
+      "%llu, decoded elements %llu (%llu B)\n",
+      records.size(), acc.serving, acc.serving > 0 ? acc.serving - 1 : 0, casters_->Restarts(),
+      static_cast<unsigned long long>(raw_.Elements()),
+      static_cast<unsigned long long>(decoded_elements_.load()),
+      static_cast<unsigned long long>(decoded_bytes_.load()));
+
+  std::printf("  after the caster stopped, the client delivered for %.2f s more\n", drain_s_);
+  std::printf(
+      "  just before the caster stopped: served %llu B, out %llu B; kernel queues: caster "
+      "send %llu B, client receive %llu B (client send %llu, caster receive %llu); so "
+      "about %lld B were inside the client process\n",
+      static_cast<unsigned long long>(served_before_stop_),
+      static_cast<unsigned long long>(out_before_stop_),
+      static_cast<unsigned long long>(queues_.server_send),
+      static_cast<unsigned long long>(queues_.client_receive),
+      static_cast<unsigned long long>(queues_.client_send),
+      static_cast<unsigned long long>(queues_.server_receive),
+      static_cast<long long>(served_before_stop_) - static_cast<long long>(out_before_stop_) -
+          static_cast<long long>(queues_.server_send + queues_.client_receive));
   return acc;
 }
+
+Percentiles BenchRun::PrintDelays(Accounting acc) {
+  if (options_.drop_every_s > 0) {
+    const Percentiles g = Summarise(std::move(acc.drop_gaps_ms));
+    std::printf(
+        "\ndrops (the caster closes each connection after %.1f s): %zu; gap from a close to the "
+        "next connection's first byte at oRawRTCM: p50 %.3f s  p99 %.3f s  max %.3f s; raw "
+        "output %s across connections\n",
+        options_.drop_every_s, g.count, g.p50_ms / 1000, g.p99_ms / 1000, g.max_ms / 1000,
+        content_equal_ ? "byte-exact" : "NOT byte-exact");
+  }
+  const Percentiles p = Summarise(std::move(acc.delays_ms));
+  std::printf(
+      "\ndelay caster write -> oRawRTCM consumer (%zu writes, %zu unmatched):\n"
+      "  min %.3f ms  p50 %.3f ms  p99 %.3f ms  max %.3f ms\n",
+      p.count, acc.marks_unmatched, p.min_ms, p.p50_ms, p.p99_ms, p.max_ms);
+  const Percentiles q = Summarise(std::move(acc.steady_ms));
+  std::printf(
+      "  without each connection's first write (%zu writes): min %.3f ms  p50 %.3f ms  "
+      "p99 %.3f ms  max %.3f ms\n",
+      q.count, q.min_ms, q.p50_ms, q.p99_ms, q.max_ms);
+  for (const auto& s : acc.slowest)
+    std::printf("  slow: %.3f ms, connection #%zu write %zu at t=%.3f s\n", s.ms, s.connection,
+                s.write, s.at_s);
+  return p;
+}
+
+// Throughput, CPU, threads and memory, the log files and the reports.
+void BenchRun::PrintCosts(const Percentiles& delay, Figures* figures) {
+  const double wall = Seconds(t_end_ - t0_);
+  const double mib_per_s = static_cast<double>(out_at_end_) / (1024.0 * 1024.0) / wall;
+  if (figures != nullptr) {
+    *figures = {delay.p50_ms, delay.p99_ms, mib_per_s,
+                out_at_end_ > 0 ? cpu_used_ / (static_cast<double>(out_at_end_) / 1e6) : 0};
+  }
+  std::printf("\nthroughput %.3f MiB/s (%llu B out in %.2f s)\n", mib_per_s,
+              static_cast<unsigned long long>(out_at_end_), wall);
+  std::printf(
+      "CPU %.2f s in %.2f s: %.1f %% of one core (process: caster + engine + client + "
+      "this bench's own accounting), %u cores\n",
+      cpu_used_, wall, 100.0 * cpu_used_ / wall, std::thread::hardware_concurrency());
+  PrintThreadsAndMemory(threads_, memory_);
+  if (options_.log_file) {
+    std::size_t files = 0;
+    const std::uint64_t bytes = FolderBytes(log_dir_, files);
+    std::printf("log: %zu files, %llu B in %s%s\n", files, static_cast<unsigned long long>(bytes),
+                log_dir_.c_str(), options_.keep_log ? "" : " (removed)");
+  }
+  reports_.Print();
+}
+
+void BenchRun::TearDown() {
+  engine_.reset();
+  if (options_.log_file && !options_.keep_log) {
+    std::error_code ec;
+    std::filesystem::remove_all(log_dir_, ec);
+  }
+  std::fflush(stdout);
+}
+
+}  // namespace
 
 int Run(const RunOptions& options, Figures* figures) {
   const std::string mount_bytes = LoadMount(options);
@@ -312,238 +513,17 @@ int Run(const RunOptions& options, Figures* figures) {
     std::fprintf(stderr, "empty stream\n");
     return 1;
   }
-
   std::filesystem::path log_dir;
-  if (options.log_file) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ntrip-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    log_dir = pattern;
-  }
-
+  if (options.log_file && !MakeLogFolder(log_dir)) return 1;
   const caster::CasterOptions caster_options = BenchCaster(options, mount_bytes);
+  PrintHeading(options, mount_bytes, log_dir);
 
-  std::printf("ntrip-bench: %sduration %.0f s, rate %s, %s, restarts %s, log %s, decode %s\n",
-              options.tls_cert_file.empty() ? "" : "TLS, ", options.duration_s,
-              options.rate > 0
-                  ? (std::to_string(static_cast<long long>(options.rate)) + " B/s").c_str()
-                  : "full speed",
-              options.rate > 0
-                  ? (options.whole_frames ? "one whole frame per write" : "rate/50-byte writes")
-                  : "64 KiB writes",
-              options.restart_every_s > 0
-                  ? ("about every " + std::to_string(options.restart_every_s) + " s").c_str()
-                  : "none",
-              options.log_file ? ("file (" + log_dir.string() + ")").c_str() : "none",
-              options.decode ? "on" : "off");
-  std::printf("  stream: %s, %zu bytes looped per connection%s\n",
-              options.recording.empty() ? "synthetic MSM 7 epochs" : options.recording.c_str(),
-              mount_bytes.size(),
-              options.recording.empty()
-                  ? (", " + std::to_string(MsmEpochBytes()) + " bytes per epoch (5 frames)").c_str()
-                  : "");
-  std::printf("  package: %s\n", options.package.c_str());
-  std::fflush(stdout);
-  std::printf("  note: caster and engine run in this one process; memory and CPU cover both\n");
-
-  ReportTally reports;
-  RawSink raw;
-  std::atomic<std::uint64_t> decoded_bytes{0}, decoded_elements{0};
-  const Memory before_setup = ReadMemory();
-
-  CasterSeries casters(caster_options);
-  auto engine = std::make_unique<maps_host::Engine>(maps_host::EngineOptions{
-      .sampling_period_scale = 1.0,
-      .report_sink = [&](const maps_host::Report& r) { reports.Take(r); }});
-  engine->LoadPackage(options.package);
-  maps_host::Instance& client = engine->CreateInstance("NTRIP_Client", "NTRIP_Client_1");
-  client.SetProperty("ip", "127.0.0.1");
-  client.SetProperty("port", std::to_string(casters.Port()));
-  client.SetProperty("mountpoint", kMount);
-  client.SetProperty("username", kUser);
-  client.SetProperty("password", kPassword);
-  client.SetProperty("decode_rtcm", options.decode ? "true" : "false");
-  client.SetProperty("log_destination", options.log_file ? "Log" : "Nothing");
-  if (options.log_file) client.SetProperty("logging_path", log_dir.string());
-  if (!options.tls_cert_file.empty()) {
-    client.SetProperty("tls", "true");
-    client.SetProperty("tls_ca_file", options.tls_ca_file);
-  }
-  client.SetOutputConsumer("oRawRTCM", [&](const maps_host::OutputElement& e) {
-    raw.Take(std::string_view(reinterpret_cast<const char*>(e.data.data()), e.data.size()));
-  });
-  client.SetOutputConsumer("oDecodeRTCM", [&](const maps_host::OutputElement& e) {
-    decoded_bytes += e.data.size();
-    ++decoded_elements;
-  });
-
-  const Memory at_start = ReadMemory();
-  const std::vector<double> position{48.8584, 2.2945, 35.0, 0.02};
-  client.PushSample("iGPSPos", position);
-  const double cpu_start = ProcessCpuSeconds();
-  const auto t0 = Clock::now();
-  client.Start();
-
-  std::mt19937 rng(options.seed);
-  auto next_restart_after = [&] {
-    std::uniform_real_distribution<double> jitter(0.7, 1.3);
-    return std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(options.restart_every_s * jitter(rng)));
-  };
-  const auto end = t0 + std::chrono::duration_cast<Clock::duration>(
-                            std::chrono::duration<double>(options.duration_s));
-  auto next_push = t0 + 1s;
-  auto next_minute = t0 + 60s;
-  auto next_restart =
-      options.restart_every_s > 0 ? t0 + next_restart_after() : Clock::time_point::max();
-  Memory after_first_minute;
-  std::uint64_t out_at_minute = 0;
-  while (Clock::now() < end) {
-    std::this_thread::sleep_until(std::min({end, next_push, next_minute, next_restart}));
-    const auto now = Clock::now();
-    if (now >= next_push) {
-      client.PushSample("iGPSPos", position);
-      next_push += 1s;
-    }
-    if (now >= next_restart && now < end) {
-      if (!casters.Restart()) break;
-      next_restart = now + next_restart_after();
-    }
-    if (now >= next_minute && now < end + 1s) {
-      const Memory m = ReadMemory();
-      if (after_first_minute.rss_kib < 0) after_first_minute = m;
-      const std::uint64_t out = raw.Total();
-      std::printf(
-          "  t=%4.0f s  VmRSS %7lld KiB  VmHWM %7lld KiB  out %12llu B (+%.0f B/s)  "
-          "connections %zu\n",
-          Seconds(now - t0), static_cast<long long>(m.rss_kib), static_cast<long long>(m.peak_kib),
-          static_cast<unsigned long long>(out), static_cast<double>(out - out_at_minute) / 60.0,
-          casters.ConnectionsSoFar());
-      std::fflush(stdout);
-      out_at_minute = out;
-      next_minute += 60s;
-    }
-  }
-  const auto t_end = Clock::now();
-  const double cpu_used = ProcessCpuSeconds() - cpu_start;
-  const std::uint64_t out_at_end = raw.Total();
-  const Memory at_end = ReadMemory();
-  const std::vector<ThreadTimes> threads = ReadThreadTimes();
-  const SocketQueues queues = ReadSocketQueues(casters.Port());
-  const std::uint64_t served_before_stop = casters.ServedSoFar();
-  const std::uint64_t out_before_stop = raw.Total();
-
-  // Stop serving first, then give the client the bytes already written before stopping it:
-  // whatever is still missing afterwards was in flight at the stop.
-  casters.StopCurrent();
-  std::uint64_t served_total = 0;
-  for (const auto& r : casters.Records()) served_total += r.served_bytes;
-  // Wait as long as the client keeps delivering (a backlog can take a while), but not forever.
-  auto last_progress = Clock::now();
-  for (std::uint64_t seen = raw.Total();
-       seen < served_total && Clock::now() - last_progress < 2s;) {
-    std::this_thread::sleep_for(5ms);
-    const std::uint64_t now_out = raw.Total();
-    if (now_out != seen) last_progress = Clock::now();
-    seen = now_out;
-  }
-  const double drain_s = Seconds(Clock::now() - t_end);
-  client.Stop();
-  const std::uint64_t out_total = raw.Total();
-  const std::uint64_t out_hash = raw.Hash();
-  const std::vector<Arrival> arrivals = raw.Arrivals();
-
-  // Accounting: the raw output must be the concatenation of what each connection served.
-  std::printf("\nconnections (each serves the stream from its start):\n");
-  const auto& records = casters.Records();
-  const Accounting acc = CheckConnections(records, arrivals, mount_bytes, out_total, t0,
-                                          options.drop_every_s > 0);
-  const std::size_t serving = acc.serving, marks_unmatched = acc.marks_unmatched;
-  std::vector<double> delays_ms = acc.delays_ms, steady_ms = acc.steady_ms,
-                      drop_gaps_ms = acc.drop_gaps_ms;
-  const std::vector<Slow>& slowest = acc.slowest;
-  const std::uint64_t expected_hash = acc.expected_hash, hashed = acc.hashed;
-  const bool content_equal = hashed == out_total && expected_hash == out_hash;
-  std::printf(
-      "  total served %llu B, out %llu B, in flight at stop %lld B, extra %lld B; "
-      "content %s\n",
-      static_cast<unsigned long long>(served_total), static_cast<unsigned long long>(out_total),
-      static_cast<long long>(served_total > out_total ? served_total - out_total : 0),
-      static_cast<long long>(out_total > served_total ? out_total - served_total : 0),
-      content_equal ? "EQUAL to the concatenation of what was served (FNV-1a 64)"
-                    : "DIFFERS from what was served");
-  std::printf(
-      "  connections %zu (serving %zu), reconnects %zu, caster restarts %zu, raw elements "
-      "%llu, decoded elements %llu (%llu B)\n",
-      records.size(), serving, serving > 0 ? serving - 1 : 0, casters.Restarts(),
-      static_cast<unsigned long long>(raw.Elements()),
-      static_cast<unsigned long long>(decoded_elements.load()),
-      static_cast<unsigned long long>(decoded_bytes.load()));
-
-  std::printf("  after the caster stopped, the client delivered for %.2f s more\n", drain_s);
-  std::printf(
-      "  just before the caster stopped: served %llu B, out %llu B; kernel queues: caster "
-      "send %llu B, client receive %llu B (client send %llu, caster receive %llu); so "
-      "about %lld B were inside the client process\n",
-      static_cast<unsigned long long>(served_before_stop),
-      static_cast<unsigned long long>(out_before_stop),
-      static_cast<unsigned long long>(queues.server_send),
-      static_cast<unsigned long long>(queues.client_receive),
-      static_cast<unsigned long long>(queues.client_send),
-      static_cast<unsigned long long>(queues.server_receive),
-      static_cast<long long>(served_before_stop) - static_cast<long long>(out_before_stop) -
-          static_cast<long long>(queues.server_send + queues.client_receive));
-  if (options.drop_every_s > 0) {
-    const Percentiles g = Summarise(std::move(drop_gaps_ms));
-    std::printf(
-        "\ndrops (the caster closes each connection after %.1f s): %zu; gap from a close to the "
-        "next connection's first byte at oRawRTCM: p50 %.3f s  p99 %.3f s  max %.3f s; raw "
-        "output %s across connections\n",
-        options.drop_every_s, g.count, g.p50_ms / 1000, g.p99_ms / 1000, g.max_ms / 1000,
-        content_equal ? "byte-exact" : "NOT byte-exact");
-  }
-  const Percentiles p = Summarise(std::move(delays_ms));
-  std::printf(
-      "\ndelay caster write -> oRawRTCM consumer (%zu writes, %zu unmatched):\n"
-      "  min %.3f ms  p50 %.3f ms  p99 %.3f ms  max %.3f ms\n",
-      p.count, marks_unmatched, p.min_ms, p.p50_ms, p.p99_ms, p.max_ms);
-  const Percentiles q = Summarise(std::move(steady_ms));
-  std::printf(
-      "  without each connection's first write (%zu writes): min %.3f ms  p50 %.3f ms  "
-      "p99 %.3f ms  max %.3f ms\n",
-      q.count, q.min_ms, q.p50_ms, q.p99_ms, q.max_ms);
-  for (const auto& s : slowest)
-    std::printf("  slow: %.3f ms, connection #%zu write %zu at t=%.3f s\n", s.ms, s.connection,
-                s.write, s.at_s);
-
-  const double wall = Seconds(t_end - t0);
-  if (figures != nullptr) {
-    *figures = {p.p50_ms, p.p99_ms, static_cast<double>(out_at_end) / (1024.0 * 1024.0) / wall,
-                out_at_end > 0 ? cpu_used / (static_cast<double>(out_at_end) / 1e6) : 0};
-  }
-  std::printf("\nthroughput %.3f MiB/s (%llu B out in %.2f s)\n",
-              static_cast<double>(out_at_end) / (1024.0 * 1024.0) / wall,
-              static_cast<unsigned long long>(out_at_end), wall);
-  std::printf(
-      "CPU %.2f s in %.2f s: %.1f %% of one core (process: caster + engine + client + "
-      "this bench's own accounting), %u cores\n",
-      cpu_used, wall, 100.0 * cpu_used / wall, std::thread::hardware_concurrency());
-  PrintThreadsAndMemory(threads, {before_setup, at_start, after_first_minute, at_end});
-  if (options.log_file) {
-    std::size_t files = 0;
-    const std::uint64_t bytes = FolderBytes(log_dir, files);
-    std::printf("log: %zu files, %llu B in %s%s\n", files, static_cast<unsigned long long>(bytes),
-                log_dir.c_str(), options.keep_log ? "" : " (removed)");
-  }
-  reports.Print();
-  engine.reset();
-  if (options.log_file && !options.keep_log) {
-    std::error_code ec;
-    std::filesystem::remove_all(log_dir, ec);
-  }
-  std::fflush(stdout);
+  BenchRun run(options, mount_bytes, log_dir);
+  run.SetUp(caster_options);
+  run.Measure();
+  run.Drain();
+  run.Report(figures);
+  run.TearDown();
   return 0;
 }
 

@@ -1,0 +1,30 @@
+#include "console.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "report_filter.h"
+
+namespace ntrip_host {
+
+void Console::Write(const std::string& line) {
+  std::fprintf(stderr, "ntrip-host: %s\n", line.c_str());
+}
+
+runner::LogFunction Console::LogFunction() const {
+  return [quiet = quiet_](runner::LogLevel level, const std::string& line) {
+    if (quiet && level == runner::LogLevel::kInfo) return;
+    Write(level == runner::LogLevel::kWarning ? "warning: " + line : line);
+  };
+}
+
+ReportSink Console::Reports(ConnectionWatch& watch) const {
+  return [quiet = quiet_, verbose = verbose_, &watch](const Report& report) {
+    watch.OnReport(report, std::chrono::steady_clock::now());
+    if (quiet && report.kind == MAPS::ReportKind::Information) return;
+    if (!verbose && IsVerboseOnlyReport(report)) return;
+    WriteReportToConsole(report);
+  };
+}
+
+}  // namespace ntrip_host

@@ -1,0 +1,43 @@
+#include "status_output.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+#include "console.h"
+#include "options.h"
+
+namespace ntrip_host {
+
+StatusJsonWriter::StatusJsonWriter(const std::string& target) : to_stdout_(target == "-") {
+  if (to_stdout_) return;
+  file_.open(target, std::ios::out | std::ios::trunc);
+  if (!file_) throw UsageError("--status-json " + target + ": cannot open the file for writing");
+}
+
+void StatusJsonWriter::Write(const nlohmann::json& object) {
+  const std::string line = object.dump() + "\n";
+  if (to_stdout_) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  } else {
+    file_ << line << std::flush;
+  }
+}
+
+void ShowStatus(std::chrono::steady_clock::time_point now, RunStatus& status,
+                const ConnectionWatch& link, const SourceSwitch& sources,
+                const runner::PositionSource* nmea_source, bool line, StatusJsonWriter* json) {
+  std::optional<std::uint64_t> bad_nmea;
+  if (nmea_source != nullptr) bad_nmea = nmea_source->Counters().BadSentences();
+  RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
+  const SourceSwitch::Snapshot in_use = sources.Take(now);
+  fields.source = in_use.source;
+  fields.source_text = in_use.text;
+  fields.source_index = in_use.index;
+  fields.switches = in_use.switches;
+  if (line) Console::Write("status " + RunStatus::Line(fields));
+  if (json != nullptr) json->Write(RunStatus::Json(fields));
+}
+
+}  // namespace ntrip_host

@@ -1,0 +1,34 @@
+#pragma once
+// The once-a-second status: a line on stderr with --status, JSON Lines with --status-json.
+#include <chrono>
+#include <fstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "connection_watch.h"
+#include "positions/position_source.h"
+#include "source_switch.h"
+#include "status.h"
+
+namespace ntrip_host {
+
+// --status-json: JSON Lines to a file or to stdout, flushed each second for monitoring tools.
+class StatusJsonWriter {
+ public:
+  // Throws UsageError when the file cannot be opened.
+  explicit StatusJsonWriter(const std::string& target);
+  void Write(const nlohmann::json& object);
+
+ private:
+  const bool to_stdout_;
+  std::ofstream file_;
+};
+
+// `nmea_source`: the source whose bad sentences the status counts, null for other sources.
+// `line`: on stderr; `json`: null without --status-json.
+void ShowStatus(std::chrono::steady_clock::time_point now, RunStatus& status,
+                const ConnectionWatch& link, const SourceSwitch& sources,
+                const runner::PositionSource* nmea_source, bool line, StatusJsonWriter* json);
+
+}  // namespace ntrip_host
