@@ -172,7 +172,7 @@ void NTRIPClient::_ShutdownjThreads() {
   WriteLog("Closing All the threads");
 }
 
-void NTRIPClient::StoreStream(std::string_view bytes, bool wait_for_room) {
+void NTRIPClient::StoreStream(std::string bytes, bool wait_for_room) {
   if (bytes.empty()) return;
   if (_rtcm_check) {
     const auto verdict = _rtcm_check->Feed(bytes, RtcmPresenceCheck::Clock::now());
@@ -186,11 +186,14 @@ void NTRIPClient::StoreStream(std::string_view bytes, bool wait_for_room) {
     }
     if (verdict != RtcmPresenceCheck::Verdict::Pending) _rtcm_check.reset();
   }
+  // The common case, a read's worth, is queued as it is: no copy.
+  if (bytes.size() <= kReadSize) return StoreChunk(std::move(bytes));
   // A compressed read may inflate far beyond one read: queued in read-sized chunks, so that the
   // queue bound still bounds memory.
-  for (std::size_t at = 0; at < bytes.size(); at += kReadSize) {
+  const std::string_view all(bytes);
+  for (std::size_t at = 0; at < all.size(); at += kReadSize) {
     if (at > 0 && wait_for_room && !WaitForQueueRoom(_stop_token)) return;
-    StoreChunk(std::string(bytes.substr(at, kReadSize)));
+    StoreChunk(std::string(all.substr(at, kReadSize)));
   }
 }
 
@@ -324,7 +327,7 @@ ClientState NTRIPClient::Connection() {
   // Bytes that came with the head are the stream's first bytes, whatever the framing.
   std::string first;
   const auto result = _stream_decoder->Feed(reader.leftover(), first);
-  StoreStream(first, false);
+  StoreStream(std::move(first), false);
   if (result == StreamDecoder::Result::Malformed) {
     return fail(_stream_decoder->failure(),
                 NoUsableAnswer(_host, _port, _mountpoint, _stream_decoder->failure()));
@@ -426,7 +429,7 @@ ClientState NTRIPClient::Receive() {
 
     std::string stream;
     const auto result = _stream_decoder->Feed(std::string_view(buffer, n), stream);
-    StoreStream(stream, true);
+    StoreStream(std::move(stream), true);
     if (result == StreamDecoder::Result::Malformed) {
       WriteLog("Exception " + _stream_decoder->failure());
       Lose(_stream_decoder->failure());

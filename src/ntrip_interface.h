@@ -117,7 +117,7 @@ class NTRIPClient {
 
   // Queues stream bytes as chunks of at most one read (and their summaries when decoding).
   // wait_for_room: between chunks, wait while the queues are full (the receive loop only).
-  void StoreStream(std::string_view bytes, bool wait_for_room);
+  void StoreStream(std::string bytes, bool wait_for_room);
   // Queues one chunk of stream bytes (and its summary when decoding).
   void StoreChunk(std::string chunk);
   // Summary of the epochs that this chunk completes; the decoder lives as long as the connection.
