@@ -227,6 +227,47 @@ void StopChild(pid_t pid) {
   }
 }
 
+struct Sides {
+  Delays host, relay;
+};
+
+// Each caster write against the moment its last byte came out of that side's pipe; only each
+// side's first connection counts: its bytes start the pipe.
+Sides MatchSides(const caster::ReplayCaster& caster, const PipeReader& host_reader,
+                 const PipeReader& relay_reader) {
+  Sides sides;
+  std::size_t host_connections = 0, relay_connections = 0;
+  for (std::size_t i = 0; i < caster.ConnectionCount(); ++i) {
+    const caster::ConnectionRecord record = caster.Connection(i);
+    const bool is_relay = record.request.starts_with(std::string("GET /") + kRelayMount + " ");
+    std::size_t& count = is_relay ? relay_connections : host_connections;
+    if (count++ > 0) continue;
+    (is_relay ? sides.relay : sides.host) =
+        Match(record, (is_relay ? relay_reader : host_reader).Arrivals());
+  }
+  if (host_connections != 1 || relay_connections != 1) {
+    std::printf("  note: connections: ntrip-host %zu, bare relay %zu (only the first counted)\n",
+                host_connections, relay_connections);
+  }
+  return sides;
+}
+
+void PrintDelays(const Sides& sides) {
+  std::printf("delay caster write -> read from the pipe:\n");
+  std::printf("               writes  unmatched    p50 ms    p99 ms    max ms\n");
+  for (const auto& [name, d] :
+       {std::pair{"bare relay", &sides.relay}, std::pair{"ntrip-host", &sides.host}}) {
+    std::printf("  %-11s %7zu  %9zu  %8.3f  %8.3f  %8.3f\n", name, d->ms.size(), d->unmatched,
+                Quantile(d->ms, 0.5), Quantile(d->ms, 0.99), Quantile(d->ms, 1.0));
+  }
+  const double p50 = Quantile(sides.relay.ms, 0.5), p99 = Quantile(sides.relay.ms, 0.99);
+  if (p50 > 0 && p99 > 0) {
+    std::printf("  ratio ntrip-host / bare relay: p50 %.2fx  p99 %.2fx\n",
+                Quantile(sides.host.ms, 0.5) / p50, Quantile(sides.host.ms, 0.99) / p99);
+  }
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int RunRelayChild(std::uint16_t port) {
@@ -279,35 +320,9 @@ int CompareWithRelay(const RelayRunOptions& options) {
   relay_reader.Join();
   caster.Stop();
 
-  Delays host_delays, relay_delays;
-  std::size_t host_connections = 0, relay_connections = 0;
-  for (std::size_t i = 0; i < caster.ConnectionCount(); ++i) {
-    const caster::ConnectionRecord record = caster.Connection(i);
-    const bool is_relay = record.request.starts_with(std::string("GET /") + kRelayMount + " ");
-    std::size_t& count = is_relay ? relay_connections : host_connections;
-    // Only each side's first connection: its bytes start the pipe.
-    if (count++ > 0) continue;
-    (is_relay ? relay_delays : host_delays) =
-        Match(record, (is_relay ? relay_reader : host_reader).Arrivals());
-  }
-  if (host_connections != 1 || relay_connections != 1) {
-    std::printf("  note: connections: ntrip-host %zu, bare relay %zu (only the first counted)\n",
-                host_connections, relay_connections);
-  }
-  std::printf("delay caster write -> read from the pipe:\n");
-  std::printf("               writes  unmatched    p50 ms    p99 ms    max ms\n");
-  for (const auto& [name, d] :
-       {std::pair{"bare relay", &relay_delays}, std::pair{"ntrip-host", &host_delays}}) {
-    std::printf("  %-11s %7zu  %9zu  %8.3f  %8.3f  %8.3f\n", name, d->ms.size(), d->unmatched,
-                Quantile(d->ms, 0.5), Quantile(d->ms, 0.99), Quantile(d->ms, 1.0));
-  }
-  const double p50 = Quantile(relay_delays.ms, 0.5), p99 = Quantile(relay_delays.ms, 0.99);
-  if (p50 > 0 && p99 > 0) {
-    std::printf("  ratio ntrip-host / bare relay: p50 %.2fx  p99 %.2fx\n",
-                Quantile(host_delays.ms, 0.5) / p50, Quantile(host_delays.ms, 0.99) / p99);
-  }
-  std::fflush(stdout);
-  return host_delays.ms.empty() || relay_delays.ms.empty() ? 1 : 0;
+  const Sides sides = MatchSides(caster, host_reader, relay_reader);
+  PrintDelays(sides);
+  return sides.host.ms.empty() || sides.relay.ms.empty() ? 1 : 0;
 }
 
 }  // namespace ntrip_bench
