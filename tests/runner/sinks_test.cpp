@@ -126,7 +126,7 @@ TEST(PipeSink, AFifoNobodyReadsNeitherBlocksTheWriterNorHoldsTheClose) {
   auto sink = MakeSink(fifo, "--raw-out", settings);  // opening waits for no reader
   const std::string element(2048, 'x');
   for (int i = 0; i < 200; ++i) sink->Write(element);  // beyond the FIFO and the queue
-  sink->Close();  // a reader that takes nothing is given up
+  sink->Close();                                       // a reader that takes nothing is given up
   EXPECT_GT(sink->Counters().elements_dropped, 0u);
   std::scoped_lock lock(mutex);
   EXPECT_THAT(lines, ::testing::Contains(HasSubstr("bytes could not be written to FIFO " + fifo)));
@@ -239,6 +239,51 @@ TEST(TcpListenSink, EachClientGetsTheStreamFromItsConnectOn) {
   EXPECT_EQ(sink.Counters().clients_connected, 2u);
   EXPECT_EQ(sink.Counters().clients_dropped, 0u);
   EXPECT_EQ(sink.Counters().elements_written, 3u);
+}
+
+// Elements a client's socket takes at once are written by the publishing thread; the rest wait
+// on the io thread. A client that falls behind and catches up crosses that border both ways.
+TEST(TcpListenSink, AClientThatFallsBehindAndCatchesUpGetsEveryByteInOrder) {
+  SinkSettings settings = QuietSettings();
+  settings.queue_limit = 16u << 20;
+  TcpListenSink sink({"127.0.0.1", 0}, "--raw-out", settings);
+  StreamClient client("127.0.0.1", sink.LocalPort(), 4096);
+  ASSERT_TRUE(sink.WaitForAccepted(1, 10s));
+  std::string expected;
+  std::size_t element = 0;
+  const auto write = [&](std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i, ++element) {
+      std::string bytes(1000 + element % 1500, '\0');
+      for (std::size_t j = 0; j < bytes.size(); ++j) bytes[j] = static_cast<char>(element + j);
+      sink.Write(bytes);
+      expected += bytes;
+    }
+  };
+  write(2000);  // about 3.5 MB while nothing reads: far more than the socket takes
+  std::mutex received_mutex;
+  std::condition_variable received_more;
+  std::string received;
+  std::jthread reading([&] {
+    client.ReadEach([&](std::string_view bytes) {
+      {
+        std::scoped_lock lock(received_mutex);
+        received += bytes;
+      }
+      received_more.notify_all();
+    });
+  });
+  write(200);  // behind the queue
+  {
+    std::unique_lock lock(received_mutex);
+    ASSERT_TRUE(
+        received_more.wait_for(lock, 30s, [&] { return received.size() == expected.size(); }));
+  }
+  write(200);  // caught up: at once again
+  sink.Close();
+  reading.join();
+  EXPECT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected);
+  EXPECT_EQ(sink.Counters().clients_dropped, 0u);
 }
 
 TEST(TcpListenSink, AClientThatNeverReadsIsDroppedWithoutHoldingUpTheOthers) {

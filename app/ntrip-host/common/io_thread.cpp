@@ -1,5 +1,6 @@
 #include "common/io_thread.h"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -32,11 +33,15 @@ void RunGuarded(boost::asio::io_context& io, const LogFunction& log) {
   }
 }
 
-std::size_t WriteWithoutWaiting(int fd, std::string_view bytes, int& error) {
+namespace {
+
+// Hands `bytes` to `move` (a write or a send) until it is all taken or the descriptor is full.
+template <typename Move>
+std::size_t MoveWithoutWaiting(std::string_view bytes, int& error, Move move) {
   error = 0;
   std::size_t done = 0;
-  while (fd >= 0 && done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+  while (done < bytes.size()) {
+    const ssize_t n = move(bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
     } else if (n < 0 && errno == EINTR) {
@@ -47,6 +52,21 @@ std::size_t WriteWithoutWaiting(int fd, std::string_view bytes, int& error) {
     }
   }
   return done;
+}
+
+}  // namespace
+
+std::size_t WriteWithoutWaiting(int fd, std::string_view bytes, int& error) {
+  error = 0;
+  if (fd < 0) return 0;
+  return MoveWithoutWaiting(
+      bytes, error, [fd](const char* data, std::size_t size) { return ::write(fd, data, size); });
+}
+
+std::size_t SendWithoutWaiting(int fd, std::string_view bytes, int& error) {
+  return MoveWithoutWaiting(bytes, error, [fd](const char* data, std::size_t size) {
+    return ::send(fd, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+  });
 }
 
 }  // namespace runner

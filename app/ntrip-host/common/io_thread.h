@@ -27,21 +27,11 @@ bool OpenSerialPort(boost::asio::serial_port& port, const SerialDevice& device,
 // Writes what a non-blocking descriptor takes of `bytes` without waiting; the count written.
 // `error` is the errno of a failure other than a full descriptor, 0 otherwise.
 std::size_t WriteWithoutWaiting(int fd, std::string_view bytes, int& error);
+// The same for a socket: never waits, never raises SIGPIPE.
+std::size_t SendWithoutWaiting(int fd, std::string_view bytes, int& error);
 
-// The two sinks that write from their own io thread share this hand-over. `Impl` holds `mutex`,
-// `closed`, `counters`, `io`, `work`, `thread`, and `Deliver(element)` / `BeginClose()` for the
-// io thread.
-template <typename Impl>
-void PostElement(Impl& impl, std::string_view element) {
-  auto shared = std::make_shared<const std::string>(element);
-  std::scoped_lock lock(impl.mutex);
-  if (impl.closed) return;
-  impl.counters.bytes_written += element.size();
-  ++impl.counters.elements_written;
-  // Posted under the lock so no element can follow the close into the queue.
-  boost::asio::post(impl.io, [p = &impl, shared] { p->Deliver(shared); });
-}
-
+// The sinks with an io thread of their own close through it. `Impl` holds `mutex`, `closed`,
+// `io`, `work`, `thread`, and `BeginClose()` for the io thread.
 template <typename Impl>
 void CloseOnIoThread(Impl& impl) {
   {

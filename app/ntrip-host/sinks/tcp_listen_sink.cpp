@@ -12,6 +12,7 @@
 
 #include <array>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -29,14 +30,29 @@ using Element = std::shared_ptr<const std::string>;
 namespace {
 
 struct Client {
-  explicit Client(tcp::socket s) : socket(std::move(s)) {}
+  explicit Client(tcp::socket s) : socket(std::move(s)), fd(socket.native_handle()) {}
   tcp::socket socket;
+  const int fd;
   std::string peer;
   std::deque<Element> queue;
   std::size_t queued_bytes = 0;  // including the element being written
   bool writing = false;
   bool gone = false;
   std::array<char, 512> discard{};  // what a client sends us is not used
+  // Under the sink's mutex. `direct`: nothing waits for this client on the io thread, so the
+  // publishing thread writes to it at once. `posted`: elements handed to the io thread for it and
+  // not yet queued there; the client goes direct again only when there are none, so that bytes
+  // keep their order.
+  bool direct = true;
+  std::size_t posted = 0;
+};
+
+// One element's way to a client through the io thread: from `offset` on (what the publishing
+// thread could not write), or the client's removal when its socket failed (`error`).
+struct Handed {
+  std::shared_ptr<Client> client;
+  std::size_t offset = 0;
+  int error = 0;
 };
 
 std::string PeerText(const tcp::socket& socket) {
@@ -62,11 +78,15 @@ struct TcpListenSink::Impl {
   bool closing = false;                       // io thread only
   std::jthread thread;
 
-  mutable std::mutex mutex;  // counters, client count, closed
+  mutable std::mutex
+      mutex;  // counters, client count, closed, listed and the clients' direct/posted
   mutable std::condition_variable changed;
   SinkCounters counters;
   std::size_t client_count = 0;
   bool closed = false;
+  // The clients the publishing thread writes to; a client leaves before its socket closes, so a
+  // write never reaches a descriptor number used again for something else.
+  std::vector<std::shared_ptr<Client>> listed;
 
   explicit Impl(const SinkSettings& s) : settings(s) {}
 
@@ -126,6 +146,7 @@ struct TcpListenSink::Impl {
       clients.insert(client);
       {
         std::scoped_lock lock(mutex);
+        listed.push_back(client);
         ++counters.clients_connected;
         client_count = clients.size();
       }
@@ -149,10 +170,49 @@ struct TcpListenSink::Impl {
         });
   }
 
-  void Deliver(const Element& element) {
-    // Copy: Remove() edits the set.
-    const std::vector<std::shared_ptr<Client>> targets(clients.begin(), clients.end());
-    for (const auto& client : targets) {
+  // In the publishing thread: each client that nothing waits for is written at once; the rest, or
+  // what a socket did not take, goes to the io thread for that client alone.
+  void Publish(std::string_view bytes) {
+    std::vector<Handed> handed;
+    std::scoped_lock lock(mutex);
+    if (closed) return;
+    counters.bytes_written += bytes.size();
+    ++counters.elements_written;
+    for (const auto& client : listed) {
+      std::size_t done = 0;
+      if (client->direct) {
+        int error = 0;
+        done = SendWithoutWaiting(client->fd, bytes, error);
+        if (error == 0 && done == bytes.size()) continue;
+        client->direct = false;
+        if (error != 0) {
+          handed.push_back({client, 0, error});
+          continue;
+        }
+      }
+      ++client->posted;
+      handed.push_back({client, done, 0});
+    }
+    if (handed.empty()) return;
+    auto element = std::make_shared<const std::string>(bytes);
+    // Posted under the lock so no element can follow the close into the queue.
+    asio::post(io, [this, element, handed = std::move(handed)] { Deliver(element, handed); });
+  }
+
+  void Deliver(const Element& whole, const std::vector<Handed>& handed) {
+    for (const Handed& to : handed) {
+      const std::shared_ptr<Client>& client = to.client;
+      if (to.error != 0) {
+        Remove(client, "dropping client " + client->peer + ": " + std::strerror(to.error), true);
+        continue;
+      }
+      {
+        std::scoped_lock lock(mutex);
+        --client->posted;
+      }
+      if (client->gone) continue;
+      const Element element =
+          to.offset == 0 ? whole : std::make_shared<const std::string>(whole->substr(to.offset));
       if (client->queued_bytes + element->size() > settings.queue_limit) {
         Remove(client,
                "dropping client " + client->peer + ": more than " +
@@ -169,7 +229,12 @@ struct TcpListenSink::Impl {
   void WriteNext(const std::shared_ptr<Client>& client) {
     if (client->queue.empty()) {
       client->writing = false;
-      if (closing) Remove(client, "", false);
+      if (closing) {
+        Remove(client, "", false);
+        return;
+      }
+      std::scoped_lock lock(mutex);
+      if (client->posted == 0) client->direct = true;
       return;
     }
     client->writing = true;
@@ -191,6 +256,11 @@ struct TcpListenSink::Impl {
   void Remove(const std::shared_ptr<Client>& client, const std::string& why, bool dropped) {
     if (client->gone) return;
     client->gone = true;
+    {
+      std::scoped_lock lock(mutex);
+      client->direct = false;
+      std::erase(listed, client);
+    }
     error_code ignored;
     client->socket.shutdown(tcp::socket::shutdown_both, ignored);
     client->socket.close(ignored);
@@ -243,7 +313,7 @@ TcpListenSink::~TcpListenSink() {
 }
 
 void TcpListenSink::Write(std::string_view element) {
-  PostElement(*impl_, element);
+  impl_->Publish(element);
 }
 
 // run() returns once the clients are drained or cut off and the acceptor is closed.
