@@ -84,6 +84,37 @@ class StreamClient {
   tcp::socket socket_{io_};
 };
 
+// Reads a client on a thread of its own until the sink ends the stream.
+class BackgroundReader {
+ public:
+  explicit BackgroundReader(StreamClient& client)
+      : thread_([this, &client] {
+          client.ReadEach([this](std::string_view bytes) {
+            {
+              std::scoped_lock lock(mutex_);
+              received_ += bytes;
+            }
+            more_.notify_all();
+          });
+        }) {}
+  // Waits until at least `size` bytes came; false after `timeout`.
+  bool WaitFor(std::size_t size, std::chrono::seconds timeout) {
+    std::unique_lock lock(mutex_);
+    return more_.wait_for(lock, timeout, [&] { return received_.size() >= size; });
+  }
+  // Everything, once the stream has ended.
+  std::string Finish() {
+    thread_.join();
+    return received_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable more_;
+  std::string received_;
+  std::jthread thread_;
+};
+
 TEST(FileSink, WritesEveryElementByteExactAndVisibleAtOnce) {
   TempFile file("old content that must go");
   auto sink = MakeSink(file.Path(), "--raw-out", QuietSettings());
@@ -260,27 +291,12 @@ TEST(TcpListenSink, AClientThatFallsBehindAndCatchesUpGetsEveryByteInOrder) {
     }
   };
   write(2000);  // about 3.5 MB while nothing reads: far more than the socket takes
-  std::mutex received_mutex;
-  std::condition_variable received_more;
-  std::string received;
-  std::jthread reading([&] {
-    client.ReadEach([&](std::string_view bytes) {
-      {
-        std::scoped_lock lock(received_mutex);
-        received += bytes;
-      }
-      received_more.notify_all();
-    });
-  });
+  BackgroundReader reading(client);
   write(200);  // behind the queue
-  {
-    std::unique_lock lock(received_mutex);
-    ASSERT_TRUE(
-        received_more.wait_for(lock, 30s, [&] { return received.size() == expected.size(); }));
-  }
+  ASSERT_TRUE(reading.WaitFor(expected.size(), 30s));
   write(200);  // caught up: at once again
   sink.Close();
-  reading.join();
+  const std::string received = reading.Finish();
   EXPECT_EQ(received.size(), expected.size());
   EXPECT_TRUE(received == expected);
   EXPECT_EQ(sink.Counters().clients_dropped, 0u);
@@ -299,31 +315,14 @@ TEST(TcpListenSink, AClientThatNeverReadsIsDroppedWithoutHoldingUpTheOthers) {
   StreamClient stuck("127.0.0.1", sink.LocalPort(), 4096);
   StreamClient reader("127.0.0.1", sink.LocalPort());
   ASSERT_TRUE(sink.WaitForAccepted(2, 10s));
-  std::mutex received_mutex;
-  std::condition_variable received_more;
-  std::string received;
-  std::jthread reading([&] {
-    reader.ReadEach([&](std::string_view bytes) {
-      {
-        std::scoped_lock lock(received_mutex);
-        received += bytes;
-      }
-      received_more.notify_all();
-    });
-  });
+  BackgroundReader reading(reader);
   std::string expected;
   std::size_t element = 0;
   // The reading client keeps up (the writer waits for it to be at most 8 KiB behind); the
   // stuck one falls behind until its kernel buffers and its queue are full. The bound on the
   // loop turns a missing drop into a failure instead of a hang.
   const auto write_next = [&] {
-    {
-      std::unique_lock lock(received_mutex);
-      if (!received_more.wait_for(lock, 10s,
-                                  [&] { return received.size() + 8192 >= expected.size(); })) {
-        return false;
-      }
-    }
+    if (expected.size() > 8192 && !reading.WaitFor(expected.size() - 8192, 10s)) return false;
     const std::string bytes(2048, static_cast<char>(element++ % 251));
     sink.Write(bytes);
     expected += bytes;
@@ -336,7 +335,7 @@ TEST(TcpListenSink, AClientThatNeverReadsIsDroppedWithoutHoldingUpTheOthers) {
   ASSERT_TRUE(sink.WaitForDropped(1, 10s));
   for (int i = 0; i < 10; ++i) ASSERT_TRUE(write_next());  // the stream goes on for the others
   sink.Close();
-  reading.join();
+  const std::string received = reading.Finish();
   EXPECT_EQ(received.size(), expected.size());
   EXPECT_TRUE(received == expected);
   EXPECT_EQ(sink.Counters().clients_dropped, 1u);
