@@ -190,10 +190,9 @@ void NTRIPClient::StoreStream(std::string bytes, bool wait_for_room) {
   if (bytes.size() <= kReadSize) return StoreChunk(std::move(bytes));
   // A compressed read may inflate far beyond one read: queued in read-sized chunks, so that the
   // queue bound still bounds memory.
-  const std::string_view all(bytes);
-  for (std::size_t at = 0; at < all.size(); at += kReadSize) {
+  for (std::size_t at = 0; at < bytes.size(); at += kReadSize) {
     if (at > 0 && wait_for_room && !WaitForQueueRoom(_stop_token)) return;
-    StoreChunk(std::string(all.substr(at, kReadSize)));
+    StoreChunk(bytes.substr(at, kReadSize));
   }
 }
 
