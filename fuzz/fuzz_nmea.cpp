@@ -1,4 +1,4 @@
-// NMEA through the runner's sentence parser and the position tracker that combines GGA and GST
+// NMEA through the program's sentence parser and the position tracker that combines GGA and GST
 // into samples; either as lines, or as a receiver's port where sentences sit among the bytes of
 // other protocols and are found by the stream reader.
 //
@@ -41,23 +41,23 @@ std::string WithRightChecksum(std::string_view line) {
   return fixed;
 }
 
-void CheckParse(const runner::NmeaParse& parse) {
-  FUZZ_CHECK(!runner::NmeaStatusName(parse.status).empty());
-  FUZZ_CHECK(runner::NmeaStatusName(parse.status) != "unknown");
-  constexpr runner::UtcMillis kLatest = runner::kMillisPerDay + 1000;  // leap second
+void CheckParse(const ntrip_host::NmeaParse& parse) {
+  FUZZ_CHECK(!ntrip_host::NmeaStatusName(parse.status).empty());
+  FUZZ_CHECK(ntrip_host::NmeaStatusName(parse.status) != "unknown");
+  constexpr ntrip_host::UtcMillis kLatest = ntrip_host::kMillisPerDay + 1000;  // leap second
   if (parse.utc) FUZZ_CHECK(*parse.utc >= 0 && *parse.utc <= kLatest);
-  if (parse.status != runner::NmeaStatus::kOk) {
+  if (parse.status != ntrip_host::NmeaStatus::kOk) {
     FUZZ_CHECK(std::holds_alternative<std::monostate>(parse.sentence));
     return;
   }
   FUZZ_CHECK(parse.utc.has_value());
-  if (const auto* gga = std::get_if<runner::GgaFix>(&parse.sentence)) {
+  if (const auto* gga = std::get_if<ntrip_host::GgaFix>(&parse.sentence)) {
     FUZZ_CHECK(gga->utc == *parse.utc);
     FUZZ_CHECK(std::fabs(gga->latitude_deg) <= 90.0);
     FUZZ_CHECK(std::fabs(gga->longitude_deg) <= 180.0);
     FUZZ_CHECK(std::isfinite(gga->altitude_msl_m));
     FUZZ_CHECK(gga->quality >= 1 && gga->quality <= 9);
-  } else if (const auto* gst = std::get_if<runner::GstStatistics>(&parse.sentence)) {
+  } else if (const auto* gst = std::get_if<ntrip_host::GstStatistics>(&parse.sentence)) {
     FUZZ_CHECK(gst->utc == *parse.utc);
     FUZZ_CHECK(gst->sd_latitude_m >= 0.0 && gst->sd_longitude_m >= 0.0);
     FUZZ_CHECK(!(gst->HorizontalAccuracy() < 0.0));
@@ -67,13 +67,13 @@ void CheckParse(const runner::NmeaParse& parse) {
 }
 
 // One sentence or line through the parser, the tracker and the field helpers.
-void CheckLine(std::string_view line, bool fix_checksums, runner::NmeaPositionTracker& tracker) {
+void CheckLine(std::string_view line, bool fix_checksums, ntrip_host::NmeaPositionTracker& tracker) {
   std::string fixed;
   if (fix_checksums) {
     fixed = WithRightChecksum(line);
     line = fixed;
   }
-  const runner::NmeaParse parse = runner::ParseNmeaLine(line);
+  const ntrip_host::NmeaParse parse = ntrip_host::ParseNmeaLine(line);
   CheckParse(parse);
   tracker.Feed(parse);
   if (const auto sample = tracker.Current()) {
@@ -86,17 +86,17 @@ void CheckLine(std::string_view line, bool fix_checksums, runner::NmeaPositionTr
   const std::size_t comma = line.find(',');
   if (comma != std::string_view::npos) {
     const std::string_view field = line.substr(comma + 1, 12);
-    if (const auto utc = runner::ParseNmeaTime(field)) {
-      FUZZ_CHECK(*utc >= 0 && *utc <= runner::kMillisPerDay + 1000);
+    if (const auto utc = ntrip_host::ParseNmeaTime(field)) {
+      FUZZ_CHECK(*utc >= 0 && *utc <= ntrip_host::kMillisPerDay + 1000);
     }
     for (const bool latitude : {true, false}) {
-      if (const auto angle = runner::ParseNmeaAngle(field, line.substr(line.size() - 1), latitude)) {
+      if (const auto angle = ntrip_host::ParseNmeaAngle(field, line.substr(line.size() - 1), latitude)) {
         FUZZ_CHECK(std::fabs(*angle) <= (latitude ? 90.0 : 180.0));
       }
     }
   }
-  const runner::UtcMillis d = runner::UtcDifference(parse.utc.value_or(0), 43'200'000);
-  FUZZ_CHECK(d > -runner::kMillisPerDay / 2 - 1000 && d <= runner::kMillisPerDay / 2 + 1000);
+  const ntrip_host::UtcMillis d = ntrip_host::UtcDifference(parse.utc.value_or(0), 43'200'000);
+  FUZZ_CHECK(d > -ntrip_host::kMillisPerDay / 2 - 1000 && d <= ntrip_host::kMillisPerDay / 2 + 1000);
 }
 
 struct PortRead {
@@ -110,7 +110,7 @@ const std::string kLastGga =
 
 template <typename Pieces>
 PortRead ReadPort(Pieces&& pieces) {
-  runner::NmeaStreamReader reader(runner::kMaxNmeaLineLength);
+  ntrip_host::NmeaStreamReader reader(ntrip_host::kMaxNmeaLineLength);
   PortRead read;
   const auto keep = [&read](std::string_view text, bool too_long) {
     read.sentences.emplace_back(std::string(text), too_long);
@@ -133,10 +133,10 @@ void CheckPort(FuzzInput& in, bool fix_checksums) {
   FUZZ_CHECK(!whole.sentences.empty() && whole.sentences.back().first == kLastGga);
   FUZZ_CHECK(!whole.sentences.back().second);
   std::uint64_t accounted = whole.other_bytes;
-  runner::NmeaPositionTracker tracker;
+  ntrip_host::NmeaPositionTracker tracker;
   for (const auto& [text, too_long] : whole.sentences) {
     FUZZ_CHECK(text.size() >= 6 && text.front() == '$');
-    FUZZ_CHECK(text.size() <= runner::kMaxNmeaLineLength);
+    FUZZ_CHECK(text.size() <= ntrip_host::kMaxNmeaLineLength);
     for (std::size_t i = 1; i < text.size(); ++i) {
       FUZZ_CHECK(text[i] >= 0x20 && text[i] <= 0x7E && text[i] != '$');
     }
@@ -144,8 +144,8 @@ void CheckPort(FuzzInput& in, bool fix_checksums) {
     if (!too_long) CheckLine(text, fix_checksums, tracker);
   }
   FUZZ_CHECK(accounted <= port.size() + kLastGga.size());
-  const runner::NmeaParse last = runner::ParseNmeaLine(kLastGga);
-  FUZZ_CHECK(last.status == runner::NmeaStatus::kOk);
+  const ntrip_host::NmeaParse last = ntrip_host::ParseNmeaLine(kLastGga);
+  FUZZ_CHECK(last.status == ntrip_host::NmeaStatus::kOk);
 }
 
 }  // namespace
@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     return 0;
   }
   std::string_view text = in.Rest();
-  runner::NmeaPositionTracker tracker;
+  ntrip_host::NmeaPositionTracker tracker;
   while (!text.empty()) {
     const std::size_t lf = text.find('\n');
     const std::string_view line = text.substr(0, lf);

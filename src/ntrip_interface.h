@@ -75,7 +75,6 @@ class NTRIPClient {
   // Stream bytes queued so far on this connection; the component tells a set-up that worked
   // (corrections arrived) from one that only looked connected.
   std::uint64_t BytesReceived() const { return _bytes_received.load(); }
-  bool HasReceivedData() const { return BytesReceived() > 0; }
   // How the caster answered the stream request: "NTRIP 2.0, chunked", "NTRIP 2.0" or "NTRIP 1.0",
   // followed by the codings undone ("NTRIP 2.0, chunked, gzip"); empty before a successful
   // Connection().

@@ -1,5 +1,5 @@
 #pragma once
-// The link as the component's reports tell it: the runner knows nothing of the component's
+// The link as the component's reports tell it: the program knows nothing of the component's
 // insides; it reads the link events (link_events.h) and the warnings of a connected stream.
 #include <chrono>
 #include <cstdint>

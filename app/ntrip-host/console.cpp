@@ -11,10 +11,10 @@ void Console::Write(const std::string& line) {
   std::fprintf(stderr, "ntrip-host: %s\n", line.c_str());
 }
 
-runner::LogFunction Console::LogFunction() const {
-  return [quiet = quiet_](runner::LogLevel level, const std::string& line) {
-    if (quiet && level == runner::LogLevel::kInfo) return;
-    Write(level == runner::LogLevel::kWarning ? "warning: " + line : line);
+ntrip_host::LogFunction Console::LogFunction() const {
+  return [quiet = quiet_](ntrip_host::LogLevel level, const std::string& line) {
+    if (quiet && level == ntrip_host::LogLevel::kInfo) return;
+    Write(level == ntrip_host::LogLevel::kWarning ? "warning: " + line : line);
   };
 }
 

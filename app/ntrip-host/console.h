@@ -3,7 +3,7 @@
 // console shows them.
 #include <string>
 
-#include "common/runner_log.h"
+#include "common/program_log.h"
 #include "connection_watch.h"
 #include "engine_names.h"
 
@@ -20,7 +20,7 @@ class Console {
   void Warning(const std::string& line) const { Write("warning: " + line); }
   void Error(const std::string& line) const { Write(line); }
   static void Write(const std::string& line);
-  runner::LogFunction LogFunction() const;
+  ntrip_host::LogFunction LogFunction() const;
   // Every report also goes to `watch`, which follows the link from them.
   ReportSink Reports(ConnectionWatch& watch) const;
 

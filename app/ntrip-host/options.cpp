@@ -106,7 +106,7 @@ struct Option {
   void (*apply)(RunOptions& options, const OptionInput& input) = nullptr;  // none: help line
 };
 
-void SetPosition(RunOptions& options, const OptionInput& input, runner::PositionOption option) {
+void SetPosition(RunOptions& options, const OptionInput& input, ntrip_host::PositionOption option) {
   if (options.position) {
     throw UsageError(input.name + ": only one of --position, --positions and --nmea may be given");
   }
@@ -151,13 +151,13 @@ constexpr Option kOptions[] = {
       "command line; one final newline dropped)"},
      [](RunOptions& o, const OptionInput& in) { SetFromFile(o, in.value, in.origin); }},
     {{"--position", "LAT,LON,ALT,ACC", "feed a fixed position (degrees, metres) once a second"},
-     [](RunOptions& o, const OptionInput& in) { SetPosition(o, in, runner::PositionOption::kFixed); }},
+     [](RunOptions& o, const OptionInput& in) { SetPosition(o, in, ntrip_host::PositionOption::kFixed); }},
     {{"--positions", "FILE", "feed CSV lines LAT,LON,ALT,ACC, one a second, the last one held"},
      [](RunOptions& o, const OptionInput& in) {
-       SetPosition(o, in, runner::PositionOption::kCsvFile);
+       SetPosition(o, in, ntrip_host::PositionOption::kCsvFile);
      }},
     {{"--nmea", "SOURCE", "feed GGA/GST from FILE, tcp://HOST:PORT or serial:DEVICE[:BAUD]"},
-     [](RunOptions& o, const OptionInput& in) { SetPosition(o, in, runner::PositionOption::kNmea); }},
+     [](RunOptions& o, const OptionInput& in) { SetPosition(o, in, ntrip_host::PositionOption::kNmea); }},
     {{"--raw-out", "SINK",
       "write oRawRTCM to SINK: FILE, -, tcp-listen://[ADDR:]PORT or\n"
       "serial:DEVICE[:BAUD]"},
@@ -263,7 +263,7 @@ void CheckCombinations(const RunOptions& options) {
     throw UsageError("--nearest-mount excludes --describe and --demo");
   }
   if (options.nearest_mount &&
-      (!options.position || options.position->option == runner::PositionOption::kCsvFile)) {
+      (!options.position || options.position->option == ntrip_host::PositionOption::kCsvFile)) {
     throw UsageError("--nearest-mount needs a position: --position or --nmea");
   }
 }

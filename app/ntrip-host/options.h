@@ -18,7 +18,7 @@ class UsageError : public std::invalid_argument {
 };
 
 struct PositionChoice {
-  runner::PositionOption option = runner::PositionOption::kFixed;
+  ntrip_host::PositionOption option = ntrip_host::PositionOption::kFixed;
   std::string option_name;  // "--position", "--positions" or "--nmea"
   std::string text;
 };

@@ -14,26 +14,20 @@
 #include <vector>
 
 #include "common/option_text.h"
-#include "component_slot.h"
-#include "connection_watch.h"
+#include "component_names.h"
 #include "console.h"
 #include "demo.h"
 #include "describe.h"
 #include "engine_names.h"
-#include "link_events.h"
 #include "log_directory_choice.h"
-#include "nearest_follow.h"
 #include "positions/position_source.h"
-#include "preferred_probe.h"
+#include "run_monitor.h"
+#include "run_outputs.h"
 #include "run_plan.h"
-#include "service_notifier.h"
+#include "run_sources.h"
 #include "sinks/file_sink.h"
-#include "sinks/sink.h"
 #include "source_steps.h"
-#include "source_switch.h"
 #include "sourcetable_steps.h"
-#include "status.h"
-#include "status_output.h"
 #include "stop_control.h"
 
 namespace ntrip_host {
@@ -43,11 +37,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr const char* kModel = "NTRIP_Client";
-constexpr const char* kInstanceName = "NTRIP_Client_1";
-constexpr const char* kPositionInput = "iGPSPos";
-constexpr const char* kRawOutput = "oRawRTCM";
-constexpr const char* kDecodedOutput = "oDecodeRTCM";
 constexpr std::chrono::seconds kPositionPeriod{1};
 // A stop waits this long for the component; past it the process ends with status 1.
 constexpr std::chrono::seconds kShutdownLimit{10};
@@ -98,59 +87,16 @@ void PlaceLogFiles(Instance& instance, const RunOptions& options, const Console&
   if (!choice.note.empty()) console.Info(choice.note);
 }
 
-std::unique_ptr<runner::Sink> MakeOptionalSink(const std::optional<std::string>& text,
-                                               const char* option, const Console& console) {
-  if (!text) return nullptr;
-  runner::SinkSettings settings;
-  settings.log = console.LogFunction();
-  settings.output_name = std::string(option) == "--raw-out" ? "raw output" : "decoded output";
-  try {
-    return runner::MakeSink(*text, option, settings);
-  } catch (const runner::OptionError& error) {
-    throw UsageError(error.what());
-  }
-}
-
-std::unique_ptr<runner::PositionSource> MakeOptionalSource(
-    const std::optional<PositionChoice>& position, const Console& console) {
+std::unique_ptr<PositionSource> MakeOptionalSource(const std::optional<PositionChoice>& position,
+                                                   const Console& console) {
   if (!position) return nullptr;
-  runner::LiveNmeaSettings live;
+  LiveNmeaSettings live;
   live.log = console.LogFunction();
   try {
-    return runner::MakePositionSource(position->option, position->text, live);
-  } catch (const runner::OptionError& error) {
+    return MakePositionSource(position->option, position->text, live);
+  } catch (const OptionError& error) {
     throw UsageError(error.what());
   }
-}
-
-// Hands every element of an output to the status and to its sink. A sink that fails (disk full,
-// closed pipe) is written no more and ends the run as a failure.
-class OutputRoute {
- public:
-  OutputRoute(std::string option, runner::Sink* sink, StopRequest& stop, const Console& console)
-      : option_(std::move(option)), sink_(sink), stop_(stop), console_(console) {}
-
-  void Write(std::string_view bytes) {
-    if (sink_ == nullptr || failed_.load()) return;
-    try {
-      sink_->Write(bytes);
-    } catch (const runner::SinkError& error) {
-      failed_.store(true);
-      console_.Error(option_ + ": " + error.what() + "; stopping");
-      stop_.Request(option_ + " failed", true);
-    }
-  }
-
- private:
-  const std::string option_;
-  runner::Sink* const sink_;
-  StopRequest& stop_;
-  const Console& console_;
-  std::atomic<bool> failed_{false};
-};
-
-std::string_view Bytes(const OutputElement& element) {
-  return {reinterpret_cast<const char*>(element.data.data()), element.data.size()};
 }
 
 std::string Seconds(Clock::duration duration) {
@@ -159,17 +105,8 @@ std::string Seconds(Clock::duration duration) {
   return text;
 }
 
-// For the stop line: what a stalled output could not take.
-std::string DroppedSummary(const runner::Sink* sink, const std::string& output) {
-  if (sink == nullptr) return "";
-  const runner::SinkCounters counters = sink->Counters();
-  if (counters.elements_dropped == 0) return "";
-  return ", " + output + " dropped " +
-         runner::DroppedText(counters.elements_dropped, counters.bytes_dropped);
-}
-
 // One run of the component, step by step. The members are declared in the order their lifetimes
-// need: the engine's output consumers use the status, the routes and the source switch until the
+// need: the engine's output consumers use the monitor, the outputs and the sources until the
 // engine stops, so those are declared before it and outlive it.
 class ComponentRun {
  public:
@@ -177,9 +114,7 @@ class ComponentRun {
       : options_(options),
         executable_(executable),
         console_(console),
-        signals_(std::in_place, on_signal_),
-        show_status_(options.status || options.demo),
-        probe_spacing_(DurationOf(options.probe_period_seconds)) {}
+        signals_(std::in_place, on_signal_) {}
 
   // The exit status; throws UsageError for option values found bad before start.
   int Run() {
@@ -205,7 +140,7 @@ class ComponentRun {
     }
     WireOutputs();
     StartFirstInstance();
-    PrepareSourceWatchers();
+    sources_->PrepareWatchers(*first_, start_position_);
     Loop();
     Shutdown();
     return Finish();
@@ -216,13 +151,9 @@ class ComponentRun {
   bool CreateInstance();
   int StoppedBeforeStart() const;
   void WireOutputs();
-  Instance& MakeInstance(const Source& to);
   void StartFirstInstance();
-  void PrepareSourceWatchers();
   void Loop();
   void OnSecond(Clock::time_point now);
-  void SwitchSource(std::size_t next, const std::string& reason, const std::string& event,
-                    bool failover);
   void Shutdown();
   int Finish();
 
@@ -235,49 +166,32 @@ class ComponentRun {
   };
   std::optional<SignalWatcher> signals_;
   RunPlan plan_;
-  const bool show_status_;
-  std::optional<StatusJsonWriter> status_json_;
 
   // Used by the engine's output consumers until it stops.
-  std::optional<RunStatus> status_;
-  ConnectionWatch link_;
-  std::unique_ptr<runner::Sink> raw_sink_, decoded_sink_;
-  std::optional<OutputRoute> raw_route_, decoded_route_;
-  std::unique_ptr<runner::PositionSource> source_;
-  std::optional<SourceSwitch> sources_;
-  Settled settled_;
-  OutputConsumer raw_consumer_, decoded_consumer_;
+  std::optional<RunMonitor> monitor_;
+  std::optional<RunOutputs> outputs_;
+  std::unique_ptr<PositionSource> source_;
+  std::optional<RunSources> sources_;
 
   std::optional<Engine> engine_;
   fs::path package_path_;
   Instance* first_ = nullptr;
   Position start_position_;
   Clock::time_point started_;
-  ServiceNotifier service_;
-  ComponentSlot slot_{kPositionInput};
-  Instance* current_ = nullptr;
-  std::optional<PreferredProbe> probe_;
-  std::optional<NearestFollow> follow_;
-  std::optional<FollowSpacing> follow_spacing_;
-  ProbeSpacing probe_spacing_;
 };
 
 // Options found bad here (a file, an endpoint, a device) are usage errors, told before the
 // package loads.
 void ComponentRun::OpenOutputs() {
-  if (options_.status_json) status_json_.emplace(*options_.status_json);
-  status_.emplace(Clock::now());
-  raw_sink_ = MakeOptionalSink(plan_.raw_out, "--raw-out", console_);
-  decoded_sink_ = MakeOptionalSink(plan_.decoded_out, "--decoded-out", console_);
-  raw_route_.emplace("--raw-out", raw_sink_.get(), stop_, console_);
-  decoded_route_.emplace("--decoded-out", decoded_sink_.get(), stop_, console_);
+  monitor_.emplace(options_, Clock::now());
+  outputs_.emplace(plan_, stop_, console_);
   source_ = MakeOptionalSource(plan_.position, console_);
 }
 
 // The package and the first instance with the user's properties; false when the package or the
 // instance cannot be had (said on the console).
 bool ComponentRun::CreateInstance() {
-  engine_.emplace(EngineOptions{options_.sampling_scale, console_.Reports(link_)});
+  engine_.emplace(EngineOptions{options_.sampling_scale, console_.Reports(monitor_->Link())});
   package_path_ = options_.package_path;
   if (package_path_.empty()) package_path_ = DefaultPackagePath(executable_);
   try {
@@ -303,70 +217,18 @@ int ComponentRun::StoppedBeforeStart() const {
 
 // Every source's instance is set up as the first one, but for its caster and mount point.
 void ComponentRun::WireOutputs() {
-  settled_ = SettledProperties(*first_);
-  sources_.emplace(SourceList(*first_, options_.fallbacks),
-                   DurationOf(options_.switch_after_seconds), Clock::now());
-  // Called in the component's writer threads as each element is published: the sink first, so
-  // the scans of the status and the source switch never delay a byte.
-  raw_consumer_ = [&raw_route = *raw_route_, &sources = *sources_,
-                   &status = *status_](const OutputElement& element) {
-    raw_route.Write(Bytes(element));
-    const Clock::time_point now = Clock::now();
-    sources.OnRaw(Bytes(element), now);
-    status.OnRaw(Bytes(element), now);
-  };
-  decoded_consumer_ = [&decoded_route = *decoded_route_,
-                       &status = *status_](const OutputElement& element) {
-    decoded_route.Write(Bytes(element));
-    status.OnDecoded(Bytes(element));
-  };
-  first_->SetOutputConsumer(kRawOutput, raw_consumer_);
-  first_->SetOutputConsumer(kDecodedOutput, decoded_consumer_);
-}
-
-Instance& ComponentRun::MakeInstance(const Source& to) {
-  Instance& made = engine_->CreateInstance(kModel, kInstanceName);
-  // Only what differs from the defaults: a default need not be one the host accepts as set.
-  for (const auto& [name, value] : settled_) {
-    if (made.PropertyText(name) != value) made.SetProperty(name, value);
-  }
-  made.SetProperty("ip", to.host);
-  made.SetProperty("port", to.port);
-  made.SetProperty("mountpoint", to.mountpoint);
-  made.SetOutputConsumer(kRawOutput, raw_consumer_);
-  made.SetOutputConsumer(kDecodedOutput, decoded_consumer_);
-  return made;
+  sources_.emplace(*engine_, *first_, options_, *outputs_, monitor_->Link(), console_, stop_);
+  outputs_->Feed(monitor_->Status(), sources_->Switch());
+  outputs_->Attach(*first_);
 }
 
 void ComponentRun::StartFirstInstance() {
-  console_.Info(
-      "running " + std::string(kModel) + " from " + package_path_.string() +
-      "; positions: " + (source_ ? source_->Description() : std::string("none")) +
-      "; raw output: " + (raw_sink_ ? raw_sink_->Description() : std::string("none")) +
-      "; decoded output: " +
-      (decoded_sink_ ? decoded_sink_->Description() : std::string("none")));
+  console_.Info("running " + std::string(kModel) + " from " + package_path_.string() +
+                "; positions: " + (source_ ? source_->Description() : std::string("none")) +
+                "; " + outputs_->Description());
   started_ = Clock::now();
-  current_ = first_;
-  first_->Start();
-  slot_.Attach(*first_);
-  service_.Ready(RunStatus::LinkPart(link_.Take(started_)));
-}
-
-// While on a fallback, the preferred source is probed on a connection of its own; with
-// --follow-nearest, the preferred caster's table is read again as the rover moves.
-void ComponentRun::PrepareSourceWatchers() {
-  const tarno::CasterAddress preferred_caster = CasterOf(*first_);
-  if (sources_->Count() > 1) {
-    probe_.emplace(preferred_caster, sources_->At(0).mountpoint,
-                   first_->PropertyText("ntrip_version") == "1.0");
-  }
-  if (options_.follow_nearest) {
-    follow_.emplace(preferred_caster);
-    const auto here = slot_.Latest();
-    follow_spacing_.emplace(DurationOf(options_.follow_period_seconds),
-                            here ? Position{(*here)[0], (*here)[1]} : start_position_,
-                            Clock::now());
-  }
+  sources_->Start(*first_);
+  monitor_->Ready(started_);
 }
 
 void ComponentRun::Loop() {
@@ -382,8 +244,8 @@ void ComponentRun::Loop() {
     const Clock::time_point now = Clock::now();
     if (now >= next_position) {
       if (const auto sample = source_ ? source_->Next() : std::nullopt) {
-        status_->OnPosition((*sample)[0], (*sample)[1], (*sample)[2]);
-        slot_.Push(*sample);  // to whichever instance runs now
+        monitor_->Status().OnPosition((*sample)[0], (*sample)[1], (*sample)[2]);
+        sources_->Push(*sample);  // to whichever instance runs now
       }
       while (next_position <= now) next_position += kPositionPeriod;
     }
@@ -391,7 +253,7 @@ void ComponentRun::Loop() {
       stop_.Request("duration reached");
       break;
     }
-    if (current_ != nullptr && current_->HasFailed()) {
+    if (sources_->Current() != nullptr && sources_->Current()->HasFailed()) {
       stop_.Request("the component failed", true);
       break;
     }
@@ -404,88 +266,36 @@ void ComponentRun::Loop() {
 
 // The status, the service manager's tick, then at most one change of source.
 void ComponentRun::OnSecond(Clock::time_point now) {
-  if (show_status_ || status_json_) {
-    const bool nmea = source_ && plan_.position->option == runner::PositionOption::kNmea;
-    ShowStatus(now, *status_, link_, *sources_, nmea ? source_.get() : nullptr, show_status_,
-               status_json_ ? &*status_json_ : nullptr);
-  }
-  service_.Tick(now, RunStatus::LinkPart(link_.Take(now)),
-                current_ != nullptr ? current_->LongestSilence(now) : std::nullopt);
-  const SwitchFunction switch_source = std::bind_front(&ComponentRun::SwitchSource, this);
-  if (const auto due = sources_->SwitchDue(now)) {
-    SwitchSource(due->next, due->reason, SwitchLine(*sources_, due->next, due->reason), true);
-  } else if (probe_ && sources_->Current() != 0) {
-    TakeThePreferredBack(*probe_, probe_spacing_, *sources_, slot_, now, switch_source);
-  } else if (follow_ && sources_->Current() == 0) {
-    FollowTheNearest(*follow_, *follow_spacing_, *sources_, slot_, now, switch_source);
-  }
-}
-
-// The old instance is stopped (its last bytes reach the outputs) before the new one starts, so
-// the raw output carries each connection's bytes once and in order. `event`: the line that says
-// so; a warning when corrections were lost.
-void ComponentRun::SwitchSource(std::size_t next, const std::string& reason,
-                                const std::string& event, bool failover) {
-  if (Instance* old = slot_.Detach()) {
-    old->Stop();
-    engine_->DestroyInstance(*old);
-  }
-  current_ = nullptr;
-  // A stopped instance says nothing of its link: the watch hears of the end from the host.
-  if (link_.Take(Clock::now()).connected) {
-    link_.OnReport(Report{kInstanceName, MAPS::ReportKind::Information,
-                          tarno::LostEvent("switched to another source")},
-                   Clock::now());
-  }
-  // An outcome that came before this switch speaks of a state that is gone.
-  if (probe_) probe_->Take();
-  if (follow_) follow_->Take();
-  if (sources_->Current() == 0) probe_spacing_.Restart(Clock::now());
-  sources_->SwitchTo(next, reason, Clock::now());
-  if (failover) {
-    console_.Warning(event);
-  } else {
-    console_.Info(event);
-  }
-  // A stop asked for during the switch: nothing new starts.
-  if (stop_.WaitUntil(Clock::now())) return;
-  Instance& made = MakeInstance(sources_->At(next));
-  made.Start();
-  slot_.Attach(made);
-  current_ = &made;
+  const bool nmea = source_ && plan_.position->option == PositionOption::kNmea;
+  monitor_->Tick(now, sources_->Switch(), nmea ? source_.get() : nullptr, sources_->Current());
+  sources_->Step(now);
 }
 
 void ComponentRun::Shutdown() {
   signals_.emplace(on_signal_, stop_.Signalled());
   console_.Info("stopping (" + stop_.Reason() + ")");
-  // Their threads end here: a probe at once (its socket is closed), a table read within its bounds.
-  probe_.reset();
-  follow_.reset();
-  service_.Stopping();
+  sources_->StopWatchers();
+  monitor_->Stopping();
   ShutdownDeadline shutdown_deadline(kShutdownLimit);
   if (plan_.demo_caster) {
     // Closing the caster first lets the bytes already sent reach the raw output.
     plan_.demo_caster->Stop();
     if (!stop_.Failed()) {
-      status_->WaitForRawBytes(ServedBytes(*plan_.demo_caster), Clock::now() + kDemoDrainLimit);
+      monitor_->Status().WaitForRawBytes(ServedBytes(*plan_.demo_caster),
+                                         Clock::now() + kDemoDrainLimit);
     }
   }
-  if (Instance* last = slot_.Detach()) {
-    last->Stop();
-    engine_->DestroyInstance(*last);
-  }
+  sources_->StopCurrent();
   engine_->UnloadPackages();
-  if (raw_sink_) raw_sink_->Close();
-  if (decoded_sink_) decoded_sink_->Close();
+  outputs_->Close();
   shutdown_deadline.Done();
 }
 
 // The stop line, the positions' counts and, in the demo, its verdict.
 int ComponentRun::Finish() {
   console_.Info("stopped after " + Seconds(Clock::now() - started_) + ": " +
-                status_->Summary(link_.Take(Clock::now())) + SwitchSummary(*sources_) +
-                DroppedSummary(raw_sink_.get(), "raw output") +
-                DroppedSummary(decoded_sink_.get(), "decoded output"));
+                monitor_->Summary(Clock::now()) + SwitchSummary(sources_->Switch()) +
+                outputs_->DroppedSummary());
   if (source_) console_.Info("positions: " + source_->Counters().Summary());
 
   int exit_status = stop_.Failed() ? 1 : 0;
@@ -505,7 +315,7 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
   // A sink on standard output gets it for the stream alone, before any text line is written.
   if (options.raw_out == "-" || options.decoded_out == "-" ||
       (options.demo && !options.decoded_out)) {
-    runner::StreamStdout();
+    StreamStdout();
   }
   const Console console(options.quiet, options.verbose);
   for (const std::string& warning : options.warnings) console.Warning(warning);

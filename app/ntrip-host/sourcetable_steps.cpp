@@ -19,7 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 // The source's first position: a live source may need a few of its seconds for a fix. A stop
 // ends the wait.
-std::optional<Position> FirstPosition(runner::PositionSource* source, StopRequest& stop) {
+std::optional<Position> FirstPosition(ntrip_host::PositionSource* source, StopRequest& stop) {
   for (int second = 0; source != nullptr && second < 10; ++second) {
     if (const auto sample = source->Next()) return Position{(*sample)[0], (*sample)[1]};
     if (stop.WaitUntil(Clock::now() + std::chrono::seconds(1))) break;
@@ -58,7 +58,7 @@ tarno::CasterAddress CasterOf(const Instance& instance) {
   return caster;
 }
 
-int PrintSourcetable(const Instance& instance, runner::PositionSource* source, bool json,
+int PrintSourcetable(const Instance& instance, ntrip_host::PositionSource* source, bool json,
                      StopRequest& stop, const Console& console) {
   const std::optional<Position> from = FirstPosition(source, stop);
   std::optional<tarno::Sourcetable> table;
@@ -79,7 +79,7 @@ int PrintSourcetable(const Instance& instance, runner::PositionSource* source, b
 }
 
 // The component is unchanged: the host chooses, then sets the property.
-std::optional<Position> SetNearestMount(Instance& instance, runner::PositionSource* source,
+std::optional<Position> SetNearestMount(Instance& instance, ntrip_host::PositionSource* source,
                                         StopRequest& stop, const Console& console) {
   const std::optional<Position> from = FirstPosition(source, stop);
   if (stop.Token().stop_requested()) return std::nullopt;

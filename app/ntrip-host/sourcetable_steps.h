@@ -16,13 +16,13 @@ namespace ntrip_host {
 tarno::CasterAddress CasterOf(const Instance& instance);
 
 // Prints the table (nearest first once the source gives a position); returns the exit status.
-int PrintSourcetable(const Instance& instance, runner::PositionSource* source, bool json,
+int PrintSourcetable(const Instance& instance, ntrip_host::PositionSource* source, bool json,
                      StopRequest& stop, const Console& console);
 
 // Sets the instance's mount point to the nearest RTCM 3 stream and says so on stdout. Returns
 // where the rover was when it chose; nothing when a stop came first. Throws UsageError when no
 // position came or the table lists no RTCM 3 stream, std::runtime_error when the fetch failed.
-std::optional<Position> SetNearestMount(Instance& instance, runner::PositionSource* source,
+std::optional<Position> SetNearestMount(Instance& instance, ntrip_host::PositionSource* source,
                                         StopRequest& stop, const Console& console);
 
 }  // namespace ntrip_host

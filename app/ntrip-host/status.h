@@ -1,5 +1,5 @@
 #pragma once
-// What the runner's outputs have carried so far, and the one-line status made of it. The output
+// What the program's outputs have carried so far, and the one-line status made of it. The output
 // consumers feed it from their threads; the main thread reads it once a second.
 #include <array>
 #include <chrono>

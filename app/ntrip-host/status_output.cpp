@@ -27,7 +27,7 @@ void StatusJsonWriter::Write(const nlohmann::json& object) {
 
 void ShowStatus(std::chrono::steady_clock::time_point now, RunStatus& status,
                 const ConnectionWatch& link, const SourceSwitch& sources,
-                const runner::PositionSource* nmea_source, bool line, StatusJsonWriter* json) {
+                const ntrip_host::PositionSource* nmea_source, bool line, StatusJsonWriter* json) {
   std::optional<std::uint64_t> bad_nmea;
   if (nmea_source != nullptr) bad_nmea = nmea_source->Counters().BadSentences();
   RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);

@@ -29,6 +29,6 @@ class StatusJsonWriter {
 // `line`: on stderr; `json`: null without --status-json.
 void ShowStatus(std::chrono::steady_clock::time_point now, RunStatus& status,
                 const ConnectionWatch& link, const SourceSwitch& sources,
-                const runner::PositionSource* nmea_source, bool line, StatusJsonWriter* json);
+                const ntrip_host::PositionSource* nmea_source, bool line, StatusJsonWriter* json);
 
 }  // namespace ntrip_host

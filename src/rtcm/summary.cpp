@@ -100,9 +100,4 @@ const RtcmDecoder& ChunkSummarizer::decoder() const {
   return *_decoder;
 }
 
-std::string SummarizeOneChunk(std::string_view chunk, int* last_result) {
-  ChunkSummarizer summarizer;
-  return summarizer.Feed(chunk, last_result);
-}
-
 }  // namespace rtcm

@@ -35,7 +35,4 @@ class ChunkSummarizer {
 // The block of one completed epoch: "Station id: " line and one line per record.
 void AppendEpochSummary(const RtcmDecoder& dec, std::string& text);
 
-// Stateless form: a fresh decoder for this chunk alone.
-std::string SummarizeOneChunk(std::string_view chunk, int* last_result);
-
 }  // namespace rtcm

@@ -500,7 +500,7 @@ TEST(MsmSummary, ThreeSatelliteMessageInOneChunkPrintsTheStationAndThreeLines) {
   m.signals = {2};
   int last = 0;
   const std::string text =
-      rtcm::SummarizeOneChunk(rtcm_test::AsString(MsmFrame(SYS_GPS, 4, m)), &last);
+      rtcm::ChunkSummarizer().Feed(rtcm_test::AsString(MsmFrame(SYS_GPS, 4, m)), &last);
   EXPECT_EQ(last, 1);
   EXPECT_EQ(text.rfind("Station id: 100\nGPS satellite PRN: 1 L1: ", 0), 0u) << text;
   EXPECT_NE(text.find("\nGPS satellite PRN: 3 L1: "), std::string::npos) << text;

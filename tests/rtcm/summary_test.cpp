@@ -96,7 +96,7 @@ TEST(ChunkSummary, AnEmptyChunkGivesNoTextAndResultZero) {
 TEST(ChunkSummary, AChunkEndingBeforeTheCrcGivesNoTextAndResultZero) {
   const std::string frame = AsString(Msm4Gps(100000000, false, {3, 7, 21}));
   int last = 99;
-  EXPECT_EQ(SummarizeOneChunk(frame.substr(0, frame.size() - 3), &last), "");
+  EXPECT_EQ(ChunkSummarizer().Feed(frame.substr(0, frame.size() - 3), &last), "");
   EXPECT_EQ(last, 0);
 }
 
@@ -119,7 +119,7 @@ TEST(ChunkSummary, OneMsm4MessageWithSyncZeroPrintsItsSatellites) {
 
 TEST(ChunkSummary, AStationMessageAloneGivesNoTextAndResultFive) {
   int last = 0;
-  EXPECT_EQ(SummarizeOneChunk(AsString(Station1005()), &last), "");
+  EXPECT_EQ(ChunkSummarizer().Feed(AsString(Station1005()), &last), "");
   EXPECT_EQ(last, 5);
 }
 

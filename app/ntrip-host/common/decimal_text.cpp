@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace runner {
+namespace ntrip_host {
 
 std::optional<double> ParseDecimal(std::string_view text, bool allow_sign) {
   std::size_t i = 0;
@@ -56,4 +56,4 @@ std::string_view TrimSpaces(std::string_view text) {
   return text;
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -1,10 +1,10 @@
-// Strict, locale-independent decimal number parsing shared by the runner's text parsers.
+// Strict, locale-independent decimal number parsing shared by the program's text parsers.
 #pragma once
 
 #include <optional>
 #include <string_view>
 
-namespace runner {
+namespace ntrip_host {
 
 // Accepts [sign] digits [. digits] (or ". digits"); nothing else: no exponent, no inf/nan, no
 // spaces. `allow_sign` false refuses any sign.
@@ -15,4 +15,4 @@ std::optional<unsigned long> ParseUnsigned(std::string_view text, unsigned long 
 
 std::string_view TrimSpaces(std::string_view text);
 
-}  // namespace runner
+}  // namespace ntrip_host

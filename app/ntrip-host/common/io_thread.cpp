@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <exception>
 
-namespace runner {
+namespace ntrip_host {
 
 bool OpenSerialPort(boost::asio::serial_port& port, const SerialDevice& device,
                     boost::system::error_code& ec) {
@@ -69,4 +69,4 @@ std::size_t SendWithoutWaiting(int fd, std::string_view bytes, int& error) {
   });
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "common/option_text.h"
-#include "common/runner_log.h"
+#include "common/program_log.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/post.hpp>
@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace runner {
+namespace ntrip_host {
 
 // An exception out of a handler is logged and the loop goes on: nothing ends the process
 // silently from a pieces' thread.
@@ -45,4 +45,4 @@ void CloseOnIoThread(Impl& impl) {
   if (impl.thread.joinable()) impl.thread.join();
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

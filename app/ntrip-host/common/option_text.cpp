@@ -4,7 +4,7 @@
 
 #include <array>
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 [[noreturn]] void Refuse(std::string_view what, std::string_view text, std::string_view why) {
@@ -94,4 +94,4 @@ std::optional<SerialDevice> ParseSerialDevice(std::string_view text, std::string
   return port_setting;
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

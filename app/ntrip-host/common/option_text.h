@@ -1,4 +1,4 @@
-// Parsing of the runner's option values (positions, endpoints, serial devices). Every failure is
+// Parsing of the program's option values (positions, endpoints, serial devices). Every failure is
 // an OptionError whose text names the option value and what is wrong with it.
 #pragma once
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace runner {
+namespace ntrip_host {
 
 class OptionError : public std::runtime_error {
  public:
@@ -40,4 +40,4 @@ HostPort ParseHostPort(std::string_view text, bool host_optional, bool allow_por
 // "serial:DEVICE[:BAUD]" -> port_setting; nullopt when the text does not start with "serial:".
 std::optional<SerialDevice> ParseSerialDevice(std::string_view text, std::string_view what);
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -1,9 +1,9 @@
-// The sample the runner feeds to the component's position input.
+// The sample the program feeds to the component's position input.
 #pragma once
 
 #include <vector>
 
-namespace runner {
+namespace ntrip_host {
 
 // latitude (deg, north +), longitude (deg, east +), altitude (m), position accuracy (m).
 using PositionSample = std::vector<double>;
@@ -13,4 +13,4 @@ inline PositionSample MakeSample(double latitude, double longitude, double altit
   return {latitude, longitude, altitude, accuracy};
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

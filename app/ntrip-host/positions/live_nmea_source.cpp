@@ -17,7 +17,7 @@
 #include <mutex>
 #include <thread>
 
-namespace runner {
+namespace ntrip_host {
 
 namespace asio = boost::asio;
 using boost::system::error_code;
@@ -262,4 +262,4 @@ std::uint64_t LiveNmeaSource::Connections() const {
   return impl_->connections;
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-namespace runner {
+namespace ntrip_host {
 
 class LiveNmeaSource : public PositionSource {
  public:
@@ -36,4 +36,4 @@ class LiveNmeaSource : public PositionSource {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace runner {
+namespace ntrip_host {
 
 NmeaFilePositionSource::NmeaFilePositionSource(const std::string& path)
     : path_(path), file_(path, std::ios::binary) {
@@ -66,4 +66,4 @@ std::string NmeaFilePositionSource::Description() const {
   return "NMEA replay of " + path_;
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <mutex>
 
-namespace runner {
+namespace ntrip_host {
 
 // An epoch whose GGA is missing, bad or without a fix gives no sample for its second. Sentences
 // without a time (GSV, RMC is not read, ...) belong to the epoch they follow. At the end of the
@@ -37,4 +37,4 @@ class NmeaFilePositionSource : public PositionSource {
   PositionCounters counters_;
 };
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -5,7 +5,7 @@
 #include "positions/nmea_stream_reader.h"
 #include "positions/position_source.h"
 
-namespace runner {
+namespace ntrip_host {
 
 // Returns nullopt for an empty line (not counted); otherwise the parse, counted by outcome.
 std::optional<NmeaParse> ParseAndCount(std::string_view line, bool too_long,
@@ -36,4 +36,4 @@ class NmeaInput {
   NmeaStreamReader reader_{kMaxNmeaLineLength};
 };
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -1,6 +1,6 @@
 #include "positions/nmea_position.h"
 
-namespace runner {
+namespace ntrip_host {
 
 double AccuracyFromFixQuality(int quality) {
   switch (quality) {
@@ -56,4 +56,4 @@ std::optional<PositionSample> NmeaPositionTracker::Current() const {
   return MakeSample(gga_->latitude_deg, gga_->longitude_deg, gga_->altitude_msl_m, accuracy);
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -6,7 +6,7 @@
 
 #include <optional>
 
-namespace runner {
+namespace ntrip_host {
 
 // Accuracy (m) assumed from the GGA fix quality when no usable GST is at hand. Deliberately
 // not scaled by HDOP: the figures are coarse class values, meant to fall on the right side of
@@ -45,4 +45,4 @@ class NmeaPositionTracker {
 // Signed difference a - b of two times of day, folded into (-12 h, 12 h] so midnight wraps.
 UtcMillis UtcDifference(UtcMillis a, UtcMillis b);
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -5,7 +5,7 @@
 #include <array>
 #include <cmath>
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 int HexValue(char c) {
@@ -211,4 +211,4 @@ NmeaParse ParseNmeaLine(std::string_view line) {
   return Fail(NmeaStatus::kIgnored);
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

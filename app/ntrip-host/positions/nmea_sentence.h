@@ -1,4 +1,4 @@
-// Parsing of single NMEA 0183 lines into the two sentences the runner uses: GGA (position) and
+// Parsing of single NMEA 0183 lines into the two sentences the program uses: GGA (position) and
 // GST (error statistics). Pure functions, no I/O, no state: safe to drive from a fuzzer.
 #pragma once
 
@@ -7,10 +7,10 @@
 #include <string_view>
 #include <variant>
 
-namespace runner {
+namespace ntrip_host {
 
 // Why a line was not used. `kIgnored` and `kNoFix` are not faults: a well-formed sentence of a
-// type the runner does not need (RMC, GSV, proprietary...), or a GGA saying there is no fix.
+// type the program does not need (RMC, GSV, proprietary...), or a GGA saying there is no fix.
 enum class NmeaStatus {
   kOk = 0,
   kIgnored,
@@ -67,10 +67,10 @@ struct NmeaParse {
 // The talker is not checked (GP, GN, GL, GA, GB, ...): any two-letter talker is accepted.
 NmeaParse ParseNmeaLine(std::string_view line);
 
-// Field-level helpers, exposed for the tests and for the other text parsers of the runner.
+// Field-level helpers, exposed for the tests and for the other text parsers of the program.
 std::optional<UtcMillis> ParseNmeaTime(std::string_view field);  // hhmmss[.sss]
 // ddmm.mmmm / dddmm.mmmm plus hemisphere letter -> signed degrees.
 std::optional<double> ParseNmeaAngle(std::string_view value, std::string_view hemisphere,
                                      bool is_latitude);
 
-}  // namespace runner
+}  // namespace ntrip_host

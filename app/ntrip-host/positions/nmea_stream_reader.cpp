@@ -1,6 +1,6 @@
 #include "positions/nmea_stream_reader.h"
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 // Talker and sentence identifier: "GPGGA", "PUBX", "GNGGAH", "PQTMVERNO". Four characters at
@@ -104,4 +104,4 @@ bool NmeaStreamReader::End(std::uint64_t& other) {
   return false;
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace runner {
+namespace ntrip_host {
 
 class NmeaStreamReader {
  public:
@@ -57,4 +57,4 @@ class NmeaStreamReader {
   bool done_too_long_ = false;
 };
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -1,10 +1,10 @@
 #include "positions/nmea_line_stats.h"
 #include "positions/position_source.h"
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
-// Sentences the runner could not read; one of another type or without a fix is well formed.
+// Sentences the program could not read; one of another type or without a fix is well formed.
 bool IsBad(NmeaStatus status) {
   return status != NmeaStatus::kOk && status != NmeaStatus::kIgnored &&
          status != NmeaStatus::kNoFix;
@@ -59,4 +59,4 @@ std::optional<NmeaParse> ParseAndCount(std::string_view line, bool too_long,
   return parse;
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

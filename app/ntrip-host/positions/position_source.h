@@ -1,10 +1,10 @@
-// Where the runner's positions come from: a fixed position, a CSV file, or NMEA from a file, a
+// Where the program's positions come from: a fixed position, a CSV file, or NMEA from a file, a
 // TCP stream or a serial port. The caller asks for one sample a second; the sources do not pace.
 #pragma once
 
 #include "positions/nmea_sentence.h"
 #include "common/position_sample.h"
-#include "common/runner_log.h"
+#include "common/program_log.h"
 
 #include <array>
 #include <chrono>
@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace runner {
+namespace ntrip_host {
 
 struct PositionCounters {
   std::uint64_t sentences_read = 0;      // NMEA sentences (0 for fixed and CSV sources)
@@ -69,4 +69,4 @@ struct LiveNmeaSettings {
 std::unique_ptr<PositionSource> MakePositionSource(PositionOption option, std::string_view text,
                                                    const LiveNmeaSettings& live = {});
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -3,7 +3,7 @@
 #include "common/option_text.h"
 #include "positions/static_sources.h"
 
-namespace runner {
+namespace ntrip_host {
 
 std::unique_ptr<PositionSource> MakePositionSource(PositionOption option, std::string_view text,
                                                    const LiveNmeaSettings& live) {
@@ -34,4 +34,4 @@ std::unique_ptr<PositionSource> MakePositionSource(PositionOption option, std::s
   return std::make_unique<NmeaFilePositionSource>(std::string(text));
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

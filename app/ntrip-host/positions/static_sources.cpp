@@ -7,7 +7,7 @@
 #include <cstring>
 #include <fstream>
 
-namespace runner {
+namespace ntrip_host {
 
 std::optional<PositionSample> FixedPositionSource::Next() {
   std::scoped_lock lock(mutex_);
@@ -59,4 +59,4 @@ std::string CsvPositionSource::Description() const {
   return "positions from " + path_ + " (" + std::to_string(samples_.size()) + " lines)";
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

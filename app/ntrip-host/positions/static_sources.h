@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-namespace runner {
+namespace ntrip_host {
 
 class FixedPositionSource : public PositionSource {
  public:
@@ -39,4 +39,4 @@ class CsvPositionSource : public PositionSource {
   PositionCounters counters_;
 };
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace runner {
+namespace ntrip_host {
 
 FileSink::FileSink(const std::string& path, std::string_view option)
     : name_(path), file_(std::fopen(path.c_str(), "wb")), owned_(true) {
@@ -69,4 +69,4 @@ std::string FileSink::Description() const {
   return owned_ ? "file " + name_ : name_;
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

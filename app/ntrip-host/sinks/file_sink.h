@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <mutex>
 
-namespace runner {
+namespace ntrip_host {
 
 // Standard output kept for the stream alone. The first call moves the process's standard output
 // to a descriptor of its own and points descriptor 1 at standard error: from then on every text
-// line of the process (the logger's, the reports, the runner's own) goes to standard error and a
+// line of the process (the logger's, the reports, the program's own) goes to standard error and a
 // reader of standard output gets the stream's bytes only.
 std::FILE* StreamStdout();
 
@@ -36,4 +36,4 @@ class FileSink : public Sink {
   SinkCounters counters_;
 };
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -12,7 +12,7 @@
 
 #include <memory>
 
-namespace runner {
+namespace ntrip_host {
 
 class PipeSink : public Sink {
  public:
@@ -35,4 +35,4 @@ class PipeSink : public Sink {
 // True when `fd` is a pipe, a FIFO or a socket: a file whose reader may stop taking data.
 bool IsPipeLike(int fd);
 
-}  // namespace runner
+}  // namespace ntrip_host

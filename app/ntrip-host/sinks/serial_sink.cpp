@@ -18,7 +18,7 @@
 #include <optional>
 #include <thread>
 
-namespace runner {
+namespace ntrip_host {
 
 namespace asio = boost::asio;
 using boost::system::error_code;
@@ -212,4 +212,4 @@ std::string SerialSink::Description() const {
   return impl_->description;
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

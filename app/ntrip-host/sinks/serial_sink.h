@@ -9,7 +9,7 @@
 
 #include <memory>
 
-namespace runner {
+namespace ntrip_host {
 
 class SerialSink : public Sink {
  public:
@@ -30,4 +30,4 @@ class SerialSink : public Sink {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -1,8 +1,8 @@
-// Where the runner writes the component's output elements: a file, stdout, TCP clients or a
+// Where the program writes the component's output elements: a file, stdout, TCP clients or a
 // serial port. Elements are passed on unchanged and in order.
 #pragma once
 
-#include "common/runner_log.h"
+#include "common/program_log.h"
 
 #include <chrono>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace runner {
+namespace ntrip_host {
 
 // A write to a file or stdout failed (disk full, closed pipe). The sink stays usable for the
 // caller to Close().
@@ -70,4 +70,4 @@ std::string DroppedText(std::uint64_t elements, std::uint64_t bytes);
 std::unique_ptr<Sink> MakeSink(std::string_view text, std::string_view option,
                                const SinkSettings& settings = {});
 
-}  // namespace runner
+}  // namespace ntrip_host

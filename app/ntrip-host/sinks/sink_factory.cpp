@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace runner {
+namespace ntrip_host {
 
 std::string DroppedText(std::uint64_t elements, std::uint64_t bytes) {
   return std::to_string(elements) + " elements (" + std::to_string(bytes) + " bytes)";
@@ -59,4 +59,4 @@ std::unique_ptr<Sink> MakeSink(std::string_view text, std::string_view option,
   return std::make_unique<FileSink>(path, option);
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -20,7 +20,7 @@
 #include <sstream>
 #include <thread>
 
-namespace runner {
+namespace ntrip_host {
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -351,4 +351,4 @@ bool TcpListenSink::WaitForDropped(std::uint64_t count, std::chrono::millisecond
                                  [&] { return impl_->counters.clients_dropped >= count; });
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

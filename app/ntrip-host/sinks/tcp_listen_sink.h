@@ -8,7 +8,7 @@
 
 #include <memory>
 
-namespace runner {
+namespace ntrip_host {
 
 class TcpListenSink : public Sink {
  public:
@@ -36,4 +36,4 @@ class TcpListenSink : public Sink {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace runner
+}  // namespace ntrip_host

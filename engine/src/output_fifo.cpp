@@ -88,9 +88,4 @@ std::optional<OutputElement> OutputFifo::Pop(std::chrono::steady_clock::time_poi
   return element;
 }
 
-bool OutputFifo::ClosedAndEmpty() const {
-  std::scoped_lock lock(mutex_);
-  return closed_ && published_.empty();
-}
-
 }  // namespace maps_host

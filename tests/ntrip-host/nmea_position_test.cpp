@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 NmeaParse Line(const std::string& body) {
@@ -151,4 +151,4 @@ TEST(NmeaFileSource, MissingFileIsAnOptionError) {
 }
 
 }  // namespace
-}  // namespace runner
+}  // namespace ntrip_host

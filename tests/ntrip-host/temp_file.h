@@ -14,7 +14,7 @@ class TempFile {
   explicit TempFile(std::string_view content = "") {
     std::random_device random;
     path_ = std::filesystem::temp_directory_path() /
-            ("runner_test_" + std::to_string(random()) + "_" + std::to_string(random()));
+            ("ntrip_host_test_" + std::to_string(random()) + "_" + std::to_string(random()));
     std::ofstream(path_, std::ios::binary) << content;
   }
   ~TempFile() {

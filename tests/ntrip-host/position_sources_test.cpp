@@ -1,5 +1,4 @@
 #include "common/option_text.h"
-#include "positions/position_feeder.h"
 #include "positions/position_source.h"
 
 #include "temp_file.h"
@@ -7,10 +6,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 using ::testing::HasSubstr;
@@ -139,40 +136,5 @@ TEST(CsvSource, AFileWithoutPositionsIsAnError) {
               HasSubstr("no positions"));
 }
 
-TEST(PositionFeeder, HandsSamplesInOrderAndStopsWhenAsked) {
-  TempFile file("1,1,1,1\n2,2,2,2\n3,3,3,3\n");
-  auto source = MakePositionSource(PositionOption::kCsvFile, file.Path());
-  std::mutex mutex;
-  std::condition_variable changed;
-  std::vector<double> latitudes;
-  PositionFeeder feeder(
-      *source,
-      [&](const PositionSample& sample) {
-        {
-          std::scoped_lock lock(mutex);
-          latitudes.push_back(sample[0]);
-        }
-        changed.notify_all();
-      },
-      std::chrono::milliseconds(5));
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return latitudes.size() >= 4; }));
-  }
-  feeder.Stop();
-  std::scoped_lock lock(mutex);
-  EXPECT_EQ((std::vector<double>(latitudes.begin(), latitudes.begin() + 4)),
-            (std::vector<double>{1, 2, 3, 3}));
-}
-
-TEST(PositionFeeder, StopEndsAWaitOfAnyLength) {
-  auto source = MakePositionSource(PositionOption::kFixed, "1,1,1,1");
-  PositionFeeder feeder(
-      *source, [](const PositionSample&) {}, std::chrono::hours(1));
-  feeder.Stop();  // would hang for an hour if the wait ignored the stop request
-  SUCCEED();
-}
-
 }  // namespace
-}  // namespace runner
+}  // namespace ntrip_host

@@ -1,6 +1,6 @@
 #pragma once
 // The substitute engine: loads packages, creates component instances from their models, runs and
-// stops them. What a runner or a test needs, in order:
+// stops them. What a program or a test needs, in order:
 //
 //   maps_host::Engine engine({.sampling_period_scale = 0.01, .report_sink = capture});
 //   engine.LoadPackage("build/lib/ntrip_client_package.so");       // PackageError on failure

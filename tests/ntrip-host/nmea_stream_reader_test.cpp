@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 using namespace std::chrono_literals;
@@ -198,4 +198,4 @@ TEST(NmeaStream, FileAndTcpSourcesReadTheMixedPort) {
 }
 
 }  // namespace
-}  // namespace runner
+}  // namespace ntrip_host

@@ -6,7 +6,7 @@
 
 #include <random>
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 const GgaFix& Gga(const NmeaParse& parse) {
@@ -157,4 +157,4 @@ TEST(NmeaLine, ArbitraryBytesNeverCrashAndNeverParseAsPositions) {
 }
 
 }  // namespace
-}  // namespace runner
+}  // namespace ntrip_host

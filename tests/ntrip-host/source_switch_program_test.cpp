@@ -5,7 +5,7 @@
 
 #include "host_process.h"
 #include "replay_caster.h"
-#include "../runner/nmea_text.h"
+#include "nmea_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <boost/asio/write.hpp>
 #include <gtest/gtest.h>
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 namespace asio = boost::asio;
@@ -123,4 +123,4 @@ TEST(NmeaOverTcp, APositionNotRefreshedWithinTheBoundIsNotHandedOut) {
 }
 
 }  // namespace
-}  // namespace runner
+}  // namespace ntrip_host

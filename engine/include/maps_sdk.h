@@ -169,7 +169,6 @@ class InputElt {
   const T* DataPointer(std::size_t input_index = 0) const { return At(input_index).data; }
   std::size_t VectorSize(std::size_t input_index = 0) const { return At(input_index).size; }
   std::int64_t Timestamp(std::size_t input_index = 0) const { return At(input_index).timestamp; }
-  std::size_t InputCount() const { return samples_.size(); }
 
  private:
   const Sample& At(std::size_t index) const {

@@ -44,7 +44,6 @@ class OutputFifo {
   // The oldest published element; waits until `deadline`. Nothing when the deadline passes, or at
   // once when the FIFO is closed and empty.
   std::optional<OutputElement> Pop(std::chrono::steady_clock::time_point deadline);
-  bool ClosedAndEmpty() const;
 
  private:
   // Takes `element` out of the in-flight ones into `owned`; Foreign or Overflow when it cannot

@@ -14,7 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 using namespace std::chrono_literals;
@@ -114,4 +114,4 @@ TEST(NmeaOverSerial, ReadsPositionsFromThePort) {
 }
 
 }  // namespace
-}  // namespace runner
+}  // namespace ntrip_host

@@ -1,8 +1,8 @@
-#include "common/runner_log.h"
+#include "common/program_log.h"
 
 #include <cstdio>
 
-namespace runner {
+namespace ntrip_host {
 
 void LogTo(const LogFunction& log, LogLevel level, const std::string& line) {
   if (log) {
@@ -13,4 +13,4 @@ void LogTo(const LogFunction& log, LogLevel level, const std::string& line) {
   std::fprintf(stderr, "ntrip-host: %s\n", line.c_str());
 }
 
-}  // namespace runner
+}  // namespace ntrip_host

@@ -24,7 +24,7 @@
 #include <mutex>
 #include <thread>
 
-namespace runner {
+namespace ntrip_host {
 namespace {
 
 namespace asio = boost::asio;
@@ -380,4 +380,4 @@ TEST(TcpListenSink, ClosingWithNoClientsOrAfterClientsLeftReturns) {
 }
 
 }  // namespace
-}  // namespace runner
+}  // namespace ntrip_host

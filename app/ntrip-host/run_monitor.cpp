@@ -1,0 +1,32 @@
+#include "run_monitor.h"
+
+namespace ntrip_host {
+
+RunMonitor::RunMonitor(const RunOptions& options, Clock::time_point start)
+    : show_status_(options.status || options.demo), status_(start) {
+  if (options.status_json) status_json_.emplace(*options.status_json);
+}
+
+void RunMonitor::Ready(Clock::time_point now) {
+  service_.Ready(RunStatus::LinkPart(link_.Take(now)));
+}
+
+void RunMonitor::Tick(Clock::time_point now, const SourceSwitch& sources,
+                      const PositionSource* nmea_source, const Instance* current) {
+  if (show_status_ || status_json_) {
+    ShowStatus(now, status_, link_, sources, nmea_source, show_status_,
+               status_json_ ? &*status_json_ : nullptr);
+  }
+  service_.Tick(now, RunStatus::LinkPart(link_.Take(now)),
+                current != nullptr ? current->LongestSilence(now) : std::nullopt);
+}
+
+void RunMonitor::Stopping() {
+  service_.Stopping();
+}
+
+std::string RunMonitor::Summary(Clock::time_point now) const {
+  return status_.Summary(link_.Take(now));
+}
+
+}  // namespace ntrip_host
