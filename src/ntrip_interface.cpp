@@ -273,9 +273,8 @@ ClientState NTRIPClient::Connection() {
   std::string credential;
   if (!_username.empty()) {
     Base64Encode(_username + ":" + _password, credential);
-    // The credential itself never reaches a log line.
-    WriteLog("Authorization for user \"" + _username + "\", credential of " +
-             std::to_string(credential.size()) + " characters");
+    // Neither the credential nor its length (which tells the password's) reaches a log line.
+    WriteLog("Authorization for user \"" + _username + "\"");
   } else {
     WriteLog("No user name: the request carries no Authorization");
   }

@@ -23,7 +23,8 @@ add_executable(ntrip_host_program_tests
   ${NTRIP_HOST_TEST_DIR}/service_program_test.cpp
   ${NTRIP_HOST_TEST_DIR}/source_switch_program_test.cpp)
 target_include_directories(ntrip_host_program_tests PRIVATE ${NTRIP_HOST_TEST_DIR})
-target_link_libraries(ntrip_host_program_tests PRIVATE replay_caster ntrip_test_support GTest::gtest_main)
+target_link_libraries(ntrip_host_program_tests PRIVATE replay_caster ntrip_test_support nlohmann_json::nlohmann_json
+                                                       GTest::gtest_main)
 target_compile_definitions(ntrip_host_program_tests PRIVATE
   NTRIP_HOST_PATH="$<TARGET_FILE:ntrip-host>"
   NTRIP_TEST_DATA_DIR="${NTRIP_DATA_DIR}"

@@ -11,6 +11,15 @@ void Console::Write(const std::string& line) {
   std::fprintf(stderr, "ntrip-host: %s\n", line.c_str());
 }
 
+void Console::Result(const std::string& line) const {
+  if (stdout_is_stream_) {
+    Write(line);
+    return;
+  }
+  std::printf("%s\n", line.c_str());
+  std::fflush(stdout);
+}
+
 ntrip_host::LogFunction Console::LogFunction() const {
   return [quiet = quiet_](ntrip_host::LogLevel level, const std::string& line) {
     if (quiet && level == ntrip_host::LogLevel::kInfo) return;

@@ -13,13 +13,18 @@ namespace ntrip_host {
 // --verbose.
 class Console {
  public:
-  Console(bool quiet, bool verbose) : quiet_(quiet), verbose_(verbose) {}
+  // `stdout_is_stream`: standard output carries machine output (a sink's stream, JSON lines),
+  // which no text line may break into.
+  Console(bool quiet, bool verbose, bool stdout_is_stream = false)
+      : quiet_(quiet), verbose_(verbose), stdout_is_stream_(stdout_is_stream) {}
   void Info(const std::string& line) const {
     if (!quiet_) Write(line);
   }
   void Warning(const std::string& line) const { Write("warning: " + line); }
   void Error(const std::string& line) const { Write(line); }
   static void Write(const std::string& line);
+  // A result the user asked for: on stdout, or with the other lines when stdout is a stream.
+  void Result(const std::string& line) const;
   ntrip_host::LogFunction LogFunction() const;
   // Every report also goes to `watch`, which follows the link from them.
   ReportSink Reports(ConnectionWatch& watch) const;
@@ -27,6 +32,7 @@ class Console {
  private:
   const bool quiet_;
   const bool verbose_;
+  const bool stdout_is_stream_;
 };
 
 }  // namespace ntrip_host

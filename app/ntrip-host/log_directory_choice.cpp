@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/option_text.h"
 #include "log.h"
 #include "options.h"
 
@@ -50,13 +51,14 @@ std::string CreatePrivately(const fs::path& directory) {
 }  // namespace
 
 LogDirectoryChoice ChooseLogDirectory(const std::string& destination,
-                                      const std::string& logging_path, bool user_set,
+                                      const std::string& logging_path,
+                                      const std::optional<std::string>& user_setting,
                                       const EnvironmentLookup& environment) {
   LogDirectoryChoice choice;
   if (destination != "Log") return choice;
-  if (user_set) {
+  if (user_setting) {
     if (const std::string problem = tarno::LogDirectoryProblem(logging_path); !problem.empty()) {
-      throw UsageError("--set logging_path=" + logging_path + ": " + problem +
+      throw UsageError(*user_setting + Escaped(logging_path) + ": " + problem +
                        " (log files need a writable directory; or --set "
                        "log_destination=Console)");
     }

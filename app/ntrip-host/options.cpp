@@ -7,13 +7,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <span>
 #include <string_view>
 
+#include "common/input_file.h"
+#include "common/option_text.h"
 #include "config_file.h"
 #include "option_table.h"
 #include "source_switch.h"
@@ -56,25 +56,36 @@ bool OthersMayRead(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
-void WarnAboutReadablePassword(RunOptions& options, const std::string& path) {
-  if (!OthersMayRead(path)) return;
-  const std::string warning =
-      path + " holds a password and is readable by group or others (chmod 600 " + path + ")";
-  // The command line is read twice when a config file is given: one warning a file.
+// The properties that hold a credential: never echoed, and their files kept private.
+bool IsSecretProperty(std::string_view name) {
+  return name == "password" || name == "proxy_password" || name == "username" ||
+         name == "proxy_username";
+}
+
+bool IsPasswordProperty(std::string_view name) {
+  return name == "password" || name == "proxy_password";
+}
+
+void AddWarningOnce(RunOptions& options, const std::string& warning) {
+  // The command line is read twice when a config file is given: one warning each.
   if (std::find(options.warnings.begin(), options.warnings.end(), warning) ==
       options.warnings.end()) {
     options.warnings.push_back(warning);
   }
 }
 
-std::string ReadWholeFile(const std::string& path, const std::string& what) {
-  std::ifstream file(path, std::ios::binary);
-  std::string content;
-  if (file) content.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (!file && !file.eof()) {
-    throw UsageError(what + ": cannot read " + path + ": " + std::strerror(errno));
+void WarnAboutReadablePassword(RunOptions& options, const std::string& path) {
+  if (!OthersMayRead(path)) return;
+  AddWarningOnce(options, Escaped(path) + " holds a password and is readable by group or others (chmod 600 " +
+                              Escaped(path) + ")");
+}
+
+std::string ReadSmallFile(const std::string& path, std::size_t cap, const std::string& what) {
+  try {
+    return ReadRegularFile(path, cap);
+  } catch (const InputFileError& error) {
+    throw UsageError(what + ": " + Escaped(error.what()));
   }
-  return content;
 }
 
 // --set-file NAME=FILE: a secret kept by a service manager or a container runtime stays off the
@@ -82,15 +93,29 @@ std::string ReadWholeFile(const std::string& path, const std::string& what) {
 void SetFromFile(RunOptions& options, const std::string& assignment, const std::string& origin) {
   const std::size_t equals = assignment.find('=');
   if (equals == std::string::npos || equals == 0 || equals + 1 == assignment.size()) {
-    throw UsageError("--set-file \"" + assignment + "\": use --set-file NAME=FILE");
+    throw UsageError("--set-file \"" + Escaped(assignment) + "\": use --set-file NAME=FILE");
   }
   const std::string name = assignment.substr(0, equals);
   const std::string path = assignment.substr(equals + 1);
-  std::string content = ReadWholeFile(path, "--set-file " + name);
-  // Editors and `echo` end the file with a newline that is no part of the secret.
-  if (content.ends_with('\n')) content.pop_back();
+  const std::string what = "--set-file " + Escaped(name);
+  std::string content = ReadSmallFile(path, kSecretFileCap, what);
+  // Editors and `echo` end the file with a line end that is no part of the value; Windows
+  // editors with "\r\n".
+  if (content.ends_with("\r\n")) {
+    content.resize(content.size() - 2);
+  } else if (content.ends_with('\n')) {
+    content.pop_back();
+  }
+  if (IsSecretProperty(name)) {
+    // The value itself is never shown: it is a credential.
+    if (std::any_of(content.begin(), content.end(), IsControlByte)) {
+      throw UsageError(what + ": " + Escaped(path) +
+                       " holds a control character (a line end, CR, NUL...) inside the value");
+    }
+    if (content.empty()) AddWarningOnce(options, Escaped(path) + " is empty: " + name + " is empty");
+  }
   options.AddProperty(name, content, origin);
-  if (name == "password") WarnAboutReadablePassword(options, path);
+  if (IsPasswordProperty(name)) WarnAboutReadablePassword(options, path);
 }
 
 // What one option is given: its value, or for an option without one, on or off.
@@ -110,7 +135,7 @@ void SetPosition(RunOptions& options, const OptionInput& input, ntrip_host::Posi
   if (options.position) {
     throw UsageError(input.name + ": only one of --position, --positions and --nmea may be given");
   }
-  options.position = PositionChoice{option, input.name, input.value};
+  options.position = PositionChoice{option, input.name, input.value, input.origin};
 }
 
 void SetOnce(std::optional<std::string>& target, const OptionInput& input) {
@@ -320,7 +345,7 @@ void ApplyConfigSetting(RunOptions& options, const ConfigSetting& setting,
   const FlagFunction flag = [&]() {
     if (!setting.value || *setting.value == "true") return true;
     if (*setting.value == "false") return false;
-    throw UsageError(setting.name + " takes true or false, not \"" + *setting.value + "\"");
+    throw UsageError(setting.name + " takes true or false, not \"" + Escaped(*setting.value) + "\"");
   };
   const std::size_t properties_before = options.properties.size();
   try {
@@ -328,11 +353,14 @@ void ApplyConfigSetting(RunOptions& options, const ConfigSetting& setting,
       options.AddProperty(setting.name, setting.value.value_or("true"), setting.where);
     }
   } catch (const UsageError& error) {
-    throw UsageError(setting.where + ": " + error.what());
+    // The file's own name for the setting, not the option the user did not type.
+    std::string_view message = error.what();
+    if (message.starts_with(name)) message.remove_prefix(2);
+    throw UsageError(setting.where + ": " + std::string(message));
   }
   // A set-file line names the secret's file, which SetFromFile has looked at.
   if (name != "--set-file" && options.properties.size() > properties_before &&
-      options.properties.back().first == "password") {
+      IsPasswordProperty(options.properties.back().first)) {
     WarnAboutReadablePassword(options, setting.where.substr(0, setting.where.rfind(':')));
   }
 }
@@ -360,7 +388,7 @@ RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   ApplyCommandLine(options, arguments, given, config);
   if (config) {
     // The file first, then the command line again over it: its options and properties win.
-    const std::string text = ReadWholeFile(*config, "--config");
+    const std::string text = ReadSmallFile(*config, kSettingsFileCap, "--config");
     options = RunOptions{};
     for (const ConfigSetting& setting : ParseConfigText(text, *config)) {
       ApplyConfigSetting(options, setting, given);

@@ -21,6 +21,7 @@ struct PositionChoice {
   ntrip_host::PositionOption option = ntrip_host::PositionOption::kFixed;
   std::string option_name;  // "--position", "--positions" or "--nmea"
   std::string text;
+  std::string origin;  // "FILE:LINE" when a config file gave it
 };
 
 struct RunOptions {

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/input_file.h"
 #include "common/option_text.h"
 #include "component_names.h"
 #include "console.h"
@@ -64,6 +65,14 @@ void ApplyProperties(Instance& instance,
                        (origin.empty() ? "" : " and ntrip-host no option --" + name) +
                        " (its properties: " + JoinNames(known) + ")");
     }
+    // The component's own check opens the file and would wait for ever on a FIFO.
+    if (name == "tls_ca_file" && !value.empty()) {
+      try {
+        ReadRegularFile(value, kSettingsFileCap);
+      } catch (const InputFileError& error) {
+        throw UsageError(where + ": " + Escaped(error.what()));
+      }
+    }
     try {
       instance.SetProperty(name, value);
     } catch (const PropertyError& error) {
@@ -76,12 +85,23 @@ void ApplyProperties(Instance& instance,
   }
 }
 
+// How the user gave the property `name`, for a message that goes on with its value; none when
+// the user did not.
+std::optional<std::string> UserSetting(const RunOptions& options, const std::string& name) {
+  for (std::size_t i = options.properties.size(); i-- > 0;) {
+    if (options.properties[i].first != name) continue;
+    const std::string& origin = options.property_origins[i];
+    return origin.empty() ? "--set " + name + "=" : origin + ": " + name + " = ";
+  }
+  return std::nullopt;
+}
+
 // Files of the "Log" destination need a writable directory: the user's, or one of the user's
 // state directories when the user chose none.
 void PlaceLogFiles(Instance& instance, const RunOptions& options, const Console& console) {
   const LogDirectoryChoice choice = ChooseLogDirectory(
       instance.PropertyText("log_destination"), instance.PropertyText("logging_path"),
-      options.HasProperty("logging_path"), [](const char* name) { return std::getenv(name); });
+      UserSetting(options, "logging_path"), [](const char* name) { return std::getenv(name); });
   if (choice.logging_path) instance.SetProperty("logging_path", *choice.logging_path);
   if (!choice.warning.empty()) console.Warning(choice.warning);
   if (!choice.note.empty()) console.Info(choice.note);
@@ -95,7 +115,13 @@ std::unique_ptr<PositionSource> MakeOptionalSource(const std::optional<PositionC
   try {
     return MakePositionSource(position->option, position->text, live);
   } catch (const OptionError& error) {
-    throw UsageError(error.what());
+    // A config file's setting is named by its line and its name there, without dashes.
+    std::string_view message = error.what();
+    if (position->origin.empty() || !message.starts_with(position->option_name)) {
+      throw UsageError(error.what());
+    }
+    message.remove_prefix(2);
+    throw UsageError(position->origin + ": " + std::string(message));
   }
 }
 
@@ -312,12 +338,13 @@ int ComponentRun::Finish() {
 }  // namespace
 
 int RunComponent(const RunOptions& options, const fs::path& executable) {
-  // A sink on standard output gets it for the stream alone, before any text line is written.
-  if (options.raw_out == "-" || options.decoded_out == "-" ||
-      (options.demo && !options.decoded_out)) {
-    StreamStdout();
-  }
-  const Console console(options.quiet, options.verbose);
+  // Machine output on standard output gets it alone, before any text line is written: the
+  // program's lines and the default log writer's go to stderr instead.
+  const bool stdout_is_stream = options.raw_out == "-" || options.decoded_out == "-" ||
+                                (options.demo && !options.decoded_out) ||
+                                options.status_json == "-" || (options.sourcetable && options.json);
+  if (stdout_is_stream) StreamStdout();
+  const Console console(options.quiet, options.verbose, stdout_is_stream);
   for (const std::string& warning : options.warnings) console.Warning(warning);
   ComponentRun run(options, executable, console);
   return run.Run();

@@ -10,6 +10,7 @@
 #include "caster_response.h"
 #include "http_proxy.h"
 #include "options.h"
+#include "sinks/file_sink.h"
 
 namespace ntrip_host {
 
@@ -73,8 +74,9 @@ int PrintSourcetable(const Instance& instance, ntrip_host::PositionSource* sourc
   if (!table) return 1;
   const std::string text =
       json ? SourcetableJsonLines(*table, from) : SourcetableText(*table, from);
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  std::FILE* out = StreamStdout();
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
   return 0;
 }
 
@@ -98,15 +100,14 @@ std::optional<Position> SetNearestMount(Instance& instance, ntrip_host::Position
   // The name passed the mount point check: it holds no control characters.
   const std::string format = tarno::PrintableStatusLine(nearest.chosen->stream.format);
   if (nearest.chosen->distance_km < 0) {
-    std::printf("RTCM 3 mount point: %s, distance unknown (%s): %s\n", name.c_str(),
-                format.c_str(), nearest.why.c_str());
+    console.Result("RTCM 3 mount point: " + name + ", distance unknown (" + format +
+                   "): " + nearest.why);
   } else {
     char km[32];
     std::snprintf(km, sizeof km, "%.1f", nearest.chosen->distance_km);
-    std::printf("nearest RTCM 3 mount point: %s, %s km away (%s)\n", name.c_str(), km,
-                format.c_str());
+    console.Result("nearest RTCM 3 mount point: " + name + ", " + km + " km away (" + format +
+                   ")");
   }
-  std::fflush(stdout);
   instance.SetProperty("mountpoint", name);
   return *from;
 }

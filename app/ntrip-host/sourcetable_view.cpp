@@ -1,5 +1,7 @@
 #include "sourcetable_view.h"
 
+#include "common/option_text.h"
+
 #include <cstdio>
 #include <string_view>
 
@@ -38,31 +40,6 @@ std::string Degrees(double value, bool known) {
   return text;
 }
 
-// Control characters as JSON writes them (\n, \t, \u001b ...); the rest unchanged.
-std::string Shown(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u != 0x7f) {
-      out += c;
-      continue;
-    }
-    switch (c) {
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default: {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-        out += escaped;
-      }
-    }
-  }
-  return out;
-}
-
 nlohmann::json Coordinate(double value, bool known) {
   return known ? nlohmann::json(value) : nlohmann::json(nullptr);
 }
@@ -72,12 +49,12 @@ nlohmann::json Coordinate(double value, bool known) {
 std::string SourcetableText(const tarno::Sourcetable& table, const std::optional<Position>& from) {
   std::string out;
   for (const auto& c : table.casters) {
-    out += "caster " + Shown(c.host) + ":" + std::to_string(c.port) + " " + Shown(c.identifier) +
-           " (" + Shown(c.operator_name) + ", " + Shown(c.country) + ")\n";
+    out += "caster " + Escaped(c.host) + ":" + std::to_string(c.port) + " " + Escaped(c.identifier) +
+           " (" + Escaped(c.operator_name) + ", " + Escaped(c.country) + ")\n";
   }
   for (const auto& n : table.networks) {
-    out += "network " + Shown(n.identifier) + " (" + Shown(n.operator_name) + ") authentication " +
-           Shown(n.authentication) + " fee " + Shown(n.fee) + "\n";
+    out += "network " + Escaped(n.identifier) + " (" + Escaped(n.operator_name) + ") authentication " +
+           Escaped(n.authentication) + " fee " + Escaped(n.fee) + "\n";
   }
   const char* const format = "%-16s %-10s %-14s %-10s %-3s %9s %10s %9s %-4s %-4s %-3s %s\n";
   char line[512];
@@ -86,14 +63,14 @@ std::string SourcetableText(const tarno::Sourcetable& table, const std::optional
   out += line;
   for (const auto& [s, km] : Ranked(table, from)) {
     // The messages field may be long: it goes after the formatted columns, whole.
-    std::snprintf(line, sizeof line, format, Shown(s.mountpoint).c_str(), Shown(s.format).c_str(),
-                  Shown(s.nav_systems).c_str(), Shown(s.network).c_str(),
-                  Shown(s.country).c_str(), Degrees(s.latitude, s.located).c_str(),
+    std::snprintf(line, sizeof line, format, Escaped(s.mountpoint).c_str(), Escaped(s.format).c_str(),
+                  Escaped(s.nav_systems).c_str(), Escaped(s.network).c_str(),
+                  Escaped(s.country).c_str(), Degrees(s.latitude, s.located).c_str(),
                   Degrees(s.longitude, s.located).c_str(), km < 0 ? "-" : Km(km).c_str(),
-                  s.nmea ? "yes" : "no", Shown(s.authentication).c_str(), Shown(s.fee).c_str(), "");
+                  s.nmea ? "yes" : "no", Escaped(s.authentication).c_str(), Escaped(s.fee).c_str(), "");
     std::string row(line);
     if (!row.empty() && row.back() == '\n') row.pop_back();
-    out += row + Shown(s.format_details) + "\n";
+    out += row + Escaped(s.format_details) + "\n";
   }
   out += std::to_string(table.streams.size()) + " streams, " +
          std::to_string(table.malformed_rows) + " malformed rows skipped" +
@@ -166,9 +143,9 @@ NearestMount ChooseNearestMount(const tarno::Sourcetable& table, const Position&
   for (const auto& candidate : ranked) {
     const std::string where =
         candidate.distance_km < 0 ? "distance unknown" : Km(candidate.distance_km) + " km";
-    const std::string name = Shown(candidate.stream.mountpoint) + " (" + where + "): ";
+    const std::string name = Escaped(candidate.stream.mountpoint) + " (" + where + "): ";
     if (!tarno::IsRtcm3Format(candidate.stream.format)) {
-      result.skipped.push_back(name + "format \"" + Shown(candidate.stream.format) +
+      result.skipped.push_back(name + "format \"" + Escaped(candidate.stream.format) +
                                "\" is not RTCM 3");
     } else if (const std::string refused = tarno::CheckMountpoint(candidate.stream.mountpoint);
                !refused.empty()) {

@@ -6,6 +6,7 @@
 
 #include "console.h"
 #include "options.h"
+#include "sinks/file_sink.h"
 
 namespace ntrip_host {
 
@@ -18,8 +19,9 @@ StatusJsonWriter::StatusJsonWriter(const std::string& target) : to_stdout_(targe
 void StatusJsonWriter::Write(const nlohmann::json& object) {
   const std::string line = object.dump() + "\n";
   if (to_stdout_) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    std::FILE* out = StreamStdout();
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fflush(out);
   } else {
     file_ << line << std::flush;
   }

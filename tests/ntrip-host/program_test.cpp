@@ -5,6 +5,10 @@
 #include <fstream>
 #include <functional>
 
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
 #include "host_process.h"
 #include "replay_caster.h"
 
@@ -455,17 +459,27 @@ TEST(RunnerSourcetable, RowsComeNearestFirstAndAsJsonLines) {
 
 TEST(RunnerSourcetable, NearestMountConnectsToTheNearestRtcm3StreamOrRefusesToStart) {
   caster::ReplayCaster live(MountsAround());
-  HostProcess host(Joined(PointedAt(live), {"--nearest-mount", "--position", kTestPosition}));
+  // Status lines as JSON on stdout: the choice is said on stderr, so every line of stdout parses.
+  HostProcess host(Joined(PointedAt(live), {"--nearest-mount", "--position", kTestPosition,
+                                            "--status-json", "-", "--status"}));
   ASSERT_TRUE(live.WaitUntil(
       [](const caster::ReplayCaster& c) {
         return c.Connection(1).request.rfind("GET /MID HTTP/1.1\r\n", 0) == 0;
       },
       30s))
       << host.Stdout() << host.Stderr();
+  ASSERT_TRUE(host.WaitForStderr("ntrip-host: status ", kPromptExit)) << host.Stderr();
   host.Signal(SIGINT);
   EXPECT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
-  EXPECT_NE(host.Stdout().find("nearest RTCM 3 mount point: MID, 76.5 km away"), std::string::npos)
-      << host.Stdout();
+  EXPECT_NE(host.Stderr().find("ntrip-host: nearest RTCM 3 mount point: MID, 76.5 km away"),
+            std::string::npos)
+      << host.Stderr();
+  std::istringstream lines(host.Stdout());
+  int objects = 0;
+  for (std::string line; std::getline(lines, line); ++objects) {
+    EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+  }
+  EXPECT_GE(objects, 1) << host.Stdout();
   EXPECT_NE(host.Stderr().find("skipped NEAR_CMR (13.4 km): format \"CMR+\" is not RTCM 3"),
             std::string::npos)
       << host.Stderr();

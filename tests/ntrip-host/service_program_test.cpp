@@ -48,7 +48,8 @@ TEST(ServiceConfig, FileSettingsAndASecretFileReachTheCasterWithTheCommandLineWi
                                     "position = 48.1,11.5,520,0.02\n"
                                     "quiet\n",
                                     fs::perms::owner_read | fs::perms::owner_write);
-  const fs::path secret = WriteFile(scratch.Path() / "password", std::string(kPassword) + "\n",
+  // Written on Windows: the whole line end is no part of the password.
+  const fs::path secret = WriteFile(scratch.Path() / "password", std::string(kPassword) + "\r\n",
                                     fs::perms::owner_read);
   HostProcess host({"--config", config.string(), "--set", "mountpoint=TEST", "--set-file",
                     "password=" + secret.string()});
@@ -89,7 +90,7 @@ TEST(ServiceConfig, AnUnknownNameOrBadValueNamesFileAndLineAndReadableSecretsWar
   const fs::path secret = WriteFile(scratch.Path() / "password", "hunter2", shared);
   const fs::path config =
       WriteFile(scratch.Path() / "shared.conf",
-                "ip = 127.0.0.1\nport = 1\nlog_destination = Nothing\npassword = x\n"
+                "ip = 127.0.0.1\nport = 1\nlog_destination = Nothing\nproxy_password = x\n"
                 "set-file = password=" + secret.string() + "\n",
                 shared);
   const Finished run = RunToEnd(
@@ -101,6 +102,70 @@ TEST(ServiceConfig, AnUnknownNameOrBadValueNamesFileAndLineAndReadableSecretsWar
                                " holds a password and is readable by group or others"),
               1)
         << run.err;
+  }
+}
+
+// Every option that takes a file, given what a careless or hostile user may hand it: a config,
+// secret or CA file must be a small regular file; a positions or NMEA source may be a pipe that
+// no one writes yet, and the run then waits for it without deafness to a stop.
+TEST(ServiceConfig, EveryFileTakingOptionRefusesOrOutlivesFilesOfEveryKind) {
+  ScratchDirectory scratch;
+  const fs::path directory = scratch.Path() / "dir";
+  fs::create_directory(directory);
+  const fs::path fifo = scratch.Path() / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const fs::perms mine = fs::perms::owner_read | fs::perms::owner_write;
+  const fs::path nul_config = WriteFile(scratch.Path() / "nul.conf",
+                                        std::string("ip = 127.0.0.1\0port = 9\n"), mine);
+  const fs::path nul_secret =
+      WriteFile(scratch.Path() / "nul-secret", std::string("hunt\0er2\r\n"), mine);
+  const std::vector<std::string> base = {"--set", "ip=127.0.0.1", "--set", "port=1",
+                                         "--set", "log_destination=Nothing"};
+  const std::string position = "--position=48.1,11.5,0,1";
+  enum class Then { kRefused, kRunsUntilStopped };
+  struct Row {
+    std::vector<std::string> arguments;
+    Then then;
+    std::string message;
+  };
+  const std::string where = nul_config.string() + ":1: ip";
+  for (const Row& row : std::vector<Row>{
+           {{"--config", directory.string(), position}, Then::kRefused, "is not a regular file"},
+           {{"--config", fifo.string(), position}, Then::kRefused, "is not a regular file"},
+           {{"--config", "/dev/zero", position}, Then::kRefused, "is not a regular file"},
+           {{"--config", nul_config.string(), position}, Then::kRefused, where},
+           {{"--set-file", "password=" + directory.string(), position}, Then::kRefused,
+            "is not a regular file"},
+           {{"--set-file", "password=" + fifo.string(), position}, Then::kRefused,
+            "is not a regular file"},
+           {{"--set-file", "password=/dev/zero", position}, Then::kRefused,
+            "is not a regular file"},
+           {{"--set-file", "password=" + nul_secret.string(), position}, Then::kRefused,
+            "--set-file password: "},
+           {{"--set", "tls_ca_file=" + fifo.string(), position}, Then::kRefused,
+            "is not a regular file"},
+           {{"--set", "tls_ca_file=" + directory.string(), position}, Then::kRefused, ""},
+           {{"--positions", directory.string()}, Then::kRefused, "not a regular file or a pipe"},
+           {{"--positions", "/dev/zero"}, Then::kRefused, "not a regular file or a pipe"},
+           {{"--positions", fifo.string()}, Then::kRunsUntilStopped, ""},
+           {{"--nmea", directory.string()}, Then::kRefused, "not a regular file or a pipe"},
+           {{"--nmea", "/dev/zero"}, Then::kRefused, "not a regular file or a pipe"},
+           {{"--nmea", fifo.string()}, Then::kRunsUntilStopped, ""}}) {
+    std::vector<std::string> arguments = base;
+    arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
+    SCOPED_TRACE(arguments[6] + " " + arguments[7]);
+    HostProcess host(arguments);
+    if (row.then == Then::kRefused) {
+      // A file the options name is refused before the package loads.
+      const auto limit = arguments[6] == "--config" || arguments[6] == "--set-file" ? 1s : kPromptExit;
+      EXPECT_EQ(host.WaitForExit(limit), std::optional<int>(2)) << host.Stderr();
+      EXPECT_NE(host.Stderr().find(row.message), std::string::npos) << host.Stderr();
+      EXPECT_EQ(host.Stderr().find("hunt"), std::string::npos) << host.Stderr();
+      continue;
+    }
+    ASSERT_TRUE(host.WaitForStderr("running NTRIP_Client", kPromptExit)) << host.Stderr();
+    host.Signal(SIGTERM);
+    EXPECT_EQ(host.WaitForExit(1s), std::optional<int>(0)) << host.Stderr();
   }
 }
 

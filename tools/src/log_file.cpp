@@ -69,7 +69,7 @@ bool LogFile::OpenNewFile() {
   }
   RemoveFilesOlderThanADay();
   const std::string path = (fs::path(_directory) / FileName(_program_name)).string();
-  _file = std::fopen(path.c_str(), "a");
+  _file = OpenPrivateForAppend(path);
   if (_file == nullptr) {
     NoteFailure("cannot open " + path, errno);
     return false;

@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -21,6 +22,19 @@ void LocalTime(std::time_t t, std::tm* out) {
   localtime_s(out, &t);
 #else
   localtime_r(&t, out);
+#endif
+}
+
+std::FILE* OpenPrivateForAppend(const std::string& path) {
+#ifdef _WIN32
+  // The directory's access list decides who reads the file.
+  return std::fopen(path.c_str(), "a");
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "a");
+  if (file == nullptr) ::close(fd);
+  return file;
 #endif
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The few calls that differ between Linux and Windows, kept in one place.
+#include <cstdio>
 #include <ctime>
+#include <string>
 
 namespace tarno {
 
@@ -9,5 +11,9 @@ unsigned long CurrentThreadNumber();
 
 // Thread-safe local-time breakdown.
 void LocalTime(std::time_t t, std::tm* out);
+
+// Opens `path` to append, creating it readable and writable by the user alone: log lines name
+// the caster, the mount point and the user's position. Null on failure, errno set.
+std::FILE* OpenPrivateForAppend(const std::string& path);
 
 }  // namespace tarno

@@ -3,6 +3,7 @@
 #include "common/decimal_text.h"
 
 #include <array>
+#include <cstdio>
 
 namespace ntrip_host {
 namespace {
@@ -93,5 +94,34 @@ std::optional<SerialDevice> ParseSerialDevice(std::string_view text, std::string
   port_setting.device = std::string(rest);
   return port_setting;
 }
+
+bool IsControlByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7f;
+}
+
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (!IsControlByte(c)) {
+      out += c;
+      continue;
+    }
+    switch (c) {
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+        out += escaped;
+      }
+    }
+  }
+  return out;
+}
+
 
 }  // namespace ntrip_host

@@ -40,4 +40,11 @@ HostPort ParseHostPort(std::string_view text, bool host_optional, bool allow_por
 // "serial:DEVICE[:BAUD]" -> port_setting; nullopt when the text does not start with "serial:".
 std::optional<SerialDevice> ParseSerialDevice(std::string_view text, std::string_view what);
 
+// Text from a file or a caster as it may be shown on a terminal: control characters as JSON
+// writes them (\n, \t, \u001b ...), the rest unchanged.
+std::string Escaped(std::string_view text);
+
+// A C0 control character or DEL.
+bool IsControlByte(char c);
+
 }  // namespace ntrip_host

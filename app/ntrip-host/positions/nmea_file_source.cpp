@@ -8,19 +8,34 @@
 
 namespace ntrip_host {
 
-NmeaFilePositionSource::NmeaFilePositionSource(const std::string& path)
-    : path_(path), file_(path, std::ios::binary) {
-  if (!file_) throw OptionError("--nmea: '" + path + "': cannot open: " + std::strerror(errno));
+namespace {
+
+InputStream OpenStream(const std::string& path) {
+  try {
+    return InputStream(path);
+  } catch (const InputFileError& error) {
+    throw OptionError("--nmea: " + Escaped(error.what()));
+  }
 }
+
+}  // namespace
+
+NmeaFilePositionSource::NmeaFilePositionSource(const std::string& path)
+    : path_(path), file_(OpenStream(path)) {}
 
 bool NmeaFilePositionSource::ReadMore() {
   if (at_end_) return false;
   std::array<char, 4096> chunk;
-  file_.read(chunk.data(), chunk.size());
-  const auto got = static_cast<std::size_t>(file_.gcount());
+  std::size_t got = 0;
+  try {
+    got = file_.Read(chunk.data(), chunk.size());
+  } catch (const InputFileError&) {
+    got = 0;  // a read error ends the replay as its end would: the last position is held
+  }
   const auto keep = [this](const NmeaParse& parse) { pending_.push_back(parse); };
+  if (got == 0 && !file_.IsRegularFile()) return false;  // a pipe: more may come later
   input_.Feed(std::string_view(chunk.data(), got), counters_, keep);
-  if (!file_) {
+  if (got == 0) {
     input_.Finish(counters_, keep);
     at_end_ = true;
   }

@@ -1,12 +1,14 @@
-// Replays an NMEA log: each Next() consumes one epoch (the sentences sharing one UTC time).
+// Replays an NMEA log, or reads a pipe of NMEA as it comes: each Next() consumes one epoch (the
+// sentences sharing one UTC time).
 #pragma once
 
+#include "common/input_file.h"
 #include "positions/nmea_line_stats.h"
 #include "positions/nmea_position.h"
 #include "positions/position_source.h"
 
 #include <deque>
-#include <fstream>
+#include <memory>
 #include <mutex>
 
 namespace ntrip_host {
@@ -27,7 +29,7 @@ class NmeaFilePositionSource : public PositionSource {
   bool ReadMore();
 
   const std::string path_;
-  std::ifstream file_;
+  InputStream file_;
   bool at_end_ = false;
   NmeaInput input_;
   std::deque<NmeaParse> pending_;
