@@ -58,11 +58,11 @@ void ApplyProperties(Instance& instance,
   for (std::size_t i = 0; i < properties.size(); ++i) {
     const auto& [name, value] = properties[i];
     const std::string origin = i < origins.size() ? origins[i] : std::string();
-    const std::string where = origin.empty() ? "--set " + name : origin + ": " + name;
+    const std::string where = (origin.empty() ? "--set " : origin + ": ") + Escaped(name);
     if (std::find(known.begin(), known.end(), name) == known.end()) {
       // The value is not echoed: it may be a password given under a mistyped name.
-      throw UsageError(where + ": " + kModel + " has no property \"" + name + "\"" +
-                       (origin.empty() ? "" : " and ntrip-host no option --" + name) +
+      throw UsageError(where + ": " + kModel + " has no property \"" + Escaped(name) + "\"" +
+                       (origin.empty() ? "" : " and ntrip-host no option --" + Escaped(name)) +
                        " (its properties: " + JoinNames(known) + ")");
     }
     // The component's own check opens the file and would wait for ever on a FIFO.
