@@ -109,6 +109,7 @@ TEST(ServiceConfig, AnUnknownNameOrBadValueNamesFileAndLineAndReadableSecretsWar
 // secret or CA file must be a small regular file; a positions or NMEA source may be a pipe that
 // no one writes yet, and the run then waits for it without deafness to a stop.
 TEST(ServiceConfig, EveryFileTakingOptionRefusesOrOutlivesFilesOfEveryKind) {
+  using namespace std::string_literals;
   ScratchDirectory scratch;
   const fs::path directory = scratch.Path() / "dir";
   fs::create_directory(directory);
@@ -116,9 +117,9 @@ TEST(ServiceConfig, EveryFileTakingOptionRefusesOrOutlivesFilesOfEveryKind) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const fs::perms mine = fs::perms::owner_read | fs::perms::owner_write;
   const fs::path nul_config = WriteFile(scratch.Path() / "nul.conf",
-                                        std::string("ip = 127.0.0.1\0port = 9\n"), mine);
+                                        "ip = 127.0.0.1\0port = 9\n"s, mine);
   const fs::path nul_secret =
-      WriteFile(scratch.Path() / "nul-secret", std::string("hunt\0er2\r\n"), mine);
+      WriteFile(scratch.Path() / "nul-secret", "hunt\0er2\r\n"s, mine);
   const std::vector<std::string> base = {"--set", "ip=127.0.0.1", "--set", "port=1",
                                          "--set", "log_destination=Nothing"};
   const std::string position = "--position=48.1,11.5,0,1";
