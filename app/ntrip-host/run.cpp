@@ -68,7 +68,7 @@ void ApplyProperties(Instance& instance,
     // The component's own check opens the file and would wait for ever on a FIFO.
     if (name == "tls_ca_file" && !value.empty()) {
       try {
-        ReadRegularFile(value, kSettingsFileCap);
+        RefuseIrregularFile(value, kSettingsFileCap);
       } catch (const InputFileError& error) {
         throw UsageError(where + ": " + Escaped(error.what()));
       }

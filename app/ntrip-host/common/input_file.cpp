@@ -27,16 +27,32 @@ struct FdCloser {
   ~FdCloser() { ::close(fd); }
 };
 
+std::string TooLarge(const std::string& path, std::size_t cap) {
+  return path + " is larger than " + std::to_string(cap / 1024) + " KiB";
+}
+
+void CheckKindAndSize(int fd, const std::string& path, std::size_t cap) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0) Fail(path, "read", errno);
+  if (!S_ISREG(status.st_mode)) throw InputFileError(path + " is not a regular file");
+  if (static_cast<unsigned long long>(status.st_size) > cap) {
+    throw InputFileError(TooLarge(path, cap));
+  }
+}
+
 }  // namespace
+
+void RefuseIrregularFile(const std::string& path, std::size_t cap) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return;
+  const FdCloser file{fd};
+  CheckKindAndSize(file.fd, path, cap);
+}
 
 std::string ReadRegularFile(const std::string& path, std::size_t cap) {
   const FdCloser file{OpenWithoutWaiting(path)};
-  struct stat status {};
-  if (::fstat(file.fd, &status) != 0) Fail(path, "read", errno);
-  if (!S_ISREG(status.st_mode)) throw InputFileError(path + " is not a regular file");
-  const std::string too_large =
-      path + " is larger than " + std::to_string(cap / 1024) + " KiB";
-  if (static_cast<unsigned long long>(status.st_size) > cap) throw InputFileError(too_large);
+  CheckKindAndSize(file.fd, path, cap);
+  const std::string too_large = TooLarge(path, cap);
   std::string content;
   char buffer[16 * 1024];
   while (true) {

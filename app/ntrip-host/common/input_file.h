@@ -20,6 +20,10 @@ inline constexpr std::size_t kSettingsFileCap = 1024 * 1024;
 // directory or a socket could make the read wait or never end.
 std::string ReadRegularFile(const std::string& path, std::size_t cap);
 
+// Refuses as ReadRegularFile does a file that another reader opens later; a file that cannot be
+// opened at all is left to that reader's own check and message.
+void RefuseIrregularFile(const std::string& path, std::size_t cap);
+
 // A file of positions read as it comes: a regular file, a FIFO or a pipe ("-" is standard input).
 // Neither the open nor a read of a pipe ever waits: a pipe with nothing to read reads as empty
 // for now, and more may come later.
