@@ -17,9 +17,10 @@ struct LogDirectoryChoice {
 using EnvironmentLookup = std::function<const char*(const char* name)>;
 
 // `user_setting`: where the user gave logging_path ("--set logging_path=" or "FILE:LINE:
-// logging_path = "); a value that is not a writable directory is then a UsageError naming it. Otherwise a default that is not a directory is replaced by $STATE_DIRECTORY/logs
-// (a service), $XDG_STATE_HOME/ntrip-host/logs or ~/.local/state/ntrip-host/logs, created with
-// mode 0700. Nothing changes unless the destination is "Log".
+// logging_path = "); a value that is not a writable directory is then a UsageError naming it.
+// Otherwise a default that is not a directory is replaced by $STATE_DIRECTORY/logs (a service),
+// $XDG_STATE_HOME/ntrip-host/logs or ~/.local/state/ntrip-host/logs, created with mode 0700.
+// Nothing changes unless the destination is "Log".
 LogDirectoryChoice ChooseLogDirectory(const std::string& destination,
                                       const std::string& logging_path,
                                       const std::optional<std::string>& user_setting,

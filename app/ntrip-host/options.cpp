@@ -56,7 +56,7 @@ bool OthersMayRead(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
 }
 
-// The properties that hold a credential: never echoed, and their files kept private.
+// The properties that hold a credential, whose values are never shown.
 bool IsSecretProperty(std::string_view name) {
   return name == "password" || name == "proxy_password" || name == "username" ||
          name == "proxy_username";
@@ -76,8 +76,20 @@ void AddWarningOnce(RunOptions& options, const std::string& warning) {
 
 void WarnAboutReadablePassword(RunOptions& options, const std::string& path) {
   if (!OthersMayRead(path)) return;
-  AddWarningOnce(options, Escaped(path) + " holds a password and is readable by group or others (chmod 600 " +
+  AddWarningOnce(options, Escaped(path) +
+                              " holds a password and is readable by group or others (chmod 600 " +
                               Escaped(path) + ")");
+}
+
+// A credential with a line end, CR or NUL inside would be sent as the caster never expects it.
+// `holder` says where the value came from ("the value", a file's name).
+void RefuseControlInSecret(std::string_view name, const std::string& what,
+                           const std::string& holder, std::string_view value) {
+  if (IsSecretProperty(name) && std::any_of(value.begin(), value.end(), IsControlByte)) {
+    throw UsageError(what + ": " + holder +
+                     " holds a control character (a line end, CR, NUL...) inside the " +
+                     std::string(name));
+  }
 }
 
 std::string ReadSmallFile(const std::string& path, std::size_t cap, const std::string& what) {
@@ -106,13 +118,10 @@ void SetFromFile(RunOptions& options, const std::string& assignment, const std::
   } else if (content.ends_with('\n')) {
     content.pop_back();
   }
+  RefuseControlInSecret(name, what, Escaped(path), content);
   if (IsSecretProperty(name)) {
-    // The value itself is never shown: it is a credential.
-    if (std::any_of(content.begin(), content.end(), IsControlByte)) {
-      throw UsageError(what + ": " + Escaped(path) +
-                       " holds a control character (a line end, CR, NUL...) inside the value");
-    }
-    if (content.empty()) AddWarningOnce(options, Escaped(path) + " is empty: " + name + " is empty");
+    if (content.empty())
+      AddWarningOnce(options, Escaped(path) + " is empty: " + name + " is empty");
   }
   options.AddProperty(name, content, origin);
   if (IsPasswordProperty(name)) WarnAboutReadablePassword(options, path);
@@ -146,9 +155,12 @@ void SetOnce(std::optional<std::string>& target, const OptionInput& input) {
 void SetProperty(RunOptions& options, const OptionInput& input) {
   const std::size_t equals = input.value.find('=');
   if (equals == std::string::npos || equals == 0) {
-    throw UsageError("--set \"" + input.value + "\": use --set NAME=VALUE");
+    throw UsageError("--set \"" + Escaped(input.value) + "\": use --set NAME=VALUE");
   }
-  options.AddProperty(input.value.substr(0, equals), input.value.substr(equals + 1), input.origin);
+  const std::string name = input.value.substr(0, equals);
+  const std::string value = input.value.substr(equals + 1);
+  RefuseControlInSecret(name, "--set " + Escaped(name), "the value", value);
+  options.AddProperty(name, value, input.origin);
 }
 
 void AddFallback(RunOptions& options, const OptionInput& input) {
@@ -345,7 +357,8 @@ void ApplyConfigSetting(RunOptions& options, const ConfigSetting& setting,
   const FlagFunction flag = [&]() {
     if (!setting.value || *setting.value == "true") return true;
     if (*setting.value == "false") return false;
-    throw UsageError(setting.name + " takes true or false, not \"" + Escaped(*setting.value) + "\"");
+    throw UsageError(setting.name + " takes true or false, not \"" + Escaped(*setting.value) +
+                     "\"");
   };
   const std::size_t properties_before = options.properties.size();
   try {

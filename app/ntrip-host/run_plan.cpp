@@ -57,7 +57,8 @@ bool PrepareDemo(const RunOptions& options, const fs::path& executable, const Co
     plan.properties.emplace_back("log_destination", "Console");
   }
   if (!plan.position) {
-    plan.position = PositionChoice{ntrip_host::PositionOption::kFixed, "--position", kDemoPosition, ""};
+    plan.position =
+        PositionChoice{ntrip_host::PositionOption::kFixed, "--position", kDemoPosition, ""};
   }
   if (!plan.raw_out) plan.raw_out = DefaultDemoRawPath(executable).string();
   if (!plan.decoded_out) plan.decoded_out = "-";

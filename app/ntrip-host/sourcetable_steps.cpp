@@ -105,8 +105,7 @@ std::optional<Position> SetNearestMount(Instance& instance, ntrip_host::Position
   } else {
     char km[32];
     std::snprintf(km, sizeof km, "%.1f", nearest.chosen->distance_km);
-    console.Result("nearest RTCM 3 mount point: " + name + ", " + km + " km away (" + format +
-                   ")");
+    console.Result("nearest RTCM 3 mount point: " + name + ", " + km + " km away (" + format + ")");
   }
   instance.SetProperty("mountpoint", name);
   return *from;

@@ -49,12 +49,13 @@ nlohmann::json Coordinate(double value, bool known) {
 std::string SourcetableText(const tarno::Sourcetable& table, const std::optional<Position>& from) {
   std::string out;
   for (const auto& c : table.casters) {
-    out += "caster " + Escaped(c.host) + ":" + std::to_string(c.port) + " " + Escaped(c.identifier) +
-           " (" + Escaped(c.operator_name) + ", " + Escaped(c.country) + ")\n";
+    out += "caster " + Escaped(c.host) + ":" + std::to_string(c.port) + " " +
+           Escaped(c.identifier) + " (" + Escaped(c.operator_name) + ", " + Escaped(c.country) +
+           ")\n";
   }
   for (const auto& n : table.networks) {
-    out += "network " + Escaped(n.identifier) + " (" + Escaped(n.operator_name) + ") authentication " +
-           Escaped(n.authentication) + " fee " + Escaped(n.fee) + "\n";
+    out += "network " + Escaped(n.identifier) + " (" + Escaped(n.operator_name) +
+           ") authentication " + Escaped(n.authentication) + " fee " + Escaped(n.fee) + "\n";
   }
   const char* const format = "%-16s %-10s %-14s %-10s %-3s %9s %10s %9s %-4s %-4s %-3s %s\n";
   char line[512];
@@ -63,11 +64,12 @@ std::string SourcetableText(const tarno::Sourcetable& table, const std::optional
   out += line;
   for (const auto& [s, km] : Ranked(table, from)) {
     // The messages field may be long: it goes after the formatted columns, whole.
-    std::snprintf(line, sizeof line, format, Escaped(s.mountpoint).c_str(), Escaped(s.format).c_str(),
-                  Escaped(s.nav_systems).c_str(), Escaped(s.network).c_str(),
-                  Escaped(s.country).c_str(), Degrees(s.latitude, s.located).c_str(),
-                  Degrees(s.longitude, s.located).c_str(), km < 0 ? "-" : Km(km).c_str(),
-                  s.nmea ? "yes" : "no", Escaped(s.authentication).c_str(), Escaped(s.fee).c_str(), "");
+    std::snprintf(line, sizeof line, format, Escaped(s.mountpoint).c_str(),
+                  Escaped(s.format).c_str(), Escaped(s.nav_systems).c_str(),
+                  Escaped(s.network).c_str(), Escaped(s.country).c_str(),
+                  Degrees(s.latitude, s.located).c_str(), Degrees(s.longitude, s.located).c_str(),
+                  km < 0 ? "-" : Km(km).c_str(), s.nmea ? "yes" : "no",
+                  Escaped(s.authentication).c_str(), Escaped(s.fee).c_str(), "");
     std::string row(line);
     if (!row.empty() && row.back() == '\n') row.pop_back();
     out += row + Escaped(s.format_details) + "\n";

@@ -91,7 +91,8 @@ TEST(ServiceConfig, AnUnknownNameOrBadValueNamesFileAndLineAndReadableSecretsWar
   const fs::path config =
       WriteFile(scratch.Path() / "shared.conf",
                 "ip = 127.0.0.1\nport = 1\nlog_destination = Nothing\nproxy_password = x\n"
-                "set-file = password=" + secret.string() + "\n",
+                "set-file = password=" +
+                    secret.string() + "\n",
                 shared);
   const Finished run = RunToEnd(
       {"--config", config.string(), "--position", "48.1,11.5,0,1", "--duration", "0.5"});
@@ -116,12 +117,11 @@ TEST(ServiceConfig, EveryFileTakingOptionRefusesOrOutlivesFilesOfEveryKind) {
   const fs::path fifo = scratch.Path() / "fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const fs::perms mine = fs::perms::owner_read | fs::perms::owner_write;
-  const fs::path nul_config = WriteFile(scratch.Path() / "nul.conf",
-                                        "ip = 127.0.0.1\0port = 9\n"s, mine);
-  const fs::path nul_secret =
-      WriteFile(scratch.Path() / "nul-secret", "hunt\0er2\r\n"s, mine);
-  const std::vector<std::string> base = {"--set", "ip=127.0.0.1", "--set", "port=1",
-                                         "--set", "log_destination=Nothing"};
+  const fs::path nul_config =
+      WriteFile(scratch.Path() / "nul.conf", "ip = 127.0.0.1\0port = 9\n"s, mine);
+  const fs::path nul_secret = WriteFile(scratch.Path() / "nul-secret", "hunt\0er2\r\n"s, mine);
+  const std::vector<std::string> base = {"--set",  "ip=127.0.0.1", "--set",
+                                         "port=1", "--set",        "log_destination=Nothing"};
   const std::string position = "--position=48.1,11.5,0,1";
   enum class Then { kRefused, kRunsUntilStopped };
   struct Row {
@@ -135,15 +135,20 @@ TEST(ServiceConfig, EveryFileTakingOptionRefusesOrOutlivesFilesOfEveryKind) {
            {{"--config", fifo.string(), position}, Then::kRefused, "is not a regular file"},
            {{"--config", "/dev/zero", position}, Then::kRefused, "is not a regular file"},
            {{"--config", nul_config.string(), position}, Then::kRefused, where},
-           {{"--set-file", "password=" + directory.string(), position}, Then::kRefused,
+           {{"--set-file", "password=" + directory.string(), position},
+            Then::kRefused,
             "is not a regular file"},
-           {{"--set-file", "password=" + fifo.string(), position}, Then::kRefused,
+           {{"--set-file", "password=" + fifo.string(), position},
+            Then::kRefused,
             "is not a regular file"},
-           {{"--set-file", "password=/dev/zero", position}, Then::kRefused,
+           {{"--set-file", "password=/dev/zero", position},
+            Then::kRefused,
             "is not a regular file"},
-           {{"--set-file", "password=" + nul_secret.string(), position}, Then::kRefused,
+           {{"--set-file", "password=" + nul_secret.string(), position},
+            Then::kRefused,
             "--set-file password: "},
-           {{"--set", "tls_ca_file=" + fifo.string(), position}, Then::kRefused,
+           {{"--set", "tls_ca_file=" + fifo.string(), position},
+            Then::kRefused,
             "is not a regular file"},
            {{"--set", "tls_ca_file=" + directory.string(), position}, Then::kRefused, ""},
            {{"--positions", directory.string()}, Then::kRefused, "not a regular file or a pipe"},
@@ -158,7 +163,8 @@ TEST(ServiceConfig, EveryFileTakingOptionRefusesOrOutlivesFilesOfEveryKind) {
     HostProcess host(arguments);
     if (row.then == Then::kRefused) {
       // A file the options name is refused before the package loads.
-      const auto limit = arguments[6] == "--config" || arguments[6] == "--set-file" ? 1s : kPromptExit;
+      const auto limit =
+          arguments[6] == "--config" || arguments[6] == "--set-file" ? 1s : kPromptExit;
       EXPECT_EQ(host.WaitForExit(limit), std::optional<int>(2)) << host.Stderr();
       EXPECT_NE(host.Stderr().find(row.message), std::string::npos) << host.Stderr();
       EXPECT_EQ(host.Stderr().find("hunt"), std::string::npos) << host.Stderr();

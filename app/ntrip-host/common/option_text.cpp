@@ -108,11 +108,21 @@ std::string Escaped(std::string_view text) {
       continue;
     }
     switch (c) {
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default: {
         char escaped[8];
         std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
@@ -122,6 +132,5 @@ std::string Escaped(std::string_view text) {
   }
   return out;
 }
-
 
 }  // namespace ntrip_host

@@ -39,8 +39,7 @@ InputStream OpenCsv(const std::string& path) {
 
 }  // namespace
 
-CsvPositionSource::CsvPositionSource(const std::string& path)
-    : path_(path), file_(OpenCsv(path)) {
+CsvPositionSource::CsvPositionSource(const std::string& path) : path_(path), file_(OpenCsv(path)) {
   if (!file_.IsRegularFile()) return;
   try {
     std::string line;
