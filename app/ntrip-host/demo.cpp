@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -11,19 +12,11 @@ namespace ntrip_host {
 namespace fs = std::filesystem;
 
 fs::path FindDemoData(const fs::path& executable) {
-  std::vector<fs::path> candidates{executable.parent_path().parent_path() / "share" /
-                                   "ntrip-client" / "data"};
-#ifdef NTRIP_SOURCE_DATA_DIR
-  candidates.emplace_back(NTRIP_SOURCE_DATA_DIR);
-#endif
+  const fs::path directory = executable.parent_path().parent_path() / NTRIP_DEMO_DATA_SUBDIR;
   std::error_code error;
-  for (const fs::path& candidate : candidates) {
-    if (fs::is_regular_file(candidate / kDemoRecording, error)) return candidate;
-  }
-  std::string tried;
-  for (const fs::path& candidate : candidates) tried += " " + candidate.string();
-  throw std::runtime_error(std::string("the demo recording ") + kDemoRecording +
-                           " is in none of:" + tried);
+  if (fs::is_regular_file(directory / kDemoRecording, error)) return directory;
+  throw std::runtime_error(std::string("the demo recording ") + kDemoRecording + " is not in " +
+                           directory.string());
 }
 
 std::unique_ptr<caster::ReplayCaster> StartDemoCaster(const fs::path& data_directory,
@@ -57,12 +50,27 @@ std::unique_ptr<caster::ReplayCaster> StartDemoCaster(const fs::path& data_direc
   return std::make_unique<caster::ReplayCaster>(std::move(options));
 }
 
-fs::path DefaultDemoRawPath(const fs::path& executable) {
+fs::path DemoOutputFolder(const fs::path& executable) {
   const fs::path build_directory = executable.parent_path().parent_path();
-  if (!build_directory.empty() && access(build_directory.c_str(), W_OK) == 0) {
-    return build_directory / "demo-raw-output.rtcm";
+  std::error_code error;
+  if (fs::is_regular_file(build_directory / "CMakeCache.txt", error) &&
+      access(build_directory.c_str(), W_OK) == 0) {
+    return build_directory;
   }
-  return fs::temp_directory_path() / ("ntrip-host-demo-" + std::to_string(getpid()) + ".rtcm");
+  // Installed: never beside the program (root could write into /usr), but a folder this run
+  // makes for itself, readable by its user alone (the logs name the position). Only a folder
+  // this call created is used, never one that someone else left under that name.
+  const fs::path temp = fs::temp_directory_path();
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const fs::path folder = temp / ("ntrip-host-demo-" + std::to_string(random() % 1000000000));
+    if (fs::create_directory(folder, error)) {
+      fs::permissions(folder, fs::perms::owner_all, error);
+      return folder;
+    }
+  }
+  throw std::runtime_error("cannot create a folder for the demo's output in " + temp.string() +
+                           (error ? ": " + error.message() : std::string()));
 }
 
 std::size_t ServedBytes(const caster::ReplayCaster& caster) {

@@ -16,8 +16,8 @@ inline constexpr const char* kDemoUser = "demo";
 inline constexpr const char* kDemoPassword = "demo";
 inline constexpr const char* kDemoPosition = "48.8584,2.2945,35,0.02";
 
-// <bin>/../share/ntrip-client/data when the build put the recordings there, else the source
-// tree's data folder; throws std::runtime_error when neither holds the demo recording.
+// <bin>/../share/ntrip-host/data, where the build tree and an installed prefix hold the
+// recordings; throws std::runtime_error when the demo recording is not there.
 std::filesystem::path FindDemoData(const std::filesystem::path& executable);
 
 // Mount "DEMO" serves the demo recording; every other recording is served under its file stem.
@@ -25,9 +25,10 @@ std::filesystem::path FindDemoData(const std::filesystem::path& executable);
 std::unique_ptr<caster::ReplayCaster> StartDemoCaster(const std::filesystem::path& data_directory,
                                                       std::vector<std::string>& mount_names);
 
-// Where the demo writes the raw output unless --raw-out says otherwise: next to the build's bin
-// folder when it is writable, else the temporary directory.
-std::filesystem::path DefaultDemoRawPath(const std::filesystem::path& executable);
+// Where the demo writes its raw output and log files unless told otherwise: the build folder
+// when the program runs from a build tree it may write, else a new private folder in the
+// temporary directory. Throws std::runtime_error when that folder cannot be made.
+std::filesystem::path DemoOutputFolder(const std::filesystem::path& executable);
 
 // "yes", or "no (<why>)": the file against every connection's served bytes, in accept order.
 std::string CompareRawWithServed(const std::filesystem::path& raw_file,

@@ -62,7 +62,7 @@ std::string DescribeModule(const MAPS::ModuleDefinition& module) {
 }
 
 std::filesystem::path DefaultPackagePath(const std::filesystem::path& executable) {
-  return executable.parent_path().parent_path() / "lib" / NTRIP_PACKAGE_FILE_NAME;
+  return executable.parent_path().parent_path() / NTRIP_PACKAGE_SUBDIR / NTRIP_PACKAGE_FILE_NAME;
 }
 
 std::filesystem::path CurrentExecutable() {

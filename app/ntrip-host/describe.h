@@ -11,7 +11,8 @@ namespace ntrip_host {
 // property "name kind default" in declaration order, then the built-in properties.
 std::string DescribeModule(const MAPS::ModuleDefinition& module);
 
-// The package the build puts next to the program: <bin>/../lib/<file name>.
+// The package beside the program, <bin>/../lib/ntrip-host/<file name>: where the build tree, an
+// installed prefix and an unpacked Debian package all hold it.
 std::filesystem::path DefaultPackagePath(const std::filesystem::path& executable);
 
 // This process's executable, from /proc/self/exe.

@@ -177,7 +177,7 @@ constexpr Option kOptions[] = {
     {{"", "", "options:"}},
     {{"--describe", "", "print the model, its input, outputs and properties with defaults"},
      [](RunOptions& o, const OptionInput& in) { o.describe = in.on; }},
-    {{"--package", "PATH", "the package to load (default: ../lib/ntrip_client_package.so)"},
+    {{"--package", "PATH", "the package to load (default: ../lib/ntrip-host/ntrip_client_package.so)"},
      [](RunOptions& o, const OptionInput& in) { o.package_path = in.value; }},
     {{"--config", "FILE",
       "read settings from FILE: NAME = VALUE a line, NAME a property\n"

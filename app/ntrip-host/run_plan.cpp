@@ -45,9 +45,13 @@ bool PrepareDemo(const RunOptions& options, const fs::path& executable, const Co
                      {"mountpoint", kDemoMount},
                      {"username", kDemoUser},
                      {"password", kDemoPassword}};
+  const bool default_logs =
+      !options.HasProperty("log_destination") && !options.HasProperty("logging_path");
+  const fs::path output_folder =
+      default_logs || !plan.raw_out ? DemoOutputFolder(executable) : fs::path();
   // Log files keep the console for the summaries, the reports and the status line.
-  if (!options.HasProperty("log_destination") && !options.HasProperty("logging_path")) {
-    const fs::path log_dir = DefaultDemoRawPath(executable).parent_path() / "demo-logs";
+  if (default_logs) {
+    const fs::path log_dir = output_folder / "demo-logs";
     std::error_code ignored;
     fs::create_directories(log_dir, ignored);
     plan.properties.emplace_back("log_destination", "Log");
@@ -60,7 +64,7 @@ bool PrepareDemo(const RunOptions& options, const fs::path& executable, const Co
     plan.position =
         PositionChoice{ntrip_host::PositionOption::kFixed, "--position", kDemoPosition, ""};
   }
-  if (!plan.raw_out) plan.raw_out = DefaultDemoRawPath(executable).string();
+  if (!plan.raw_out) plan.raw_out = (output_folder / "demo-raw-output.rtcm").string();
   if (!plan.decoded_out) plan.decoded_out = "-";
   if (!plan.duration) plan.duration = kDemoSeconds;
   plan.demo_raw_path = *plan.raw_out;

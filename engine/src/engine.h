@@ -3,7 +3,7 @@
 // stops them. What a program or a test needs, in order:
 //
 //   maps_host::Engine engine({.sampling_period_scale = 0.01, .report_sink = capture});
-//   engine.LoadPackage("build/lib/ntrip_client_package.so");       // PackageError on failure
+//   engine.LoadPackage("build/lib/ntrip-host/ntrip_client_package.so"); // PackageError on failure
 //   maps_host::Instance& client = engine.CreateInstance("NTRIP_Client", "NTRIP_Client_1");
 //   client.SetProperty("port", "2101");                            // PropertyError if unusable
 //   client.Start();                                                // Birth, then Core repeatedly

@@ -49,7 +49,7 @@ TEST(Describe, ListsTheModelItsPortsAndThePropertiesInDeclarationOrder) {
 
 TEST(Describe, TheDefaultPackageSitsInTheLibFolderNextToTheBinFolder) {
   EXPECT_EQ(ntrip_host::DefaultPackagePath("/work/build/bin/ntrip-host"),
-            std::filesystem::path("/work/build/lib/ntrip_client_package.so"));
+            std::filesystem::path("/work/build/lib/ntrip-host/ntrip_client_package.so"));
 }
 
 }  // namespace
