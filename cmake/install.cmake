@@ -13,7 +13,8 @@ endif()
 set(NTRIP_MAINTAINER "NTRIP_Client maintainers <maintainers@users.noreply.c-seed-ef4c1ac1.example>")
 set(NTRIP_DOC_SUBDIR share/doc/ntrip-host)
 
-install(TARGETS ntrip-host ntrip-replay-caster rtcm3-summary RUNTIME DESTINATION bin)
+set(NTRIP_INSTALLED_PROGRAMS ntrip-host ntrip-replay-caster rtcm3-summary)
+install(TARGETS ${NTRIP_INSTALLED_PROGRAMS} RUNTIME DESTINATION bin)
 # A library only ever opened with dlopen: no execute bit, as Debian wants for libraries.
 install(TARGETS ntrip_client_package
         LIBRARY DESTINATION ${NTRIP_PACKAGE_SUBDIR}
@@ -30,9 +31,24 @@ install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/contrib/debian/c
               ${NTRIP_PACKAGING_DIR}/changelog.gz
         DESTINATION ${NTRIP_DOC_SUBDIR})
 
-# Man pages, once the build makes them.
-if(NTRIP_MAN_PAGES)
-  install(FILES ${NTRIP_MAN_PAGES} DESTINATION share/man/man1)
+# The man pages of the installed programs, compressed as Debian wants them.
+set(NTRIP_INSTALLED_MAN_PAGES)
+foreach(program ${NTRIP_INSTALLED_PROGRAMS})
+  set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+  if(page IN_LIST NTRIP_MAN_PAGES)
+    set(compressed ${NTRIP_PACKAGING_DIR}/man/${program}.1.gz)
+    add_custom_command(
+      OUTPUT ${compressed}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${NTRIP_PACKAGING_DIR}/man
+      COMMAND gzip -9nc ${page} > ${compressed}
+      DEPENDS ${page}
+      VERBATIM)
+    list(APPEND NTRIP_INSTALLED_MAN_PAGES ${compressed})
+  endif()
+endforeach()
+if(NTRIP_INSTALLED_MAN_PAGES)
+  add_custom_target(man_pages_compressed ALL DEPENDS ${NTRIP_INSTALLED_MAN_PAGES})
+  install(FILES ${NTRIP_INSTALLED_MAN_PAGES} DESTINATION share/man/man1)
 endif()
 
 # The unit and the configuration belong to the system (/etc, /lib/systemd/system) only under
