@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 
 PACKAGES=(build-essential cmake ninja-build pkg-config git ca-certificates libboost-dev
   libboost-system-dev libgoogle-glog-dev libgtest-dev libgmock-dev nlohmann-json3-dev iputils-ping
-  libssl-dev openssl libsystemd-dev zlib1g-dev)
+  libssl-dev openssl libsystemd-dev zlib1g-dev man-db)
 
 install_missing() {
   local missing=()

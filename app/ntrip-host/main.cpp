@@ -43,12 +43,8 @@ int main(int argc, char** argv) {
     std::cerr << "ntrip-host: " << error.what() << "\n(see ntrip-host --help)\n";
     return kExitUsage;
   }
-  if (options.help) {
-    std::cout << ntrip_host::UsageText();
-    return 0;
-  }
-  if (options.version) {
-    std::cout << "ntrip-host " << NTRIP_VERSION << "\n";
+  if (options.answer != cli::Answer::kNone) {
+    std::cout << ntrip_host::AnswerText(options.answer, NTRIP_VERSION);
     return 0;
   }
   const std::filesystem::path executable = ntrip_host::CurrentExecutable();

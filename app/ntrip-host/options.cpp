@@ -15,7 +15,6 @@
 #include "common/input_file.h"
 #include "common/option_text.h"
 #include "config_file.h"
-#include "option_table.h"
 #include "source_switch.h"
 
 namespace ntrip_host {
@@ -163,6 +162,10 @@ void SetProperty(RunOptions& options, const OptionInput& input) {
   options.AddProperty(name, value, input.origin);
 }
 
+void Answer(RunOptions& options, const OptionInput& input, cli::Answer answer) {
+  if (input.on) options.answer = answer;
+}
+
 void AddFallback(RunOptions& options, const OptionInput& input) {
   try {
     ParseSource(input.value);
@@ -244,9 +247,11 @@ constexpr Option kOptions[] = {
     {{"--demo", "", "serve the bundled recordings on 127.0.0.1 and run against them"},
      [](RunOptions& o, const OptionInput& in) { o.demo = in.on; }},
     {{"--help", "", "print this text"},
-     [](RunOptions& o, const OptionInput& in) { o.help = in.on; }},
+     [](RunOptions& o, const OptionInput& in) { Answer(o, in, cli::Answer::kHelp); }},
     {{"--version", "", "print the program's version"},
-     [](RunOptions& o, const OptionInput& in) { o.version = in.on; }},
+     [](RunOptions& o, const OptionInput& in) { Answer(o, in, cli::Answer::kVersion); }},
+    {{"--man", "", ""},
+     [](RunOptions& o, const OptionInput& in) { Answer(o, in, cli::Answer::kManPage); }},
     {{"", "", "testing:"}},
     {{"--sampling-scale", "X", "multiply the engine's sampling periods by X (default 1)"},
      [](RunOptions& o, const OptionInput& in) {
@@ -267,11 +272,39 @@ constexpr Option kOptions[] = {
 
 constexpr std::size_t kHelpColumn = 26;
 
+constexpr cli::Synopsis kSynopsis[] = {
+    {"[options]", "run the NTRIP_Client component until a signal"},
+    {"--demo [options]", "run it against a built-in caster, no network needed"},
+    {"--describe", "print the component's definition"}};
+constexpr cli::ExitStatus kExitStatus[] = {
+    {0, "the run ended on a signal or after --duration; or what was asked (--help, --version,\n"
+        "--describe, --sourcetable) was done"},
+    {1, "a failure while running: the package does not load, an output or the position source\n"
+        "cannot be opened, the caster's sourcetable cannot be read"},
+    {2, "a bad command line, option value, property or config file"}};
+constexpr std::string_view kSeeAlso[] = {"ntrip-replay-caster", "rtcm3-summary"};
+
+constexpr cli::ProgramText kProgram{
+    .name = "ntrip-host",
+    .summary = "run the NTRIP_Client component: RTK corrections from an NTRIP caster",
+    .synopsis = kSynopsis,
+    .details =
+        "ntrip-host loads the package that holds the NTRIP_Client component, sets its properties\n"
+        "(--set, --set-file, --config), feeds its input iGPSPos once a second from a position\n"
+        "source (--position, --positions, --nmea) and writes its outputs oRawRTCM (the caster's\n"
+        "correction stream, unchanged) and oDecodeRTCM (the decoded summaries) to sinks.\n"
+        "\n"
+        "The component connects to the caster with the first position, sends the position as a\n"
+        "GGA sentence every 10 s, and rebuilds its connection by itself when the link drops or\n"
+        "the receiver's accuracy stays poor. SIGINT, SIGTERM and SIGHUP stop the run.",
+    .exit_status = kExitStatus,
+    .see_also = kSeeAlso};
+
 // Applies one option; false when `name` is no option of ntrip-host. `origin` is "FILE:LINE" for a
 // config file's setting, empty for the command line.
 bool ApplyOption(RunOptions& options, const std::string& name, const ValueFunction& value,
                  const FlagFunction& flag, const std::string& origin) {
-  const Option* option = cli::FindOption(std::span<const Option>(kOptions), name == "-h" ? "--help" : name);
+  const Option* option = cli::FindOption(std::span<const Option>(kOptions), name);
   if (option == nullptr || option->apply == nullptr) return false;
   const bool takes_value = cli::TakesValue(option->text);
   const OptionInput input{name, takes_value ? value() : std::string(), takes_value || flag(), origin};
@@ -386,12 +419,8 @@ void RunOptions::AddProperty(std::string name, std::string value, std::string or
   property_origins.push_back(std::move(origin));
 }
 
-std::string UsageText() {
-  return "usage: ntrip-host [options]            run the NTRIP_Client component until a signal\n"
-         "       ntrip-host --demo [options]     run it against a built-in caster, no network "
-         "needed\n"
-         "       ntrip-host --describe           print the component's definition\n" +
-         cli::FormatOptions(std::span<const Option>(kOptions), kHelpColumn);
+std::string AnswerText(cli::Answer answer, std::string_view version) {
+  return cli::AnswerText(answer, kProgram, version, std::span<const Option>(kOptions), kHelpColumn);
 }
 
 RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {

@@ -4,10 +4,12 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "positions/position_source.h"
+#include "program_text.h"
 
 namespace ntrip_host {
 
@@ -25,8 +27,7 @@ struct PositionChoice {
 };
 
 struct RunOptions {
-  bool help = false;
-  bool version = false;
+  cli::Answer answer = cli::Answer::kNone;  // --help, --version or --man instead of running
   bool describe = false;
   bool demo = false;
   bool status = false;
@@ -63,7 +64,7 @@ struct RunOptions {
 // FILE:LINE) and what is wrong with it.
 RunOptions ParseCommandLine(const std::vector<std::string>& arguments);
 
-// The --help text, from the table the options are parsed with.
-std::string UsageText();
+// What --help, --version or --man prints, from the table the options are parsed with.
+std::string AnswerText(cli::Answer answer, std::string_view version);
 
 }  // namespace ntrip_host

@@ -14,9 +14,9 @@
 namespace {
 
 namespace fs = std::filesystem;
-using rtcm_test::BitWriter;
-using rtcm_test::FrameOf;
-using rtcm_test::FrameOfLength;
+using fixtures::BitWriter;
+using fixtures::FrameOf;
+using fixtures::FrameOfLength;
 using Bytes = std::vector<uint8_t>;
 
 const fs::path kCorpus = FUZZ_CORPUS_DIR;
@@ -162,7 +162,7 @@ void RtcmSeeds() {
       {"pygpsdata-RTCMMSM3.log", "rec-msm3"},     {"pygpsdata-1240-1264.log", "rec-ssr"},
       {"pygpsdata-MT1023.log", "rec-1023"},       {"pygpsdata-1230.bin", "rec-1230"}};
   for (const auto& [name, seed_name] : recordings) {
-    const std::string stream = rtcm_test::ReadRecording(name);
+    const std::string stream = fixtures::ReadRecording(name);
     if (stream.empty()) {
       std::fprintf(stderr, "cannot read recording %s\n", name);
       continue;
@@ -173,7 +173,7 @@ void RtcmSeeds() {
           RtcmSeed({1 | 2 | 8, 0xFFFF, kRecordingNow, {7, 1, 200}, ""}, stream));
   }
   // A slice of the proprietary recording: frames the decoder only counts.
-  const std::string proprietary = rtcm_test::ReadRecording("pygpsdata-NTRIP-4076.log");
+  const std::string proprietary = fixtures::ReadRecording("pygpsdata-NTRIP-4076.log");
   Write(target, "rec-4076-slice",
         RtcmSeed({0, 0, kRecordingNow, {}, ""}, proprietary.substr(0, 1200)));
 
@@ -193,10 +193,10 @@ void RtcmSeeds() {
       {"1114", FrameMsm4(1114, kTowMs)},
   };
   for (const auto& [name, frame] : built) {
-    Write(target, "built-" + name, RtcmSeed({8, 0, kBuiltNow, {}, ""}, rtcm_test::AsString(frame)));
+    Write(target, "built-" + name, RtcmSeed({8, 0, kBuiltNow, {}, ""}, fixtures::AsString(frame)));
   }
   const std::string epoch =
-      rtcm_test::AsString(rtcm_test::Concat({Frame1005(), Frame1004(), FrameMsm7(1077, kTowMs),
+      fixtures::AsString(fixtures::Concat({Frame1005(), Frame1004(), FrameMsm7(1077, kTowMs),
                                              FrameMsm7(1077, kTowMs + 1000), Frame1033()}));
   Write(target, "built-epochs", RtcmSeed({8, 0, kBuiltNow, {3, 0, 50, 1}, ""}, epoch));
   Write(target, "built-epochs-options",
@@ -213,7 +213,7 @@ void RtcmSeeds() {
       {1085, 30},    {1093, 30},     {1102, 30},     {1123, 30}};
   for (const auto& [type, length] : sized) {
     Write(target, "zeros-" + std::to_string(type),
-          RtcmSeed({8, 0, kBuiltNow, {}, ""}, rtcm_test::AsString(FrameOfLength(type, length))));
+          RtcmSeed({8, 0, kBuiltNow, {}, ""}, fixtures::AsString(FrameOfLength(type, length))));
   }
 }
 
@@ -222,7 +222,7 @@ void RtcmSeeds() {
 void ResponseSeeds() {
   const std::string target = "fuzz_caster_response";
   const std::string frames =
-      rtcm_test::AsString(rtcm_test::Concat({Frame1005(), FrameMsm7(1077, kTowMs)}));
+      fixtures::AsString(fixtures::Concat({Frame1005(), FrameMsm7(1077, kTowMs)}));
   auto seed = [&](const std::string& name, uint8_t flags, std::vector<uint8_t> sizes,
                   const std::string& answer) {
     std::string s;
@@ -320,7 +320,7 @@ void NmeaSeeds() {
   std::string ubx = "\xB5\x62\x01\x07\x0B";
   ubx += std::string("\0$\r\n$GNG\n\x24\x13", 11);
   ubx += "\x5A\x9C";
-  const std::string rtcm = rtcm_test::AsString(FrameOfLength(1077, 24));
+  const std::string rtcm = fixtures::AsString(FrameOfLength(1077, 24));
   auto port = [&](const std::string& name, uint8_t flags, const Bytes& sizes,
                   const std::string& stream) {
     std::string s(1, static_cast<char>(flags | 2));

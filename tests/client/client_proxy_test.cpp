@@ -7,13 +7,13 @@
 #include "connect_proxy.h"
 #include "replay_caster.h"
 #include "sourcetable_fetch.h"
-#include "test_certificates.h"
+#include "throwaway_certificates.h"
 
 namespace client_test {
 namespace {
 
 using tarno::ClientState;
-using test_support::Certificates;
+using fixtures::Certificates;
 using test_support::ConnectProxy;
 
 constexpr const char* kProxyPassword = "pr0xy-S3cret";

@@ -3,13 +3,13 @@
 
 #include "client_fixture.h"
 #include "replay_caster.h"
-#include "test_certificates.h"
+#include "throwaway_certificates.h"
 
 namespace client_test {
 namespace {
 
 using tarno::ClientState;
-using test_support::Certificates;
+using fixtures::Certificates;
 
 caster::CasterOptions TlsCaster(const std::string& cert, const std::string& key) {
   caster::CasterOptions o;

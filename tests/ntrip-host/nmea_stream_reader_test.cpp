@@ -50,10 +50,10 @@ std::string BinaryPayload(std::size_t size, unsigned seed) {
 
 // An RTCM 3 text message (1029) carrying what looks like a sentence's start.
 std::string RtcmText() {
-  rtcm_test::BitWriter rest;
+  fixtures::BitWriter rest;
   rest.Unsigned(2003, 12).Unsigned(60000, 16).Unsigned(28800, 17).Unsigned(8, 7).Unsigned(8, 8);
   rest.Text("$GNGGA\r\n");
-  return rtcm_test::AsString(rtcm_test::FrameOf(1029, rest));
+  return fixtures::AsString(fixtures::FrameOf(1029, rest));
 }
 
 std::string Gga(const std::string& time, const std::string& minutes) {
@@ -96,7 +96,7 @@ MixedStream ReceiverPort() {
   for (int epoch = 0; epoch < 3; ++epoch) {
     s.Binary(Ubx(0x01, 0x07, BinaryPayload(92, static_cast<unsigned>(epoch))));
     s.Sentence(Gga(times[epoch], minutes[epoch]), s.gga);  // no line break before it
-    s.Binary(rtcm_test::AsString(rtcm_test::FrameOfLength(1077, 60)));
+    s.Binary(fixtures::AsString(fixtures::FrameOfLength(1077, 60)));
     s.Sentence(Nmea("GNGGAH," + std::string(times[epoch]) + ",4807.03812345,N,01131.0,E,4,12,"
                     "0.8,545.4,M,46.9,M,1.0,0031"),
                s.unused, "\n");

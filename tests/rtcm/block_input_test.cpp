@@ -21,7 +21,7 @@
 namespace rtcm {
 namespace {
 
-using rtcm_test::BitWriter;
+using fixtures::BitWriter;
 
 const UtcClock kClock = [] { return GnssTime{1709210096, 0.0}; };  // 2024-02-29
 
@@ -64,17 +64,17 @@ std::vector<uint8_t> Msm7(int type, uint32_t tow_ms, bool last, int nsat,
   for (int c = 0; c < ncell; ++c) w.Unsigned(c % 3 == 0 ? 1 : 0, 1);
   for (int c = 0; c < ncell; ++c) w.Unsigned(700 + c, 10);
   for (int c = 0; c < ncell; ++c) w.Signed(-50 * c, 15);
-  return rtcm_test::FrameOf(type, w);
+  return fixtures::FrameOf(type, w);
 }
 
 std::string SyntheticStream() {
   std::string all;
   for (uint32_t tow = 100000; tow < 140000; tow += 1000) {
-    all += rtcm_test::AsString(Msm7(1077, tow, false, 10, {2, 3, 10, 16, 24}));
-    all += rtcm_test::AsString(Msm7(1087, tow, false, 8, {2, 9}));
-    all += rtcm_test::AsString(Msm7(1107, tow, true, 4, {2, 24}));
-    all += rtcm_test::AsString(rtcm_test::FrameOfLength(1029, 1023));  // the longest frame
-    all += rtcm_test::AsString(rtcm_test::WrapFrame({}, 0x3F));        // empty, reserved bits set
+    all += fixtures::AsString(Msm7(1077, tow, false, 10, {2, 3, 10, 16, 24}));
+    all += fixtures::AsString(Msm7(1087, tow, false, 8, {2, 9}));
+    all += fixtures::AsString(Msm7(1107, tow, true, 4, {2, 24}));
+    all += fixtures::AsString(fixtures::FrameOfLength(1029, 1023));  // the longest frame
+    all += fixtures::AsString(fixtures::WrapFrame({}, 0x3F));        // empty, reserved bits set
   }
   return all;
 }
@@ -85,7 +85,7 @@ std::string AllRecordings() {
        {"pygpsdata-RTCM3.log", "pygpsdata-MIXED-RTCM3.log", "pygpsdata-RTCMMSM3.log",
         "pygpsdata-1240-1264.log", "pygpsdata-NTRIP-4076.log", "pygpsdata-MT1023.log",
         "pygpsdata-1230.bin"}) {
-    all += rtcm_test::ReadRecording(name);
+    all += fixtures::ReadRecording(name);
   }
   return all;
 }
@@ -191,8 +191,8 @@ TEST(BlockInput, LeavesAFrameCutAtAnyByteExactlyAsTheByteReaderDoes) {
 }
 
 TEST(BlockInput, StopsRightAfterTheByteThatCompletesAFrame) {
-  const std::string two = rtcm_test::AsString(Msm7(1077, 200000, true, 2, {2})) +
-                          rtcm_test::AsString(Msm7(1077, 201000, true, 2, {2}));
+  const std::string two = fixtures::AsString(Msm7(1077, 200000, true, 2, {2})) +
+                          fixtures::AsString(Msm7(1077, 201000, true, 2, {2}));
   DecoderPtr dec = NewDecoder();
   size_t used = 0;
   EXPECT_EQ(
@@ -231,7 +231,7 @@ TEST(Crc, SlicedCrcEqualsTheBitwiseCrcForEveryFrameLength) {
   for (int n = 0; n <= 1029; ++n) {
     for (const int offset : {0, 1, 3, 7}) {
       ASSERT_EQ(frame_crc24(bytes.data() + offset, n),
-                n < 1 ? 0u : rtcm_test::Crc24q(bytes.data() + offset, static_cast<size_t>(n)))
+                n < 1 ? 0u : fixtures::Crc24q(bytes.data() + offset, static_cast<size_t>(n)))
           << "n=" << n << " offset=" << offset;
     }
   }

@@ -14,7 +14,7 @@
 namespace rtcm {
 namespace {
 
-using rtcm_test::BitWriter;
+using fixtures::BitWriter;
 
 class Dispatcher : public ::testing::Test {
  protected:
@@ -30,7 +30,7 @@ class Dispatcher : public ::testing::Test {
     return result;
   }
   // A frame that holds nothing but the message number (two bytes).
-  int DecodeBare(int type) { return Decode(rtcm_test::FrameOfLength(type, 2)); }
+  int DecodeBare(int type) { return Decode(fixtures::FrameOfLength(type, 2)); }
   uint32_t Total() const {
     uint32_t total = 0;
     for (const uint32_t c : dec->message_counts) total += c;
@@ -98,11 +98,11 @@ TEST_F(Dispatcher, EveryDecodedTypeReachesADecoderThatRejectsATooShortFrame) {
 TEST_F(Dispatcher, Type63IsDecodedAsABeiDouEphemeris) {
   // A 1042-sized message of type 63: BeiDou has no satellite number, so it ends with -1
   // exactly like 1042 does, instead of being counted as an unknown type.
-  const std::vector<uint8_t> as63 = rtcm_test::FrameOfLength(63, 68);
-  const std::vector<uint8_t> as1042 = rtcm_test::FrameOfLength(1042, 68);
+  const std::vector<uint8_t> as63 = fixtures::FrameOfLength(63, 68);
+  const std::vector<uint8_t> as1042 = fixtures::FrameOfLength(1042, 68);
   EXPECT_EQ(Decode(as1042), -1);
   EXPECT_EQ(Decode(as63), -1);
-  EXPECT_EQ(Decode(rtcm_test::FrameOfLength(62, 68)), 0);
+  EXPECT_EQ(Decode(fixtures::FrameOfLength(62, 68)), 0);
   EXPECT_EQ(dec->message_counts[0], 1u);
 }
 
@@ -110,7 +110,7 @@ TEST_F(Dispatcher, StationMessagesAreCountedWhenStored) {
   BitWriter w;
   w.Unsigned(12, 12).Unsigned(0, 6).Unsigned(0, 4).Signed38(1).Unsigned(0, 2).Signed38(2);
   w.Unsigned(0, 2).Signed38(3);
-  EXPECT_EQ(Decode(rtcm_test::FrameOf(1005, w)), 5);
+  EXPECT_EQ(Decode(fixtures::FrameOf(1005, w)), 5);
   EXPECT_EQ(dec->message_counts[5], 1u);
 }
 
@@ -119,7 +119,7 @@ TEST_F(Dispatcher, LegacyHeaderOnlyMessagesSetTimeAndStationAndEndTheEpochOnSync
     ASSERT_EQ(init_rtcm(dec.get()), 1);
     BitWriter w;  // station 321, tow 100000.5 s, sync 0, no satellites, smoothing bits
     w.Unsigned(321, 12).Unsigned(100000500, 30).Unsigned(0, 1).Unsigned(0, 5).Unsigned(0, 4);
-    EXPECT_EQ(Decode(rtcm_test::FrameOf(type, w)), 1) << type;
+    EXPECT_EQ(Decode(fixtures::FrameOf(type, w)), 1) << type;
     EXPECT_EQ(dec->staid, 321);
     EXPECT_EQ(dec->epoch_complete, 1);
     EXPECT_EQ(dec->obs.count, 0);
@@ -133,7 +133,7 @@ TEST_F(Dispatcher, LegacyHeaderOnlyMessagesSetTimeAndStationAndEndTheEpochOnSync
 TEST_F(Dispatcher, LegacyHeaderOnlyMessageWithSyncOneGivesZeroAndKeepsTheEpochOpen) {
   BitWriter w;
   w.Unsigned(321, 12).Unsigned(100000500, 30).Unsigned(1, 1).Unsigned(0, 5).Unsigned(0, 4);
-  EXPECT_EQ(Decode(rtcm_test::FrameOf(1001, w)), 0);
+  EXPECT_EQ(Decode(fixtures::FrameOf(1001, w)), 0);
   EXPECT_EQ(dec->epoch_complete, 0);
   EXPECT_EQ(dec->message_counts[1], 1u);
 }
@@ -142,7 +142,7 @@ TEST_F(Dispatcher, GlonassHeaderOnlyMessagesEndTheEpochOnSyncZero) {
   for (const int type : {1009, 1011}) {
     BitWriter w;  // station 321, time of day 3600 s, sync 0, no satellites, smoothing bits
     w.Unsigned(321, 12).Unsigned(3600000, 27).Unsigned(0, 1).Unsigned(0, 5).Unsigned(0, 4);
-    EXPECT_EQ(Decode(rtcm_test::FrameOf(type, w)), 1) << type;
+    EXPECT_EQ(Decode(fixtures::FrameOf(type, w)), 1) << type;
     EXPECT_EQ(dec->epoch_complete, 1);
   }
 }
@@ -179,7 +179,7 @@ TEST_F(Dispatcher, ArbitraryMessageBodiesOfEveryTypeGiveOnlyDefinedResults) {
       w.Unsigned(type, 12);
       while (w.bit_count() < size * 8) w.Unsigned(random() & 0xFF, 8);
       const std::vector<uint8_t> bytes(w.bytes().begin(), w.bytes().begin() + size);
-      const int result = Decode(rtcm_test::WrapFrame(bytes));
+      const int result = Decode(fixtures::WrapFrame(bytes));
       ASSERT_TRUE(defined.count(result)) << type << " gave " << result;
       ASSERT_LE(dec->obs.count, MAX_OBS);
     }

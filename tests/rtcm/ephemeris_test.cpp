@@ -23,9 +23,9 @@
 namespace rtcm {
 namespace {
 
-using rtcm_test::BitWriter;
-using rtcm_test::FrameOf;
-using rtcm_test::WrapFrame;
+using fixtures::BitWriter;
+using fixtures::FrameOf;
+using fixtures::WrapFrame;
 
 using nav_test::Calendar;
 

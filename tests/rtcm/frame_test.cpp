@@ -13,10 +13,10 @@
 namespace rtcm {
 namespace {
 
-using rtcm_test::BitWriter;
-using rtcm_test::FrameOf;
-using rtcm_test::FrameOfLength;
-using rtcm_test::WrapFrame;
+using fixtures::BitWriter;
+using fixtures::FrameOf;
+using fixtures::FrameOfLength;
+using fixtures::WrapFrame;
 
 class FrameReader : public ::testing::Test {
  protected:
@@ -63,9 +63,9 @@ TEST(Crc24q, TableDrivenMatchesTheBitwiseReferenceOnEveryByteValueAndLongRuns) {
   for (int i = 0; i < 1029; ++i) data.push_back(static_cast<uint8_t>(i * 37 + (i >> 3)));
   for (int b = 0; b < 256; ++b) {
     const uint8_t byte = static_cast<uint8_t>(b);
-    ASSERT_EQ(frame_crc24(&byte, 1), rtcm_test::Crc24q(&byte, 1)) << b;
+    ASSERT_EQ(frame_crc24(&byte, 1), fixtures::Crc24q(&byte, 1)) << b;
   }
-  EXPECT_EQ(frame_crc24(data.data(), 1029), rtcm_test::Crc24q(data.data(), 1029));
+  EXPECT_EQ(frame_crc24(data.data(), 1029), fixtures::Crc24q(data.data(), 1029));
 }
 
 TEST(BitReaders, UnsignedAtZeroOneThirtyOneAndThirtyTwoBits) {

@@ -292,9 +292,9 @@ TEST_F(LegacyObservations, GlonassNegativeChannelAndPCodeOnL2) {
 // ---- headers, short frames, sync and epochs ----
 
 TEST_F(LegacyObservations, HeaderShorterThanItsFixedPartIsRefused) {
-  EXPECT_EQ(Feed(dec.get(), rtcm_test::FrameOfLength(1002, 7)), -1);
-  EXPECT_EQ(Feed(dec.get(), rtcm_test::FrameOfLength(1001, 7)), -1);
-  EXPECT_EQ(Feed(dec.get(), rtcm_test::FrameOfLength(1012, 7)), -1);
+  EXPECT_EQ(Feed(dec.get(), fixtures::FrameOfLength(1002, 7)), -1);
+  EXPECT_EQ(Feed(dec.get(), fixtures::FrameOfLength(1001, 7)), -1);
+  EXPECT_EQ(Feed(dec.get(), fixtures::FrameOfLength(1012, 7)), -1);
   EXPECT_EQ(dec->obs.count, 0);
   EXPECT_EQ(dec->time.time, 0);
   EXPECT_EQ(dec->message_counts[2], 0u);
@@ -416,8 +416,8 @@ TEST(LegacySummary, EpochOfTwoMessagesPrintsOneBlockWithBothSystems) {
   glo.id = 1;
   LegacyHeader first;
   first.sync = 1;
-  const std::string chunk = rtcm_test::AsString(
-      rtcm_test::Concat({LegacyFrame(1004, first, {gps}), LegacyFrame(1012, {}, {glo})}));
+  const std::string chunk = fixtures::AsString(
+      fixtures::Concat({LegacyFrame(1004, first, {gps}), LegacyFrame(1012, {}, {glo})}));
   rtcm::ChunkSummarizer summarizer([] { return PinnedUtcNow(); });
   int last = 0;
   const std::string text = summarizer.Feed(chunk, &last);
@@ -439,8 +439,8 @@ TEST(LegacySummary, EpochSplitAcrossReadsIsPrintedByTheReadThatCompletesIt) {
   LegacyHeader first;
   first.sync = 1;
   const Bytes stream =
-      rtcm_test::Concat({LegacyFrame(1004, first, {gps}), LegacyFrame(1012, {}, {LegacySat{}})});
-  const std::string all = rtcm_test::AsString(stream);
+      fixtures::Concat({LegacyFrame(1004, first, {gps}), LegacyFrame(1012, {}, {LegacySat{}})});
+  const std::string all = fixtures::AsString(stream);
   rtcm::ChunkSummarizer summarizer([] { return PinnedUtcNow(); });
   int last = 0;
   const size_t cut = all.size() - 7;  // inside the second frame

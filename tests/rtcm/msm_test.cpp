@@ -162,8 +162,8 @@ TEST_F(MsmObservations, EightSatellitesTimesEightSignalsIsAcceptedAndNineIsRefus
 }
 
 TEST_F(MsmObservations, FrameShorterThanTheFixedHeaderIsRefused) {
-  EXPECT_EQ(Feed(dec.get(), rtcm_test::FrameOfLength(1077, 20)), -1);
-  EXPECT_EQ(Feed(dec.get(), rtcm_test::FrameOfLength(1073, 20)), -1);
+  EXPECT_EQ(Feed(dec.get(), fixtures::FrameOfLength(1077, 20)), -1);
+  EXPECT_EQ(Feed(dec.get(), fixtures::FrameOfLength(1073, 20)), -1);
   EXPECT_EQ(dec->time.time, 0);
 }
 
@@ -475,8 +475,8 @@ TEST(MsmSummary, EpochSplitAcrossReadsIsPrintedOnceByTheReadThatCompletesIt) {
   slot1.info = 7;  // channel 0
   glonass.sats = {slot1};
   glonass.signals = {2};
-  const std::string all = rtcm_test::AsString(
-      rtcm_test::Concat({MsmFrame(SYS_GPS, 7, gps), MsmFrame(SYS_GLONASS, 7, glonass)}));
+  const std::string all = fixtures::AsString(
+      fixtures::Concat({MsmFrame(SYS_GPS, 7, gps), MsmFrame(SYS_GLONASS, 7, glonass)}));
   rtcm::ChunkSummarizer summarizer([] { return PinnedUtcNow(); });
   int last = 0;
   const size_t cut = all.size() - 20;
@@ -500,7 +500,7 @@ TEST(MsmSummary, ThreeSatelliteMessageInOneChunkPrintsTheStationAndThreeLines) {
   m.signals = {2};
   int last = 0;
   const std::string text =
-      rtcm::ChunkSummarizer().Feed(rtcm_test::AsString(MsmFrame(SYS_GPS, 4, m)), &last);
+      rtcm::ChunkSummarizer().Feed(fixtures::AsString(MsmFrame(SYS_GPS, 4, m)), &last);
   EXPECT_EQ(last, 1);
   EXPECT_EQ(text.rfind("Station id: 100\nGPS satellite PRN: 1 L1: ", 0), 0u) << text;
   EXPECT_NE(text.find("\nGPS satellite PRN: 3 L1: "), std::string::npos) << text;
@@ -523,7 +523,7 @@ TEST(ObservationRobustness, RandomBodiesOfEveryObservationTypeGiveOnlyValidResul
       BitWriter w;
       for (int i = 0; i * 8 < length * 8 - 12; ++i)
         w.Unsigned((sparse ? random() & random() & random() : random()) & 0xff, 8);
-      const int result = Feed(dec.get(), rtcm_test::FrameOf(type, w));
+      const int result = Feed(dec.get(), fixtures::FrameOf(type, w));
       EXPECT_TRUE(result == -1 || result == 0 || result == 1) << type << " " << result;
       ASSERT_GE(dec->obs.count, 0);
       ASSERT_LE(dec->obs.count, rtcm::MAX_OBS);

@@ -57,7 +57,7 @@ inline std::vector<nlohmann::json> SummaryJson(const std::vector<std::vector<uin
   char path[] = "/tmp/rtcm-nav-XXXXXX";
   const int fd = mkstemp(path);
   if (fd < 0) return {};
-  const std::vector<uint8_t> bytes = rtcm_test::Concat(frames);
+  const std::vector<uint8_t> bytes = fixtures::Concat(frames);
   const bool written = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
   close(fd);
   std::vector<nlohmann::json> lines;

@@ -12,7 +12,7 @@
 
 namespace obs_test {
 
-using rtcm_test::BitWriter;
+using fixtures::BitWriter;
 using Bytes = std::vector<uint8_t>;
 
 constexpr double kLightMs = 299792.458;  // metres per light-millisecond
@@ -107,7 +107,7 @@ inline Bytes LegacyFrame(int type, const LegacyHeader& h, const std::vector<Lega
       }
     }
   }
-  return rtcm_test::FrameOf(type, w);
+  return fixtures::FrameOf(type, w);
 }
 
 // ---- MSM ----
@@ -206,7 +206,7 @@ inline Bytes MsmFrame(int sys, int kind, const MsmMessage& m) {
     }
   }
   for (int i = 0; i < m.extra_bits; ++i) w.Unsigned(0, 1);
-  return rtcm_test::FrameOf(MsmBaseType(sys) + kind, w);
+  return fixtures::FrameOf(MsmBaseType(sys) + kind, w);
 }
 
 }  // namespace obs_test

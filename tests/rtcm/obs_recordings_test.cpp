@@ -52,7 +52,7 @@ int TypeOf(const Bytes& frame) {
 class RecordedMsm7 : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string data = rtcm_test::ReadRecording("pygpsdata-RTCM3.log");
+    const std::string data = fixtures::ReadRecording("pygpsdata-RTCM3.log");
     ASSERT_FALSE(data.empty());
     frames = FramesOf(data);
     dec->utc_clock = ClockNear(kMsm7TowMs);
@@ -187,12 +187,12 @@ std::string ExpectedMsm7Summary() {
 TEST(RecordedSummaries, Msm7RecordingPrintsTheStationAndOneLinePerNumberedSatellite) {
   rtcm::ChunkSummarizer summarizer(ClockNear(kMsm7TowMs));
   int last = 0;
-  const std::string text = summarizer.Feed(rtcm_test::ReadRecording("pygpsdata-RTCM3.log"), &last);
+  const std::string text = summarizer.Feed(fixtures::ReadRecording("pygpsdata-RTCM3.log"), &last);
   EXPECT_EQ(text, ExpectedMsm7Summary());
 }
 
 TEST(RecordedSummaries, Msm7RecordingReadInSmallPiecesPrintsTheSameText) {
-  const std::string data = rtcm_test::ReadRecording("pygpsdata-RTCM3.log");
+  const std::string data = fixtures::ReadRecording("pygpsdata-RTCM3.log");
   rtcm::ChunkSummarizer summarizer(ClockNear(kMsm7TowMs));
   std::string text;
   int last = 0;
@@ -204,12 +204,12 @@ TEST(RecordedSummaries, MixedRecordingWithStrayBytesPrintsTheSameEpoch) {
   rtcm::ChunkSummarizer summarizer(ClockNear(kMsm7TowMs));
   int last = 0;
   const std::string text =
-      summarizer.Feed(rtcm_test::ReadRecording("pygpsdata-MIXED-RTCM3.log"), &last);
+      summarizer.Feed(fixtures::ReadRecording("pygpsdata-MIXED-RTCM3.log"), &last);
   EXPECT_EQ(text, ExpectedMsm7Summary());
 }
 
 TEST(RecordedSummaries, Msm3RecordingEndsAnEpochWithTheStationAlone) {
-  const std::string data = rtcm_test::ReadRecording("pygpsdata-RTCMMSM3.log");
+  const std::string data = fixtures::ReadRecording("pygpsdata-RTCMMSM3.log");
   ASSERT_FALSE(data.empty());
   DecoderPtr dec = PinnedDecoder();
   dec->utc_clock = ClockNear(kMsm3TowMs);

@@ -76,7 +76,7 @@ std::string Summarize(const std::string& data, size_t chunk) {
 
 TEST(Recordings, EveryFrameIsReadAndCountedUnderItsNumber) {
   for (const Recording& r : Recordings()) {
-    const std::string data = rtcm_test::ReadRecording(r.name);
+    const std::string data = fixtures::ReadRecording(r.name);
     ASSERT_EQ(data.size(), r.bytes) << r.name;
     ChunkSummarizer summarizer(kClock);
     summarizer.Feed(data, nullptr);
@@ -91,7 +91,7 @@ TEST(Recordings, EveryFrameIsReadAndCountedUnderItsNumber) {
 
 TEST(Recordings, SummaryIsTheSameForEveryChunkSize) {
   for (const Recording& r : Recordings()) {
-    const std::string data = rtcm_test::ReadRecording(r.name);
+    const std::string data = fixtures::ReadRecording(r.name);
     const std::string whole = Summarize(data, data.size());
     for (const size_t chunk : {size_t{1}, size_t{7}, size_t{2048}, size_t{1400}, size_t{13}}) {
       EXPECT_EQ(Summarize(data, chunk), whole) << r.name << " chunk " << chunk;
@@ -102,10 +102,10 @@ TEST(Recordings, SummaryIsTheSameForEveryChunkSize) {
 TEST(Recordings, TheObservationRecordingsGiveEpochBlocks) {
   for (const char* name :
        {"pygpsdata-RTCM3.log", "pygpsdata-MIXED-RTCM3.log", "pygpsdata-RTCMMSM3.log"}) {
-    const std::string text = Summarize(rtcm_test::ReadRecording(name), 2048);
+    const std::string text = Summarize(fixtures::ReadRecording(name), 2048);
     EXPECT_EQ(text.rfind("Station id: ", 0), 0u) << name;
   }
-  EXPECT_EQ(Summarize(rtcm_test::ReadRecording("pygpsdata-1240-1264.log"), 2048), "");
+  EXPECT_EQ(Summarize(fixtures::ReadRecording("pygpsdata-1240-1264.log"), 2048), "");
 }
 
 #ifdef RTCM3_SUMMARY_PATH

@@ -24,9 +24,9 @@
 namespace rtcm {
 namespace {
 
-using rtcm_test::BitWriter;
-using rtcm_test::FrameOf;
-using rtcm_test::WrapFrame;
+using fixtures::BitWriter;
+using fixtures::FrameOf;
+using fixtures::WrapFrame;
 
 using nav_test::Calendar;
 
@@ -475,7 +475,7 @@ TEST_F(SsrTest, HeaderIsDescribedWhenAsked) {
 // --- recording -----------------------------------------------------------------------------
 
 TEST_F(SsrTest, GalileoAndBeidouRecordingIsReadWholeAndStoresNothing) {
-  const std::string data = rtcm_test::ReadRecording("pygpsdata-1240-1264.log");
+  const std::string data = fixtures::ReadRecording("pygpsdata-1240-1264.log");
   ASSERT_EQ(data.size(), 6125u);
   std::vector<std::pair<int, int>> frames;  // type, result
   for (const char byte : data) {

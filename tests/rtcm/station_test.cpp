@@ -12,7 +12,7 @@
 namespace rtcm {
 namespace {
 
-using rtcm_test::BitWriter;
+using fixtures::BitWriter;
 
 // Message bytes (type first) without framing.
 BitWriter Message1005(int type, int staid, int64_t x, int64_t y, int64_t z) {
@@ -63,7 +63,7 @@ class StationMessages : public ::testing::Test {
 
   int Decode(const std::vector<uint8_t>& message) {
     int result = 0;
-    for (const uint8_t b : rtcm_test::WrapFrame(message)) result = input_rtcm3(dec.get(), b);
+    for (const uint8_t b : fixtures::WrapFrame(message)) result = input_rtcm3(dec.get(), b);
     EXPECT_EQ(dec->frame_bytes, 0);
     return result;
   }

@@ -11,8 +11,8 @@
 namespace rtcm {
 namespace {
 
-using rtcm_test::AsString;
-using rtcm_test::BitWriter;
+using fixtures::AsString;
+using fixtures::BitWriter;
 
 constexpr int64_t kWeek2303 = 315964800 + 2303LL * 604800;
 const UtcClock kClock = [] { return GnssTime{1709210096, 0.0}; };  // 2024-02-29, week 2303
@@ -34,21 +34,21 @@ std::vector<uint8_t> Msm4Gps(uint32_t tow_ms, bool sync, const std::vector<int>&
   for (int i = 0; i < n; ++i) w.Unsigned(5, 4);        // lock time indicator
   for (int i = 0; i < n; ++i) w.Unsigned(0, 1);        // half-cycle flag
   for (int i = 0; i < n; ++i) w.Unsigned(45, 6);       // CNR
-  return rtcm_test::FrameOf(1074, w);
+  return fixtures::FrameOf(1074, w);
 }
 
 std::vector<uint8_t> Head1001(uint32_t tow_ms, bool sync) {
   BitWriter w;
   w.Unsigned(1234, 12).Unsigned(tow_ms, 30).Unsigned(sync ? 1 : 0, 1).Unsigned(0, 5);
   w.Unsigned(0, 4);
-  return rtcm_test::FrameOf(1001, w);
+  return fixtures::FrameOf(1001, w);
 }
 
 std::vector<uint8_t> Station1005() {
   BitWriter w;
   w.Unsigned(1234, 12).Unsigned(0, 6).Unsigned(0, 4).Signed38(1).Unsigned(0, 2).Signed38(2);
   w.Unsigned(0, 2).Signed38(3);
-  return rtcm_test::FrameOf(1005, w);
+  return fixtures::FrameOf(1005, w);
 }
 
 // Lines of a text, without their line feeds.
@@ -126,7 +126,7 @@ TEST(ChunkSummary, AStationMessageAloneGivesNoTextAndResultFive) {
 TEST(ChunkSummary, TwoMessagesOfOneEpochPrintOneBlockWithBoth) {
   ChunkSummarizer summarizer(kClock);
   const std::string chunk = AsString(
-      rtcm_test::Concat({Msm4Gps(100000000, true, {3, 7}), Msm4Gps(100000000, false, {12})}));
+      fixtures::Concat({Msm4Gps(100000000, true, {3, 7}), Msm4Gps(100000000, false, {12})}));
   const std::vector<std::string> lines = Lines(summarizer.Feed(chunk, nullptr));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "Station id: 1234");
@@ -177,7 +177,7 @@ TEST(ChunkSummary, TheTextOfAStreamDoesNotDependOnHowItIsCut) {
     parts.push_back(Msm4Gps(tow, false, {30, 31, 32}));
     parts.push_back(Head1001(tow, false));
   }
-  const std::string stream = AsString(rtcm_test::Concat(parts));
+  const std::string stream = AsString(fixtures::Concat(parts));
   ChunkSummarizer whole(kClock);
   const std::string expected = whole.Feed(stream, nullptr);
   ASSERT_FALSE(expected.empty());
@@ -193,7 +193,7 @@ TEST(ChunkSummary, TheTextOfAStreamDoesNotDependOnHowItIsCut) {
 
 TEST(ChunkSummary, TheLastResultIsThatOfTheChunksLastByte) {
   ChunkSummarizer summarizer(kClock);
-  const std::string chunk = AsString(rtcm_test::Concat({Msm4Gps(100000000, false, {3}), {0x00}}));
+  const std::string chunk = AsString(fixtures::Concat({Msm4Gps(100000000, false, {3}), {0x00}}));
   int last = 99;
   EXPECT_FALSE(summarizer.Feed(chunk, &last).empty());
   EXPECT_EQ(last, 0);

@@ -8,7 +8,7 @@ namespace bench {
 
 std::string Msm7Frame(int type, std::uint32_t tow_ms, bool last, int nsat,
                       const std::vector<int>& signals) {
-  rtcm_test::BitWriter w;
+  fixtures::BitWriter w;
   w.Unsigned(1234, 12).Unsigned(tow_ms, 30).Unsigned(last ? 0 : 1, 1);
   w.Unsigned(0, 3).Unsigned(0, 7).Unsigned(0, 2).Unsigned(0, 2).Unsigned(0, 1).Unsigned(0, 3);
   std::uint64_t sat_mask = 0;
@@ -29,7 +29,7 @@ std::string Msm7Frame(int type, std::uint32_t tow_ms, bool last, int nsat,
   for (int c = 0; c < ncell; ++c) w.Unsigned(0, 1);
   for (int c = 0; c < ncell; ++c) w.Unsigned(700, 10);
   for (int c = 0; c < ncell; ++c) w.Signed(-50 * c, 15);
-  return rtcm_test::AsString(rtcm_test::FrameOf(type, w));
+  return fixtures::AsString(fixtures::FrameOf(type, w));
 }
 
 double ThreadCpuSeconds() {

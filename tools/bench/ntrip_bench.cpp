@@ -3,43 +3,21 @@
 // caster write to the same bytes leaving oRawRTCM, throughput, memory and CPU, then the decoder's
 // MB/s over a long MSM 7 stream. With --vs-relay: ntrip-host into a pipe beside a bare relay, the
 // delays of both and their ratios. Figures only: it asserts nothing.
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <utility>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
-#include "ntrip_bench_failover.h"
+#include "ntrip_bench_options.h"
 #include "ntrip_bench_relay.h"
-#include "ntrip_bench_run.h"
 #include "ntrip_bench_stream.h"
 #include "ntrip_version.h"
-#include "test_certificates.h"
+#include "throwaway_certificates.h"
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: ntrip-bench [--duration SECONDS] [--rate BYTES_PER_SECOND (0: full speed)]\n"
-    "                   [--split-frames] [--restart-every SECONDS] [--max-bytes N]\n"
-    "                   [--drop-every [SECONDS (default 3)]] [--log file|none]\n"
-    "                   [--keep-log] [--decode on|off] [--package PATH]\n"
-    "                   [--recording FILE] [--seed N]\n"
-    "                   [--decoder-mb MEGABYTES (0: skip)] [--decoder-only]\n"
-    "                   [--tls (a plain run, then the same over TLS, and both side by side)]\n"
-    "                   [--failover N [--switch-after S] [--probe-period S]]\n"
-    "                   [--vs-relay (ntrip-host into a pipe beside a bare relay, one run)]\n"
-    "                   [--host PATH (the ntrip-host of --failover and --vs-relay)]\n"
-    "                   [--help] [--version]\n";
-
-int Usage() {
-  std::fputs(kUsage, stderr);
-  return 2;
-}
 
 // Next to the executable first (bin/../lib), then the package this program was built with.
 std::string DefaultPackage() {
@@ -59,12 +37,19 @@ std::string DefaultHostProgram() {
   return ec ? std::string("ntrip-host") : (self.parent_path() / "ntrip-host").string();
 }
 
+ntrip_bench::BenchChoice Defaults() {
+  ntrip_bench::BenchChoice defaults;
+  defaults.run.package = DefaultPackage();
+  defaults.failover.host_program = DefaultHostProgram();
+  return defaults;
+}
+
 // A plain run, then the same over TLS with throw-away certificates, and the figures side by side.
 int CompareWithTls(ntrip_bench::RunOptions options) {
   ntrip_bench::Figures plain, tls;
   if (const int status = ntrip_bench::Run(options, &plain); status != 0) return status;
   try {
-    const auto& certificates = test_support::Certificates();
+    const auto& certificates = fixtures::Certificates();
     options.tls_cert_file = certificates.server_cert;
     options.tls_key_file = certificates.server_key;
     options.tls_ca_file = certificates.authority;
@@ -84,102 +69,49 @@ int CompareWithTls(ntrip_bench::RunOptions options) {
   return 0;
 }
 
+void PrintDecoderFigure(double megabytes) {
+  const auto f = ntrip_bench::MeasureDecoder(megabytes);
+  std::printf(
+      "decoder, MSM 7 stream %.1f MB in 2048-byte reads: %.1f MB/s CPU (%.3f s), "
+      "%.1f MB/s wall (%.3f s)\n",
+      f.megabytes, f.megabytes / f.cpu_seconds, f.cpu_seconds, f.megabytes / f.wall_seconds,
+      f.wall_seconds);
+}
+
+// The streaming run (plain, or plain and TLS), then the decoder's figure.
+int RunAndMeasureDecoder(const ntrip_bench::BenchChoice& choice) {
+  int status = 0;
+  if (!choice.decoder_only)
+    status = choice.tls ? CompareWithTls(choice.run) : ntrip_bench::Run(choice.run);
+  if (choice.decoder_mb > 0) PrintDecoderFigure(choice.decoder_mb);
+  return status;
+}
+
+int RunChosen(const ntrip_bench::BenchChoice& choice) {
+  if (choice.relay_child_port) return ntrip_bench::RunRelayChild(*choice.relay_child_port);
+  if (choice.failover.cycles > 0) return ntrip_bench::RunFailover(choice.failover);
+  if (choice.vs_relay) {
+    const ntrip_bench::RunOptions& run = choice.run;
+    return ntrip_bench::CompareWithRelay({run.duration_s, run.rate > 0 ? run.rate : 3000,
+                                          run.decode, choice.failover.host_program, run.package});
+  }
+  return RunAndMeasureDecoder(choice);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::string(argv[1]) == ntrip_bench::kRelayChildOption) {
-    return ntrip_bench::RunRelayChild(static_cast<std::uint16_t>(std::stoi(argv[2])));
+  ntrip_bench::BenchChoice choice;
+  try {
+    choice = ntrip_bench::ParseBenchCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                                Defaults());
+  } catch (const cli::UsageError& error) {
+    std::fprintf(stderr, "ntrip-bench: %s\n(see ntrip-bench --help)\n", error.what());
+    return 2;
   }
-  ntrip_bench::RunOptions options;
-  options.package = DefaultPackage();
-  double decoder_mb = 64;
-  bool decoder_only = false;
-  bool tls = false;
-  ntrip_bench::FailoverOptions failover;
-  failover.cycles = 0;
-  failover.host_program = DefaultHostProgram();
-  bool vs_relay = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool has_value = i + 1 < argc;
-    auto value = [&] { return std::string(argv[++i]); };
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (arg == "--version") {
-      std::printf("ntrip-bench %s\n", NTRIP_VERSION);
-      return 0;
-    } else if (arg == "--duration" && has_value) {
-      options.duration_s = std::atof(value().c_str());
-    } else if (arg == "--rate" && has_value) {
-      options.rate = std::atof(value().c_str());
-    } else if (arg == "--split-frames") {
-      options.whole_frames = false;
-    } else if (arg == "--restart-every" && has_value) {
-      options.restart_every_s = std::atof(value().c_str());
-    } else if (arg == "--max-bytes" && has_value) {
-      options.max_bytes = static_cast<std::size_t>(std::strtoull(value().c_str(), nullptr, 10));
-    } else if (arg == "--drop-every") {
-      options.drop_every_s = 3;
-      if (has_value && std::string(argv[i + 1]).rfind("--", 0) != 0)
-        options.drop_every_s = std::atof(value().c_str());
-    } else if (arg == "--log" && has_value) {
-      const std::string v = value();
-      if (v != "file" && v != "none") return Usage();
-      options.log_file = v == "file";
-    } else if (arg == "--keep-log") {
-      options.keep_log = true;
-    } else if (arg == "--decode" && has_value) {
-      const std::string v = value();
-      if (v != "on" && v != "off") return Usage();
-      options.decode = v == "on";
-    } else if (arg == "--package" && has_value) {
-      options.package = value();
-    } else if (arg == "--recording" && has_value) {
-      options.recording = value();
-    } else if (arg == "--seed" && has_value) {
-      options.seed = static_cast<std::uint32_t>(std::strtoul(value().c_str(), nullptr, 10));
-    } else if (arg == "--decoder-mb" && has_value) {
-      decoder_mb = std::atof(value().c_str());
-    } else if (arg == "--tls") {
-      tls = true;
-    } else if (arg == "--failover" && has_value) {
-      failover.cycles = std::atoi(value().c_str());
-      if (failover.cycles <= 0) return Usage();
-    } else if (arg == "--switch-after" && has_value) {
-      failover.switch_after_s = std::atof(value().c_str());
-    } else if (arg == "--probe-period" && has_value) {
-      failover.probe_period_s = std::atof(value().c_str());
-    } else if (arg == "--vs-relay") {
-      vs_relay = true;
-    } else if (arg == "--host" && has_value) {
-      failover.host_program = value();
-    } else if (arg == "--decoder-only") {
-      decoder_only = true;
-    } else {
-      return Usage();
-    }
+  if (choice.answer != cli::Answer::kNone) {
+    std::fputs(ntrip_bench::BenchAnswerText(choice.answer, NTRIP_VERSION).c_str(), stdout);
+    return 0;
   }
-  if (options.duration_s <= 0 || options.rate < 0 || options.restart_every_s < 0 ||
-      options.drop_every_s < 0 || (options.drop_every_s > 0 && options.rate == 0))
-    return Usage();
-
-  if (failover.cycles > 0) return ntrip_bench::RunFailover(failover);
-  if (vs_relay) {
-    return ntrip_bench::CompareWithRelay(
-        {options.duration_s, options.rate > 0 ? options.rate : 3000, options.decode,
-         failover.host_program, options.package});
-  }
-  int status = 0;
-  if (!decoder_only && !tls) status = ntrip_bench::Run(options);
-  if (!decoder_only && tls) status = CompareWithTls(options);
-  if (decoder_mb > 0) {
-    const auto f = ntrip_bench::MeasureDecoder(decoder_mb);
-    std::printf(
-        "decoder, MSM 7 stream %.1f MB in 2048-byte reads: %.1f MB/s CPU (%.3f s), "
-        "%.1f MB/s wall (%.3f s)\n",
-        f.megabytes, f.megabytes / f.cpu_seconds, f.cpu_seconds, f.megabytes / f.wall_seconds,
-        f.wall_seconds);
-  }
-  return status;
+  return RunChosen(choice);
 }

@@ -10,7 +10,7 @@ namespace ntrip_bench {
 
 struct FailoverOptions {
   int cycles = 3;
-  std::string host_program;   // ntrip-host
+  std::string host_program{};  // ntrip-host
   double switch_after_s = 10;  // --switch-after of the run
   double probe_period_s = 30;  // --probe-period of the run
 };

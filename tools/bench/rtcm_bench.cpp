@@ -1,15 +1,10 @@
-// rtcm-bench [MEGABYTES] [--stream msm|recordings|all] [--write FILE]
-//   Decoder throughput over (1) a synthetic stream of MSM 7 epochs and (2) the recordings
-//   repeated: one persistent decoder fed in 2048-byte reads, and for comparison the same
-//   stream through input_rtcm3 one byte at a time. Figures are MB/s (1 MB = 1e6 bytes) of
-//   this thread's CPU time, which a loaded machine does not distort, and of wall time.
-//   --write FILE saves the chosen stream(s) instead of measuring (for checks outside).
+// rtcm-bench: the decoder's throughput over (1) a synthetic stream of MSM 7 epochs and (2) the
+// recordings repeated.
 #include <time.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,6 +12,7 @@
 #include "rtcm/summary.h"
 #include "msm7_frames.h"
 #include "ntrip_version.h"
+#include "program_text.h"
 #include "rtcm_frame_builder.h"
 
 namespace {
@@ -29,7 +25,7 @@ std::string RecordingsStream(size_t bytes) {
                          "pygpsdata-NTRIP-4076.log", "pygpsdata-MT1023.log",
                          "pygpsdata-1230.bin"};
   std::string once;
-  for (const char* name : names) once += rtcm_test::ReadRecording(name);
+  for (const char* name : names) once += fixtures::ReadRecording(name);
   std::string all;
   if (once.empty()) return all;
   while (all.size() < bytes) all += once;
@@ -99,54 +95,102 @@ void Measure(const char* label, const std::string& stream) {
   Print("input_rtcm3 byte by byte", stream.size(), bytewise);
 }
 
-constexpr const char* kUsage =
-    "usage: rtcm-bench [MEGABYTES] [--stream msm|recordings|all] [--write FILE] [--help]\n"
-    "                  [--version]\n"
-    "Decoder throughput (MB/s of CPU and wall time) over MSM 7 epochs and the recordings,\n"
-    "in 2048-byte reads and byte by byte; --write FILE saves the stream(s) instead.\n";
+struct Arguments {
+  double megabytes = 64.0;
+  std::string stream = "all";
+  std::string write_to;
+  cli::Answer answer = cli::Answer::kNone;
+};
 
-int Usage() {
-  std::fputs(kUsage, stderr);
-  return 2;
+struct Option {
+  cli::OptionText text;
+  void (*apply)(Arguments& args, const std::string& value) = nullptr;
+};
+
+constexpr Option kOptions[] = {
+    {{"--stream", "msm|recordings|all", "which stream to measure (default all)"},
+     [](Arguments& a, const std::string& v) {
+       if (v != "all" && v != "msm" && v != "recordings") {
+         throw cli::UsageError("--stream: \"" + v + "\" is none of msm, recordings and all");
+       }
+       a.stream = v;
+     }},
+    {{"--write", "FILE",
+      "save the chosen stream(s) to FILE instead of measuring (for checks\n"
+      "outside)"},
+     [](Arguments& a, const std::string& v) { a.write_to = v; }},
+    {{"--help", "", "this text"}},
+    {{"--version", "", "the program's version"}},
+    {{"--man", "", ""}},
+};
+
+constexpr std::size_t kHelpColumn = 30;
+
+constexpr cli::Synopsis kSynopsis[] = {{"[MEGABYTES] [options]", ""}};
+constexpr cli::ExitStatus kExitStatus[] = {{0, "the figures were printed, or the stream written"},
+                                           {1, "--write FILE could not be written"},
+                                           {2, "a bad command line"}};
+constexpr std::string_view kSeeAlso[] = {"ntrip-bench", "rtcm3-summary"};
+
+constexpr cli::ProgramText kProgram{
+    .name = "rtcm-bench",
+    .summary = "measure the RTCM 3 decoder's throughput",
+    .synopsis = kSynopsis,
+    .about =
+        "Decoder throughput (MB/s of CPU and wall time) over MEGABYTES (default 64) of MSM 7\n"
+        "epochs and of the recordings, in 2048-byte reads and byte by byte.",
+    .details =
+        "One persistent decoder is fed the stream in 2048-byte reads, like the client's\n"
+        "reads, and for comparison the same stream goes through input_rtcm3 one byte at a\n"
+        "time. CPU figures are this thread's CPU time, which a loaded machine does not\n"
+        "distort; 1 MB is 1e6 bytes.",
+    .exit_status = kExitStatus,
+    .see_also = kSeeAlso};
+
+// Throws cli::UsageError.
+Arguments ParseArguments(const std::vector<std::string>& arguments) {
+  Arguments args;
+  args.answer = cli::ParseArguments(std::span<const Option>(kOptions), arguments, args,
+                                    [&](const std::string& operand) {
+                                      args.megabytes = cli::ParseNumber("MEGABYTES", operand);
+                                      if (args.megabytes <= 0)
+                                        throw cli::UsageError("MEGABYTES must be above 0");
+                                    });
+  return args;
+}
+
+bool WriteStreams(const std::string& path, const std::string& msm, const std::string& recordings) {
+  FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) return false;
+  std::fwrite(msm.data(), 1, msm.size(), out);
+  std::fwrite(recordings.data(), 1, recordings.size(), out);
+  return std::fclose(out) == 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  double megabytes = 64.0;
-  std::string which = "all";
-  const char* write_to = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("rtcm-bench %s\n", NTRIP_VERSION);
-      return 0;
-    } else if (std::strcmp(argv[i], "--stream") == 0 && i + 1 < argc) {
-      which = argv[++i];
-    } else if (std::strcmp(argv[i], "--write") == 0 && i + 1 < argc) {
-      write_to = argv[++i];
-    } else if (argv[i][0] != '-' && std::atof(argv[i]) > 0) {
-      megabytes = std::atof(argv[i]);
-    } else {
-      return Usage();
-    }
+  Arguments args;
+  try {
+    args = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const cli::UsageError& error) {
+    std::fprintf(stderr, "rtcm-bench: %s\n(see rtcm-bench --help)\n", error.what());
+    return 2;
   }
-  if (which != "all" && which != "msm" && which != "recordings") return Usage();
-  const size_t bytes = static_cast<size_t>(megabytes * 1e6);
+  if (args.answer != cli::Answer::kNone) {
+    std::fputs(cli::AnswerText(args.answer, kProgram, NTRIP_VERSION,
+                               std::span<const Option>(kOptions), kHelpColumn)
+                   .c_str(),
+               stdout);
+    return 0;
+  }
+  const size_t bytes = static_cast<size_t>(args.megabytes * 1e6);
   std::string msm;
   std::string recordings;
-  if (which != "recordings") msm = MsmStream(bytes);
-  if (which != "msm") recordings = RecordingsStream(bytes);
-  if (write_to) {
-    FILE* out = std::fopen(write_to, "wb");
-    if (!out) return 1;
-    std::fwrite(msm.data(), 1, msm.size(), out);
-    std::fwrite(recordings.data(), 1, recordings.size(), out);
-    return std::fclose(out) == 0 ? 0 : 1;
-  }
-  if (which != "recordings") Measure("(1) MSM 7 epochs, synthetic", msm);
-  if (which != "msm") Measure("(2) recordings repeated", recordings);
+  if (args.stream != "recordings") msm = MsmStream(bytes);
+  if (args.stream != "msm") recordings = RecordingsStream(bytes);
+  if (!args.write_to.empty()) return WriteStreams(args.write_to, msm, recordings) ? 0 : 1;
+  if (args.stream != "recordings") Measure("(1) MSM 7 epochs, synthetic", msm);
+  if (args.stream != "msm") Measure("(2) recordings repeated", recordings);
   return 0;
 }

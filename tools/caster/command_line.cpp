@@ -5,7 +5,6 @@
 #include <span>
 #include <stdexcept>
 
-#include "option_table.h"
 
 namespace caster {
 
@@ -202,37 +201,49 @@ constexpr Option kOptions[] = {
     {{"", "", "                           requests: HTTP/1.1 200 OK, Content-Type gnss/sourcetable)"}},
     {{"", "", "      ntrip1-only          answer NTRIP 2.0 requests \"HTTP/1.1 400 Bad Request\", serve"}},
     {{"", "", "                           NTRIP 1.0 ones"}},
-    {{"--help", "", "this text"}, [](CommandLine& l, const std::string&) { l.help = true; }},
-    {{"--version", "", "the program's version"},
-     [](CommandLine& l, const std::string&) { l.version = true; }},
+    {{"--help", "", "this text"}},
+    {{"--version", "", "the program's version"}},
+    {{"--man", "", ""}},
 };
 
 constexpr std::size_t kHelpColumn = 25;
+
+constexpr cli::Synopsis kSynopsis[] = {{"[options]", ""}};
+constexpr cli::ExitStatus kExitStatus[] = {
+    {0, "stopped by Ctrl-C or SIGTERM (or --help, --version answered)"},
+    {1, "it could not serve: a recording that cannot be read, an address that cannot be bound, "
+        "TLS files that do not load"},
+    {2, "a bad command line, or --mount-position for a mount point that no --mount names"}};
+constexpr std::string_view kSeeAlso[] = {"ntrip-host", "rtcm3-summary"};
+
+constexpr cli::ProgramText kProgram{
+    .name = "ntrip-replay-caster",
+    .summary = "serve recorded RTCM 3 streams over NTRIP",
+    .synopsis = kSynopsis,
+    .about = "Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.",
+    .notes = "Prints \"listening on ADDR:PORT\" once it listens. Ctrl-C or SIGTERM stops it.",
+    .details = "Each connection gets its mount point's recording from the start, paced as --rate\n"
+               "says, and again from the start at its end. Without --live-time the recording's\n"
+               "bytes are served unchanged. The tests and the demo of ntrip-host run the same\n"
+               "caster in-process.",
+    .exit_status = kExitStatus,
+    .see_also = kSeeAlso};
 
 }  // namespace
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine line;
   line.options.port = 2101;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const Option* option = cli::FindOption(std::span<const Option>(kOptions), arg == "-h" ? "--help" : arg);
-    if (option == nullptr) throw std::invalid_argument("unknown option '" + arg + "' (see --help)");
-    std::string value;
-    if (cli::TakesValue(option->text)) {
-      if (i + 1 >= args.size()) throw std::invalid_argument(arg + " needs a value");
-      value = args[++i];
-    }
-    option->apply(line, value);
-  }
+  line.answer = cli::ParseArguments(std::span<const Option>(kOptions), args, line);
   return line;
 }
 
 std::string UsageText() {
-  return "usage: ntrip-replay-caster [options]\n"
-         "Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.\n\n" +
-         cli::FormatOptions(std::span<const Option>(kOptions), kHelpColumn) +
-         "\nPrints \"listening on ADDR:PORT\" once it listens. Ctrl-C or SIGTERM stops it.\n";
+  return AnswerText(cli::Answer::kHelp, "");
+}
+
+std::string AnswerText(cli::Answer answer, std::string_view version) {
+  return cli::AnswerText(answer, kProgram, version, std::span<const Option>(kOptions), kHelpColumn);
 }
 
 }  // namespace caster

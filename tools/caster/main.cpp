@@ -17,15 +17,11 @@ int main(int argc, char** argv) {
   try {
     line = caster::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const std::exception& e) {
-    std::cerr << "ntrip-replay-caster: " << e.what() << '\n';
+    std::cerr << "ntrip-replay-caster: " << e.what() << "\n(see ntrip-replay-caster --help)\n";
     return 2;
   }
-  if (line.help) {
-    std::cout << caster::UsageText();
-    return 0;
-  }
-  if (line.version) {
-    std::cout << "ntrip-replay-caster " << NTRIP_VERSION << '\n';
+  if (line.answer != cli::Answer::kNone) {
+    std::cout << caster::AnswerText(line.answer, NTRIP_VERSION);
     return 0;
   }
   try {

@@ -1,8 +1,5 @@
-// rtcm3-summary FILE|- [--chunk N] [--json] [--counts]
-//   default   the summary text of the recording, fed to one decoder in reads of N bytes
-//   --json    one JSON object per line for each frame with a right CRC
-//   --counts  the decoder's message counts on stderr at the end
-// The input is streamed in fixed-size reads, so memory does not grow with its size.
+// rtcm3-summary: the decoder over a recording, offline. The input is streamed in fixed-size
+// reads, so memory does not grow with its size.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,21 +18,11 @@
 #include "json_nav.h"
 #include "json_obs.h"
 #include "ntrip_version.h"
+#include "program_text.h"
 #include "rtcm/frame.h"
 #include "rtcm/summary.h"
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: rtcm3-summary FILE|- [--chunk N] [--json] [--counts]\n"
-    "Decodes a recording of RTCM 3 frames (- reads standard input).\n"
-    "  (default)   print the summary text the component publishes for it\n"
-    "  --chunk N   feed the decoder in reads of N bytes (default 2048; the text does not\n"
-    "              depend on N)\n"
-    "  --json      one JSON object per frame with a right CRC instead of the summary\n"
-    "  --counts    the message counts on stderr at the end\n"
-    "  --help      this text\n"
-    "  --version   the program's version\n";
 
 constexpr size_t kReadBytes = 65536;
 constexpr long long kProgressFrom = 100'000'000;  // inputs above this show progress
@@ -45,20 +32,69 @@ struct Arguments {
   size_t chunk = 2048;
   bool json = false;
   bool counts = false;
+  cli::Answer answer = cli::Answer::kNone;
 };
 
-int Usage(const char* why) {
-  std::fprintf(stderr, "rtcm3-summary: %s\n%s", why, kUsage);
-  return 2;
-}
+struct Option {
+  cli::OptionText text;
+  void (*apply)(Arguments& args, const std::string& value) = nullptr;
+};
 
-bool ParseChunk(const char* text, size_t* chunk) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value == 0 || text[0] == '-') return false;
-  *chunk = static_cast<size_t>(value);
-  return true;
+constexpr Option kOptions[] = {
+    {{"--chunk", "N",
+      "feed the decoder in reads of N bytes (default 2048; the text does not\n"
+      "depend on N)"},
+     [](Arguments& a, const std::string& v) {
+       a.chunk = static_cast<size_t>(cli::ParseCount("--chunk", v, SIZE_MAX));
+       if (a.chunk == 0) throw cli::UsageError("--chunk needs a positive number of bytes");
+     }},
+    {{"--json", "", "one JSON object per frame with a right CRC instead of the summary"},
+     [](Arguments& a, const std::string&) { a.json = true; }},
+    {{"--counts", "", "the message counts on stderr at the end"},
+     [](Arguments& a, const std::string&) { a.counts = true; }},
+    {{"--help", "", "this text"}},
+    {{"--version", "", "the program's version"}},
+    {{"--man", "", ""}},
+};
+
+constexpr std::size_t kHelpColumn = 14;
+
+constexpr cli::Synopsis kSynopsis[] = {{"FILE|- [--chunk N] [--json] [--counts]", ""}};
+constexpr cli::ExitStatus kExitStatus[] = {
+    {0, "the whole input was decoded and its text written"},
+    {1, "the input cannot be read or the output cannot be written"},
+    {2, "a bad command line"}};
+constexpr std::string_view kSeeAlso[] = {"ntrip-host", "ntrip-replay-caster"};
+
+constexpr cli::ProgramText kProgram{
+    .name = "rtcm3-summary",
+    .summary = "decode a recording of RTCM 3 frames offline",
+    .synopsis = kSynopsis,
+    .about =
+        "Decodes a recording of RTCM 3 frames (- reads standard input) and prints the\n"
+        "summary text the component publishes for it.",
+    .details =
+        "With --json it prints one JSON object per frame with a right CRC: type, length, result,\n"
+        "and what the decoder stored (station record, epoch observations, ephemerides, SSR\n"
+        "corrections). The input is streamed in fixed-size reads, so memory does not grow with\n"
+        "it; on a terminal, inputs over 100 MB show their progress on stderr. After a CRC\n"
+        "failure the decoder looks for the next frame at the byte after the false 0xD3.",
+    .exit_status = kExitStatus,
+    .see_also = kSeeAlso};
+
+// Throws cli::UsageError.
+Arguments ParseArguments(const std::vector<std::string>& arguments) {
+  Arguments args;
+  args.answer = cli::ParseArguments(std::span<const Option>(kOptions), arguments, args,
+                                    [&](const std::string& operand) {
+                                      if (!args.file.empty())
+                                        throw cli::UsageError("only one FILE may be given");
+                                      args.file = operand;
+                                    });
+  if (args.file.empty() && args.answer == cli::Answer::kNone) {
+    throw cli::UsageError("no FILE given");
+  }
+  return args;
 }
 
 // "x MB of y MB" on one line of a terminal, at most twice a second.
@@ -122,7 +158,8 @@ void PrintCounts(const rtcm::RtcmDecoder& dec) {
 // Feeds the whole input; false with errno set on a read error.
 bool Summarize(FILE* input, const Arguments& args, rtcm::ChunkSummarizer& summarizer) {
   // Whole chunks per read, so each Feed gets exactly N bytes as the option says.
-  const size_t read_size = args.chunk >= kReadBytes ? args.chunk : kReadBytes - kReadBytes % args.chunk;
+  const size_t read_size =
+      args.chunk >= kReadBytes ? args.chunk : kReadBytes - kReadBytes % args.chunk;
   std::vector<char> buffer(read_size);
   Progress progress(input);
   for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), input)) > 0;) {
@@ -154,31 +191,17 @@ bool Summarize(FILE* input, const Arguments& args, rtcm::ChunkSummarizer& summar
 
 int main(int argc, char** argv) {
   Arguments args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::cout << kUsage;
-      return 0;
-    } else if (arg == "--version") {
-      std::cout << "rtcm3-summary " << NTRIP_VERSION << '\n';
-      return 0;
-    } else if (arg == "--json") {
-      args.json = true;
-    } else if (arg == "--counts") {
-      args.counts = true;
-    } else if (arg == "--chunk") {
-      if (i + 1 >= argc || !ParseChunk(argv[++i], &args.chunk)) {
-        return Usage("--chunk needs a positive number of bytes");
-      }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Usage(("unknown option " + arg).c_str());
-    } else if (args.file.empty()) {
-      args.file = arg;
-    } else {
-      return Usage("only one FILE may be given");
-    }
+  try {
+    args = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const cli::UsageError& error) {
+    std::cerr << "rtcm3-summary: " << error.what() << "\n(see rtcm3-summary --help)\n";
+    return 2;
   }
-  if (args.file.empty()) return Usage("no FILE given");
+  if (args.answer != cli::Answer::kNone) {
+    std::cout << cli::AnswerText(args.answer, kProgram, NTRIP_VERSION,
+                                 std::span<const Option>(kOptions), kHelpColumn);
+    return 0;
+  }
 
   const bool from_stdin = args.file == "-";
   std::unique_ptr<FILE, int (*)(FILE*)> file(
