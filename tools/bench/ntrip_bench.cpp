@@ -102,16 +102,14 @@ int RunChosen(const ntrip_bench::BenchChoice& choice) {
 
 int main(int argc, char** argv) {
   ntrip_bench::BenchChoice choice;
-  try {
+  const auto parse = [&] {
     choice = ntrip_bench::ParseBenchCommandLine(std::vector<std::string>(argv + 1, argv + argc),
                                                 Defaults());
-  } catch (const cli::UsageError& error) {
-    std::fprintf(stderr, "ntrip-bench: %s\n(see ntrip-bench --help)\n", error.what());
-    return 2;
-  }
-  if (choice.answer != cli::Answer::kNone) {
-    std::fputs(ntrip_bench::BenchAnswerText(choice.answer, NTRIP_VERSION).c_str(), stdout);
-    return 0;
-  }
+    return choice.answer;
+  };
+  const auto answer_text = [](cli::Answer answer) {
+    return ntrip_bench::BenchAnswerText(answer, NTRIP_VERSION);
+  };
+  if (const auto status = cli::EndBeforeRunning("ntrip-bench", parse, answer_text)) return *status;
   return RunChosen(choice);
 }

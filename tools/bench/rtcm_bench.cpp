@@ -159,6 +159,11 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
   return args;
 }
 
+std::string AnswerText(cli::Answer answer) {
+  return cli::AnswerText(answer, kProgram, NTRIP_VERSION, std::span<const Option>(kOptions),
+                         kHelpColumn);
+}
+
 bool WriteStreams(const std::string& path, const std::string& msm, const std::string& recordings) {
   FILE* out = std::fopen(path.c_str(), "wb");
   if (!out) return false;
@@ -171,19 +176,11 @@ bool WriteStreams(const std::string& path, const std::string& msm, const std::st
 
 int main(int argc, char** argv) {
   Arguments args;
-  try {
+  const auto parse = [&] {
     args = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const cli::UsageError& error) {
-    std::fprintf(stderr, "rtcm-bench: %s\n(see rtcm-bench --help)\n", error.what());
-    return 2;
-  }
-  if (args.answer != cli::Answer::kNone) {
-    std::fputs(cli::AnswerText(args.answer, kProgram, NTRIP_VERSION,
-                               std::span<const Option>(kOptions), kHelpColumn)
-                   .c_str(),
-               stdout);
-    return 0;
-  }
+    return args.answer;
+  };
+  if (const auto status = cli::EndBeforeRunning(kProgram.name, parse, AnswerText)) return *status;
   const size_t bytes = static_cast<size_t>(args.megabytes * 1e6);
   std::string msm;
   std::string recordings;

@@ -14,15 +14,15 @@
 
 int main(int argc, char** argv) {
   caster::CommandLine line;
-  try {
+  const auto parse = [&] {
     line = caster::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const std::exception& e) {
-    std::cerr << "ntrip-replay-caster: " << e.what() << "\n(see ntrip-replay-caster --help)\n";
-    return 2;
-  }
-  if (line.answer != cli::Answer::kNone) {
-    std::cout << caster::AnswerText(line.answer, NTRIP_VERSION);
-    return 0;
+    return line.answer;
+  };
+  const auto answer_text = [](cli::Answer answer) {
+    return caster::AnswerText(answer, NTRIP_VERSION);
+  };
+  if (const auto status = cli::EndBeforeRunning("ntrip-replay-caster", parse, answer_text)) {
+    return *status;
   }
   try {
     // Registered before serving starts, so an early Ctrl-C still stops cleanly.

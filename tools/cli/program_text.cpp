@@ -1,6 +1,7 @@
 #include "program_text.h"
 
 #include <algorithm>
+#include <iostream>
 
 namespace cli {
 
@@ -51,6 +52,20 @@ std::string AnswerText(Answer answer, const ProgramText& program, std::string_vi
       break;
   }
   return {};
+}
+
+std::optional<int> EndBeforeRunning(std::string_view name, const std::function<Answer()>& parse,
+                                    const std::function<std::string(Answer)>& answer_text) {
+  Answer answer = Answer::kNone;
+  try {
+    answer = parse();
+  } catch (const std::invalid_argument& error) {
+    std::cerr << name << ": " << error.what() << "\n(see " << name << " --help)\n";
+    return 2;
+  }
+  if (answer == Answer::kNone) return std::nullopt;
+  std::cout << answer_text(answer);
+  return 0;
 }
 
 }  // namespace cli

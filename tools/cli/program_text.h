@@ -3,6 +3,8 @@
 // sections of its man page. Both are written from the same texts and rows, so they cannot
 // disagree.
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -52,6 +54,13 @@ std::string AnswerText(Answer answer, const ProgramText& program, std::string_vi
                        std::span<const Row> rows, std::size_t column) {
   return AnswerText(answer, program, version, std::span<const OptionText>(TextsOf(rows)), column);
 }
+
+// How a program's main begins: `parse` reads the command line (throwing std::invalid_argument,
+// UsageError among them) and returns the answer asked for. A bad command line is said on stderr
+// ("NAME: WHY" and where to look) and ends main with 2; an answer to --help, --version or --man is
+// printed by `answer_text` and ends it with 0. nullopt: the program runs.
+std::optional<int> EndBeforeRunning(std::string_view name, const std::function<Answer()>& parse,
+                                    const std::function<std::string(Answer)>& answer_text);
 
 template <class Row>
 std::string HelpText(const ProgramText& program, std::span<const Row> rows, std::size_t column) {

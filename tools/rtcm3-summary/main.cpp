@@ -97,6 +97,11 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
   return args;
 }
 
+std::string AnswerText(cli::Answer answer) {
+  return cli::AnswerText(answer, kProgram, NTRIP_VERSION, std::span<const Option>(kOptions),
+                         kHelpColumn);
+}
+
 // "x MB of y MB" on one line of a terminal, at most twice a second.
 class Progress {
  public:
@@ -191,17 +196,11 @@ bool Summarize(FILE* input, const Arguments& args, rtcm::ChunkSummarizer& summar
 
 int main(int argc, char** argv) {
   Arguments args;
-  try {
+  const auto parse = [&] {
     args = ParseArguments(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const cli::UsageError& error) {
-    std::cerr << "rtcm3-summary: " << error.what() << "\n(see rtcm3-summary --help)\n";
-    return 2;
-  }
-  if (args.answer != cli::Answer::kNone) {
-    std::cout << cli::AnswerText(args.answer, kProgram, NTRIP_VERSION,
-                                 std::span<const Option>(kOptions), kHelpColumn);
-    return 0;
-  }
+    return args.answer;
+  };
+  if (const auto status = cli::EndBeforeRunning(kProgram.name, parse, AnswerText)) return *status;
 
   const bool from_stdin = args.file == "-";
   std::unique_ptr<FILE, int (*)(FILE*)> file(
