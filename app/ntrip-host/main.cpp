@@ -37,16 +37,14 @@ int main(int argc, char** argv) {
   ntrip_host::TakeOverStopSignals();
 
   ntrip_host::RunOptions options;
-  try {
+  const auto parse = [&] {
     options = ntrip_host::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
-  } catch (const ntrip_host::UsageError& error) {
-    std::cerr << "ntrip-host: " << error.what() << "\n(see ntrip-host --help)\n";
-    return kExitUsage;
-  }
-  if (options.answer != cli::Answer::kNone) {
-    std::cout << ntrip_host::AnswerText(options.answer, NTRIP_VERSION);
-    return 0;
-  }
+    return options.answer;
+  };
+  const auto answer_text = [](cli::Answer answer) {
+    return ntrip_host::AnswerText(answer, NTRIP_VERSION);
+  };
+  if (const auto status = cli::EndBeforeRunning("ntrip-host", parse, answer_text)) return *status;
   const std::filesystem::path executable = ntrip_host::CurrentExecutable();
   try {
     if (options.describe) {
