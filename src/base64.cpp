@@ -28,4 +28,10 @@ void Base64Encode(const std::string& input, std::string& output) {
   while ((output.size() - start) % 4 != 0) output += '=';
 }
 
+std::string BasicCredential(const std::string& user, const std::string& password) {
+  std::string credential;
+  if (!user.empty()) Base64Encode(user + ":" + password, credential);
+  return credential;
+}
+
 }  // namespace tarno

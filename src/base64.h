@@ -11,4 +11,8 @@ inline constexpr std::string_view base64_chars =
 // Appends the encoding of input to output.
 void Base64Encode(const std::string& input, std::string& output);
 
+// The credential of HTTP Basic authentication, the Base64 text of "user:password"; empty without
+// a user name (there is nothing to send).
+std::string BasicCredential(const std::string& user, const std::string& password);
+
 }  // namespace tarno

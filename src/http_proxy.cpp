@@ -57,9 +57,8 @@ std::string ProxyConnectRequest(const HttpProxy& proxy, std::string_view caster_
                                 std::string_view caster_port) {
   const std::string target = CasterLabel(caster_host, caster_port);
   std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
-  if (!proxy.username.empty()) {
-    std::string credential;
-    Base64Encode(proxy.username + ":" + proxy.password, credential);
+  if (const std::string credential = BasicCredential(proxy.username, proxy.password);
+      !credential.empty()) {
     request += "Proxy-Authorization: Basic " + credential + "\r\n";
   }
   return request + "\r\n";

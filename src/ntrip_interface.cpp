@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string_view>
 #include <utility>
 
@@ -9,12 +10,10 @@
 #include <boost/system/system_error.hpp>
 
 #include "base64.h"
-#include "caster_exchange.h"
 #include "caster_response.h"
 #include "log.h"
 #include "ntrip_request.h"
 #include "rtcm/summary.h"
-#include "tls_session.h"
 
 namespace tarno {
 
@@ -38,9 +37,9 @@ NTRIPClient::NTRIPClient(const std::string& host, const std::string& port,
       _host(host),
       _port(port),
       _mountpoint(mountpoint),
-      _proxy(std::move(proxy)) {
+      _opener(host, port, std::move(proxy), Asked::Stream, mountpoint, _timing) {
   boost::system::error_code error;
-  _endpoints = ResolveCaster(_host, _port, _proxy, error);
+  _endpoints = _opener.Resolve(error);
   if (error) throw boost::system::system_error(error);
   if (_decode_rtcm) _summarizer = std::make_unique<rtcm::ChunkSummarizer>();
   GenerateGGA(latitude, longitude, altitude, &_gga_sentence, _timing.utc_clock);
@@ -91,7 +90,9 @@ void NTRIPClient::SetCredentials(const std::string& username, const std::string&
 }
 
 void NTRIPClient::SetTls(const std::string& ca_file) {
-  _socket.UseTls(std::make_shared<TlsContext>(_host, ca_file));
+  if (Refusal refused = UseTlsFor(_socket, _host, ca_file); refused.kind != Refusal::Kind::None) {
+    throw std::invalid_argument(refused.text);
+  }
 }
 
 void NTRIPClient::SetPosition(const GpsCoordinate& position) {
@@ -236,8 +237,7 @@ std::string NTRIPClient::processRTCM3(const std::string& chunk) {
 namespace tarno {
 
 ClientState NTRIPClient::InitSocket() {
-  const ConnectOutcome outcome =
-      ConnectToCaster(_socket, _endpoints, _proxy, _host, _port, _timing);
+  const ConnectOutcome outcome = _opener.Connect(_socket, _endpoints);
   if (outcome.error || outcome.refusal.kind != Refusal::Kind::None) {
     WriteLog("Error occured !" + outcome.error.message());
     if (!_socket.TlsFailure().empty()) WriteLog(outcome.refusal.text, Importance::Warning);
@@ -262,89 +262,74 @@ Refusal NTRIPClient::LastRefusal() const {
 }
 
 ClientState NTRIPClient::Connection() {
-  const auto fail = [this](const std::string& description, Refusal refusal) {
-    WriteLog("Errors: Network Connection: " + description);
-    SetRefusal(std::move(refusal));
-    SetState(ClientState::Error);
-    return _state.load();
-  };
+  // Its steps log as Connection itself.
+  const SourceLocation where = SourceLocation::current();
+  CasterAnswer answer = _opener.Ask(_socket, StreamRequest(where));
+  _answer_status = answer.reader.head().status;
+  if (!TakeAnswer(answer, where)) return _state;
+  return BeginStream(answer.reader, where);
+}
 
+ClientState NTRIPClient::Fail(const std::string& description, Refusal refusal,
+                              SourceLocation where) {
+  WriteLog("Errors: Network Connection: " + description, Importance::Info, where);
+  SetRefusal(std::move(refusal));
+  SetState(ClientState::Error);
+  return _state;
+}
+
+std::string NTRIPClient::StreamRequest(SourceLocation where) {
   // Without a user name there are no credentials to send: a caster open to all needs none.
-  std::string credential;
-  if (!_username.empty()) {
-    Base64Encode(_username + ":" + _password, credential);
+  const std::string credential = BasicCredential(_username, _password);
+  if (!credential.empty()) {
     // Neither the credential nor its length (which tells the password's) reaches a log line.
-    WriteLog("Authorization for user \"" + _username + "\"");
+    WriteLog("Authorization for user \"" + _username + "\"", Importance::Info, where);
   } else {
-    WriteLog("No user name: the request carries no Authorization");
+    WriteLog("No user name: the request carries no Authorization", Importance::Info, where);
   }
-
   std::string gga;
   {
     std::scoped_lock lock(_position_mutex);
     gga = _gga_sentence;
   }
-  WriteLog(gga);
+  WriteLog(gga, Importance::Info, where);
+  return NtripRequest(_mountpoint, _host, credential, gga, _ntrip1);
+}
 
-  const std::string request = _ntrip1 ? Ntrip1Request(_mountpoint, credential)
-                                      : NtripRequest(_mountpoint, _host, credential, gga);
-  CasterAnswer answer =
-      AskCaster(_socket, request, Asked::Stream, _host, _port, _mountpoint, _timing);
+bool NTRIPClient::TakeAnswer(CasterAnswer& answer, SourceLocation where) {
   const ResponseHeadReader& reader = answer.reader;
   const ResponseHead& head = reader.head();
-  _answer_status = head.status;
-  if (answer.error) return fail(answer.error.message(), std::move(answer.refusal));
-  if (!reader.failure().empty()) return fail(reader.failure(), std::move(answer.refusal));
-  WriteLog("En-tetes de la reponse: " + head.text);
-  if (answer.refusal.kind != Refusal::Kind::None) {
-    return fail(PrintableStatusLine(head.status_line), std::move(answer.refusal));
+  if (answer.error) {
+    Fail(answer.error.message(), std::move(answer.refusal), where);
+  } else if (!reader.failure().empty()) {
+    Fail(reader.failure(), std::move(answer.refusal), where);
+  } else {
+    WriteLog("En-tetes de la reponse: " + head.text, Importance::Info, where);
+    if (answer.refusal.kind == Refusal::Kind::None) return true;
+    Fail(PrintableStatusLine(head.status_line), std::move(answer.refusal), where);
   }
+  return false;
+}
 
-  if (head.ntrip1 || _ntrip1) {
-    // An NTRIP 1.0 caster reads no request header: it waits for a sentence in the stream before
-    // it sends anything.
-    std::string sentence;
-    {
-      std::scoped_lock lock(_position_mutex);
-      sentence = BuildGGA();
-    }
-    if (const auto error = _socket.WriteAll(sentence, _timing.request_bound)) {
-      return fail(error.message(), NetworkRefusal(error, _host, _port));
-    }
-    WriteLog("Sent the first GGA after the ICY answer");
-  }
-
-  if (const std::string coding = UnknownCoding(head); !coding.empty()) {
-    // Nothing of a stream the client cannot read is published.
-    return fail("unknown coding " + PrintableStatusLine(coding),
-                UnreadableCoding(_host, _port, _mountpoint, coding));
-  }
-
-  _stream_decoder.emplace(head);
+ClientState NTRIPClient::BeginStream(const ResponseHeadReader& reader, SourceLocation where) {
+  BodyStart start = _opener.Start(_socket, reader, _ntrip1, [this] {
+    std::scoped_lock lock(_position_mutex);
+    return BuildGGA();
+  });
+  if (start.sent_gga) WriteLog("Sent the first GGA after the ICY answer", Importance::Info, where);
+  if (!start.decoder) return Fail(start.failure, std::move(start.refusal), where);
+  _stream_decoder = std::move(start.decoder);
   _rtcm_check.emplace(RtcmPresenceCheck::Clock::now(), _timing.rtcm_check_window);
-  // Bytes that came with the head are the stream's first bytes, whatever the framing.
-  std::string first;
-  const auto result = _stream_decoder->Feed(reader.leftover(), first);
-  StoreStream(std::move(first), false);
-  if (result == StreamDecoder::Result::Malformed) {
-    return fail(_stream_decoder->failure(),
-                NoUsableAnswer(_host, _port, _mountpoint, _stream_decoder->failure()));
-  }
+  StoreStream(std::move(start.first), false);
+  if (start.refusal.kind != Refusal::Kind::None)
+    return Fail(start.failure, std::move(start.refusal), where);
 
-  // Whatever the answer's form, a caster asked in 1.0 speaks 1.0.
-  _protocol = head.ntrip1 || _ntrip1 ? "NTRIP 1.0"
-              : head.chunked         ? "NTRIP 2.0, chunked"
-                                     : "NTRIP 2.0";
-  for (const auto* list : {&head.transfer_codings, &head.content_codings}) {
-    for (const std::string& coding : *list) {
-      if (coding != "chunked" || !head.chunked) _protocol += ", " + coding;
-    }
-  }
+  _protocol = StreamProtocol(reader.head(), _ntrip1);
   SetRefusal({});
-  if (result == StreamDecoder::Result::End) {
+  if (start.result == StreamDecoder::Result::End) {
     // A stream that came whole with the head (a Content-Length one): a connection that began
     // and ended, whose bytes the writers still publish. The receive loop has nothing to read.
-    WriteLog("The stream ended with the headers");
+    WriteLog("The stream ended with the headers", Importance::Info, where);
     Lose("the caster ended the stream");
   } else {
     SetState(ClientState::Connected);

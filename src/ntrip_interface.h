@@ -18,12 +18,13 @@
 
 #include "caster_response.h"
 #include "client_socket.h"
-#include "content_coding.h"
 #include "client_timing.h"
+#include "content_coding.h"
 #include "gga.h"
 #include "http_proxy.h"
 #include "log_location.h"
 #include "rtcm_presence.h"
+#include "stream_opener.h"
 
 namespace rtcm {
 class ChunkSummarizer;
@@ -114,6 +115,14 @@ class NTRIPClient {
   // A sentence of the position held now, stored as _gga_sentence; caller holds _position_mutex.
   std::string BuildGGA();
 
+  // The steps of Connection: the request (its credential and sentence logged), the answer's
+  // head judged (true when the stream follows), the body begun.
+  // `where`: Connection's own place, which their log lines carry.
+  std::string StreamRequest(SourceLocation where);
+  bool TakeAnswer(CasterAnswer& answer, SourceLocation where);
+  ClientState BeginStream(const ResponseHeadReader& reader, SourceLocation where);
+  ClientState Fail(const std::string& description, Refusal refusal, SourceLocation where);
+
   // Queues stream bytes as chunks of at most one read (and their summaries when decoding).
   // wait_for_room: between chunks, wait while the queues are full (the receive loop only).
   void StoreStream(std::string bytes, bool wait_for_room);
@@ -143,7 +152,8 @@ class NTRIPClient {
   GpsCoordinate _position;
   const std::string _host, _port, _mountpoint;
   std::string _username, _password;
-  const HttpProxy _proxy;
+  // Resolves, connects, asks and begins the body for the operations of the design.
+  const StreamOpener _opener;
   bool _ntrip1 = false;
   std::atomic<int> _answer_status{0};
   std::atomic<bool> _socket_connected{false};

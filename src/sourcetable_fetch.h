@@ -1,33 +1,24 @@
 #pragma once
-// Asks a caster for its sourcetable (GET / with the stream request's headers) through the same
-// exchange as the stream request, every wait bounded and the body at most 1 MiB.
+// Asks a caster for its sourcetable (GET / with the stream request's headers) the way a stream
+// is opened, every wait bounded and the body at most 1 MiB.
 #include <cstddef>
 #include <stop_token>
 #include <string>
 
 #include "caster_response.h"
 #include "client_timing.h"
-#include "http_proxy.h"
 #include "sourcetable.h"
+#include "stream_opener.h"
 
 namespace tarno {
 
 inline constexpr std::size_t kMaxSourcetableBytes = 1024 * 1024;
 
-struct CasterAddress {
-  std::string host;  // name or address, also sent as the Host header
-  std::string port;  // decimal text
-  std::string username, password;
-  std::string gga;  // a GGA sentence with its CR LF, or empty to send none
-  bool tls = false;
-  std::string tls_ca_file;  // empty: the system's certificate store
-  HttpProxy proxy;          // the same way out as the stream request
-};
-
 struct FetchedSourcetable {
   Refusal refusal;          // kind None when the table came; otherwise why not, for the user
   std::string status_line;  // the caster's first answer line, made printable
   Sourcetable table;
+  bool ntrip1 = false;  // the NTRIP 1.0 request was the one answered
 };
 
 // Never throws for the caster's faults or a bad address; a CA file that cannot be loaded is a

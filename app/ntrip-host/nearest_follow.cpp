@@ -70,16 +70,18 @@ bool NearestFollow::Start(const Position& here, std::string current) {
   running_ = true;
   outcome_.reset();
   // The thread's own stop token ends a read at once when the follower goes (a stop).
-  thread_ = std::jthread([this, here, current = std::move(current)](std::stop_token stop) {
+  thread_ = std::jthread([this, here, current = std::move(current),
+                          caster = caster_](std::stop_token stop) {
     tarno::ClientTiming bounds;
     bounds.connect_bound = bounds.request_bound = bounds.header_bound = bounds.idle_read_bound =
         kReadBound;
-    const tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster_, bounds, stop);
+    const tarno::FetchedSourcetable fetched = tarno::FetchSourcetable(caster, bounds, stop);
     std::optional<NearerMount> choice;
     if (fetched.refusal.kind == tarno::Refusal::Kind::None) {
       choice = ChooseNearerMount(fetched.table, here, current);
     }
     std::scoped_lock done(mutex_);
+    tarno::KeepVersionAnswered(caster_, fetched.ntrip1);
     outcome_ = std::move(choice);
     running_ = false;
   });

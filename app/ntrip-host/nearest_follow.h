@@ -39,7 +39,8 @@ class FollowSpacing {
   Clock::time_point last_read_;
 };
 
-// Reads the sourcetable and chooses on a thread of its own, one read at a time.
+// Reads the sourcetable and chooses on a thread of its own, one read at a time. Under
+// NtripVersion::Auto, a caster that answered the 1.0 request is asked in 1.0 from then on.
 class NearestFollow {
  public:
   explicit NearestFollow(tarno::CasterAddress caster) : caster_(std::move(caster)) {}
@@ -53,8 +54,8 @@ class NearestFollow {
   std::optional<std::optional<NearerMount>> Take();
 
  private:
-  const tarno::CasterAddress caster_;
   std::mutex mutex_;
+  tarno::CasterAddress caster_;  // under mutex_
   bool running_ = false;
   std::optional<std::optional<NearerMount>> outcome_;
   std::jthread thread_;

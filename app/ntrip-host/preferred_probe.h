@@ -3,31 +3,32 @@
 // whether it serves again: the stream request on a connection of its own, closed as soon as the
 // caster has answered and sent one RTCM 3 frame with a right CRC, or refused.
 #include <chrono>
-#include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <thread>
 
-#include "client_socket.h"
-#include "sourcetable_fetch.h"
+#include "stream_opener.h"
 
 namespace ntrip_host {
 
 struct ProbeOutcome {
   bool serves = false;  // answered, and one frame came
   std::string why;      // when not: the refusal or what was missing
+  bool ntrip1 = false;  // the NTRIP 1.0 request was the one answered
 };
 
-// One probe on `socket`, all of it before `deadline`. `ntrip1`: the request of NTRIP 1.0.
-ProbeOutcome ProbeStream(tarno::ClientSocket& socket, const tarno::CasterAddress& caster,
-                         const std::string& mountpoint, bool ntrip1,
-                         tarno::ClientSocket::Clock::time_point deadline);
+// One probe, all of it before `deadline`; a `stop` ends it at once.
+ProbeOutcome ProbeStream(const tarno::CasterAddress& caster, const std::string& mountpoint,
+                         std::stop_token stop, tarno::CasterStream::Clock::time_point deadline);
 
 // Runs one probe at a time on a thread of its own, so the run's main loop never waits for it.
+// Under NtripVersion::Auto, a caster that answered the 1.0 request is asked in 1.0 from then on,
+// as the component keeps its choice for a caster.
 class PreferredProbe {
  public:
-  PreferredProbe(tarno::CasterAddress caster, std::string mountpoint, bool ntrip1,
+  PreferredProbe(tarno::CasterAddress caster, std::string mountpoint,
                  std::chrono::nanoseconds bound = std::chrono::seconds(10));
   ~PreferredProbe();  // ends a probe in progress at once and joins its thread
   PreferredProbe(const PreferredProbe&) = delete;
@@ -41,15 +42,13 @@ class PreferredProbe {
   std::optional<ProbeOutcome> Take();
 
  private:
-  const tarno::CasterAddress caster_;
   const std::string mountpoint_;
-  const bool ntrip1_;
   const std::chrono::nanoseconds bound_;
   mutable std::mutex mutex_;
+  tarno::CasterAddress caster_;  // under mutex_: its version follows what the caster answered
   bool running_ = false;
   std::optional<ProbeOutcome> outcome_;
-  std::shared_ptr<tarno::ClientSocket> socket_;  // shared: the destructor closes it from outside
-  std::jthread thread_;
+  std::jthread thread_;  // its stop token ends a probe in progress
 };
 
 // When the next probe is due: one period after the switch to a fallback, and after each failed

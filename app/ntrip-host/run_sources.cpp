@@ -43,8 +43,7 @@ void RunSources::Start(Instance& first) {
 void RunSources::PrepareWatchers(const Instance& first, Position start_position) {
   const tarno::CasterAddress preferred_caster = CasterOf(first);
   if (sources_.Count() > 1) {
-    probe_.emplace(preferred_caster, sources_.At(0).mountpoint,
-                   first.PropertyText("ntrip_version") == "1.0");
+    probe_.emplace(preferred_caster, sources_.At(0).mountpoint);
   }
   if (follow_nearest_) {
     follow_.emplace(preferred_caster);

@@ -56,6 +56,10 @@ tarno::CasterAddress CasterOf(const Instance& instance) {
   caster.proxy = tarno::ParseProxy(instance.PropertyText("proxy"));
   caster.proxy.username = instance.PropertyText("proxy_username");
   caster.proxy.password = instance.PropertyText("proxy_password");
+  const std::string version = instance.PropertyText("ntrip_version");
+  caster.version = version == "1.0"   ? tarno::NtripVersion::V1
+                   : version == "2.0" ? tarno::NtripVersion::V2
+                                      : tarno::NtripVersion::Auto;
   return caster;
 }
 

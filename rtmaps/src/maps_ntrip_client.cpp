@@ -10,9 +10,9 @@
 #include <boost/system/system_error.hpp>
 
 #include "link_events.h"
-#include "caster_exchange.h"
 #include "request_values.h"
 #include "sourcetable_fetch.h"
+#include "stream_opener.h"
 #include "tls_session.h"
 #include "utils.h"
 
@@ -64,11 +64,6 @@ constexpr std::size_t kSampleValues = 4;
 // Items of `ntrip_version`.
 constexpr std::int64_t kNtripAuto = 0;
 constexpr std::int64_t kNtrip1 = 2;
-
-// Answers of a caster that does not take the NTRIP 2.0 request but may take the 1.0 one.
-bool RefusesNtrip2(int status) {
-  return status == 400 || status == 405 || status == 501 || status == 505;
-}
 
 // A connection that ends sooner, having carried fewer bytes, was no working link.
 constexpr std::chrono::seconds kShortLink{10};
@@ -494,6 +489,11 @@ void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal, const double* po
   caster.tls = GetBoolProperty("tls");
   caster.tls_ca_file = GetStringProperty("tls_ca_file");
   caster.proxy = Proxy();
+  // The lookup asks as the stream request does.
+  const std::int64_t ntrip_version = GetIntegerProperty("ntrip_version");
+  caster.version = AsksNtrip1()                  ? tarno::NtripVersion::V1
+                   : ntrip_version == kNtripAuto ? tarno::NtripVersion::Auto
+                                                 : tarno::NtripVersion::V2;
   tarno::ClientTiming timing = ScaledTiming();
   // The lookup only adds names to a warning: no read of it waits longer than a head.
   timing.idle_read_bound = timing.header_bound;
@@ -668,7 +668,7 @@ MAPS_NTRIP_Client::SetupOutcome MAPS_NTRIP_Client::ConnectClient(const double* v
     return SetupOutcome::Connected;
   }
   if (!IsStopping() && GetIntegerProperty("ntrip_version") == kNtripAuto && !AsksNtrip1() &&
-      RefusesNtrip2(_ntrip_client->AnswerStatus())) {
+      tarno::RefusesNtrip2(_ntrip_client->AnswerStatus())) {
     // The caster may be an NTRIP 1.0 one: the 1.0 request goes at once, not spaced, and stays
     // the request for this caster while the properties stay the same.
     _ntrip1_route = CasterRoute();

@@ -457,6 +457,19 @@ TEST(RunnerSourcetable, RowsComeNearestFirstAndAsJsonLines) {
   EXPECT_EQ(first.find("\"distance_km\":null"), std::string::npos) << first;
 }
 
+TEST(RunnerSourcetable, AGzipCodedTableAndACasterOfNtrip1AloneListTheirStreams) {
+  caster::CasterOptions gzip = MountsAround();
+  gzip.coding = caster::StreamCoding::GzipMembers;
+  caster::CasterOptions ntrip1 = MountsAround();
+  ntrip1.fault.mode = caster::FaultMode::Ntrip1Only;
+  for (const caster::CasterOptions& options : {gzip, ntrip1}) {
+    caster::ReplayCaster live(options);
+    const Finished text = RunToEnd(Joined(PointedAt(live), {"--sourcetable"}));
+    EXPECT_EQ(text.status, 0) << text.err;
+    EXPECT_NE(text.out.find("3 streams, 0 malformed rows skipped"), std::string::npos) << text.out;
+  }
+}
+
 TEST(RunnerSourcetable, NearestMountConnectsToTheNearestRtcm3StreamOrRefusesToStart) {
   caster::ReplayCaster live(MountsAround());
   // Status lines as JSON on stdout: the choice is said on stderr, so every line of stdout parses.

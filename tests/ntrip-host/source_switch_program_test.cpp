@@ -138,6 +138,36 @@ TEST(RunnerFallback, ThePreferredCasterBackIsTakenBackAndTheRawOutputStaysWhole)
   EXPECT_NE(host.Stderr().find(", switches 2 (source 1 "), std::string::npos) << host.Stderr();
 }
 
+TEST(RunnerFallback, APreferredCasterOfNtrip1AloneThatComesUpLaterIsTakenBack) {
+  std::uint16_t port = 0;
+  {
+    // A port where nothing listens when the run starts.
+    caster::ReplayCaster gone(Serving("pygpsdata-RTCM3.log"));
+    port = gone.Port();
+  }
+  caster::ReplayCaster fallback(Serving("pygpsdata-RTCMMSM3.log"));
+  HostProcess host(HostArguments(port, {"--fallback", Fallback(fallback.Port()), "--switch-after",
+                                        "2", "--probe-period", "1"}));
+  ASSERT_TRUE(fallback.WaitUntil(
+      [](const caster::ReplayCaster& c) { return c.Connection(0).served.size() >= 500; }, 30s))
+      << host.Stderr();
+  caster::CasterOptions ntrip1 = Serving("pygpsdata-MIXED-RTCM3.log", port);
+  ntrip1.fault.mode = caster::FaultMode::Ntrip1Only;
+  caster::ReplayCaster preferred(ntrip1);
+  ASSERT_TRUE(host.WaitForStderr(
+      "switched to source 1 of 2, " + Fallback(port) + ": " + Fallback(port) + " serves again",
+      40s))
+      << host.Stderr();
+  ASSERT_TRUE(preferred.WaitUntil(
+      [](const caster::ReplayCaster& c) {
+        return c.Connection(c.ConnectionCount() - 1).served.size() >= 500;
+      },
+      30s))
+      << host.Stderr();
+  host.Signal(SIGTERM);
+  ASSERT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+}
+
 TEST(RunnerFallback, AStopDuringSwitchesLeavesNoComponentRunning) {
   // Two casters that accept and never answer: the run switches between them again and again.
   caster::CasterOptions silent = Serving("pygpsdata-RTCM3.log");

@@ -153,7 +153,7 @@ void CasterConnection::HandleRequest(std::string_view block) {
       WriteAnswer(EndlessHeadersStart(ntrip2_), Then::Endless);
       return;
     case FaultMode::Sourcetable:
-      WriteAnswer(SourcetableAnswer(ntrip2_, options.mounts), Then::Finish);
+      WriteAnswer(Sourcetable(), Then::Finish);
       return;
     case FaultMode::Ntrip1Only:
       if (ntrip2_) {
@@ -171,16 +171,14 @@ void CasterConnection::HandleRequest(std::string_view block) {
   std::string_view name = request.target;
   if (!name.empty() && name.front() == '/') name.remove_prefix(1);
   if (name.empty()) {
-    WriteAnswer(SourcetableAnswer(ntrip2_, options.mounts), Then::Finish);
+    WriteAnswer(Sourcetable(), Then::Finish);
     return;
   }
   const auto found = std::find_if(options.mounts.begin(), options.mounts.end(),
                                   [&](const MountPoint& m) { return m.name == name; });
   if (found == options.mounts.end()) {
     // NTRIP 1.0 clients expect the sourcetable for a mount point the caster does not know.
-    WriteAnswer(ntrip2_ ? ErrorAnswer(true, 404, "Not Found", name)
-                        : SourcetableAnswer(false, options.mounts),
-                Then::Finish);
+    WriteAnswer(ntrip2_ ? ErrorAnswer(true, 404, "Not Found", name) : Sourcetable(), Then::Finish);
     return;
   }
   if (!options.user.empty() &&
@@ -200,6 +198,15 @@ void CasterConnection::HandleRequest(std::string_view block) {
   WriteAnswer(StreamAnswer(ntrip2_, CodingHeader(coding, options.coding_as_content, chunked_),
                            options.icy_blank_line),
               Then::Stream);
+}
+
+std::string CasterConnection::Sourcetable() const {
+  const CasterOptions& options = context_.options;
+  const std::string body = SourcetableBody(options.mounts);
+  if (!ntrip2_ || options.coding == StreamCoding::None) return SourcetableAnswer(ntrip2_, body);
+  // One piece: a gzip member, or a deflate stream flushed once.
+  return SourcetableAnswer(true, StreamCompressor(options.coding).Code(body),
+                           CodingHeader(options.coding, options.coding_as_content, false));
 }
 
 void CasterConnection::ScanUpdates(std::string_view bytes) {

@@ -51,6 +51,8 @@ class CasterConnection : public std::enable_shared_from_this<CasterConnection> {
   void OnRead(const boost::system::error_code& ec, std::size_t n);
   void OnRequestBytes(std::string_view bytes);
   void HandleRequest(std::string_view block);
+  // The sourcetable in the form of the request's version, coded as the streams are.
+  std::string Sourcetable() const;
   void ScanUpdates(std::string_view bytes);
   void RecordGga(const std::string& sentence, std::string_view where);
 

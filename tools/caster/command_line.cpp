@@ -178,7 +178,8 @@ constexpr Option kOptions[] = {
      [](CommandLine& l, const std::string& v) { l.options.tls_key_file = v; }},
     {{"--coding", "gzip|deflate",
       "NTRIP 2.0 streams compressed: each write one gzip member, or one\n"
-      "deflate stream flushed at every write; named by Transfer-Encoding"},
+      "deflate stream flushed at every write; named by Transfer-Encoding;\n"
+      "the NTRIP 2.0 sourcetable too"},
      SetCoding},
     {{"--content-coding", "", "with --coding: named by Content-Encoding instead"},
      [](CommandLine& l, const std::string&) { l.options.coding_as_content = true; }},

@@ -137,7 +137,7 @@ std::string StreamAnswer(bool ntrip2, const std::string& coding_header, bool icy
   return answer;
 }
 
-std::string SourcetableAnswer(bool ntrip2, const std::vector<MountPoint>& mounts) {
+std::string SourcetableBody(const std::vector<MountPoint>& mounts) {
   std::string body;
   for (const auto& mount : mounts) {
     char position[64];
@@ -145,7 +145,11 @@ std::string SourcetableAnswer(bool ntrip2, const std::vector<MountPoint>& mounts
     body += "STR;" + mount.name + ";" + mount.name + ";" + mount.format + ";;2;GNSS;REPLAY;XXX;" +
             position + ";0;0;ntrip-replay-caster;none;B;N;0;\r\n";
   }
-  body += "ENDSOURCETABLE\r\n";
+  return body + "ENDSOURCETABLE\r\n";
+}
+
+std::string SourcetableAnswer(bool ntrip2, const std::string& body,
+                              const std::string& coding_header) {
   std::string answer;
   if (ntrip2) {
     answer = "HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\n";
@@ -156,8 +160,11 @@ std::string SourcetableAnswer(bool ntrip2, const std::vector<MountPoint>& mounts
     answer += kServer;
     answer += "Connection: close\r\nContent-Type: text/plain\r\n";
   }
-  answer += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n";
-  return answer + body;
+  answer += coding_header;
+  if (coding_header.find("Transfer-Encoding") == std::string::npos) {
+    answer += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  }
+  return answer + "\r\n" + body;
 }
 
 std::string ErrorAnswer(bool ntrip2, int code, std::string_view reason, std::string_view mount) {

@@ -34,7 +34,12 @@ bool CredentialsMatch(const std::optional<std::string>& authorization, const std
 
 // coding_header: the lines that name the stream's codings and framing (NTRIP 2.0 only).
 std::string StreamAnswer(bool ntrip2, const std::string& coding_header, bool icy_blank_line);
-std::string SourcetableAnswer(bool ntrip2, const std::vector<MountPoint>& mounts);
+// The sourcetable's rows and its end line.
+std::string SourcetableBody(const std::vector<MountPoint>& mounts);
+// coding_header: the lines that name how `body` is coded (NTRIP 2.0 only; with a
+// Transfer-Encoding the close ends the body, not a Content-Length).
+std::string SourcetableAnswer(bool ntrip2, const std::string& body,
+                              const std::string& coding_header = "");
 // A complete answer without body for an error status (401, 404, 400).
 std::string ErrorAnswer(bool ntrip2, int code, std::string_view reason, std::string_view mount);
 // The first line of an endless header block, then filler header lines.

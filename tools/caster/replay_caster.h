@@ -80,7 +80,8 @@ struct CasterOptions {
   bool live_time = false;  // each pass over a recording moves its observation epochs to the
                            // present (CRC recomputed); false: the bytes as recorded
   // NTRIP 2.0 answers: the stream compressed, named by Transfer-Encoding ("gzip, chunked", or
-  // "gzip" alone without chunked framing), or by Content-Encoding when coding_as_content.
+  // "gzip" alone without chunked framing), or by Content-Encoding when coding_as_content. The
+  // sourcetable of an NTRIP 2.0 request is compressed the same way, in one piece.
   StreamCoding coding = StreamCoding::None;
   bool coding_as_content = false;
 };
