@@ -37,9 +37,10 @@ NTRIPClient::NTRIPClient(const std::string& host, const std::string& port,
       _host(host),
       _port(port),
       _mountpoint(mountpoint),
-      _opener(host, port, std::move(proxy), Asked::Stream, mountpoint, _timing) {
+      _opener(host, port, std::move(proxy), Asked::Stream, mountpoint, _timing),
+      _query(_opener.FirstHop()) {
   boost::system::error_code error;
-  _endpoints = _opener.Resolve(error);
+  _endpoints = _resolver.resolve(_query, error);
   if (error) throw boost::system::system_error(error);
   if (_decode_rtcm) _summarizer = std::make_unique<rtcm::ChunkSummarizer>();
   GenerateGGA(latitude, longitude, altitude, &_gga_sentence, _timing.utc_clock);

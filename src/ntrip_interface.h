@@ -166,7 +166,9 @@ class NTRIPClient {
   std::string _loss_cause;  // under _loss_mutex: the receive thread writes, the component reads
 
   boost::asio::io_context _io_context;
-  boost::asio::ip::tcp::resolver::results_type _endpoints;  // the first hop, resolved at once
+  const boost::asio::ip::tcp::resolver::query _query;  // the first hop (the proxy when one is set)
+  boost::asio::ip::tcp::resolver _resolver{_io_context};
+  boost::asio::ip::tcp::resolver::results_type _endpoints;  // resolved at once
   ClientSocket _socket;
   // Set by Connection before the state reaches Connected, then used by the receive thread only.
   std::optional<StreamDecoder> _stream_decoder;

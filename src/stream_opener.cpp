@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <system_error>
 #include <utility>
 
 #include <boost/asio/error.hpp>
@@ -97,12 +98,15 @@ std::chrono::nanoseconds StreamOpener::Bound(std::chrono::nanoseconds bound) con
                     std::max(bound, std::chrono::nanoseconds(1)));
 }
 
+boost::asio::ip::tcp::resolver::query StreamOpener::FirstHop() const {
+  return {BareHost(_proxy.Enabled() ? _proxy.host : _host), _proxy.Enabled() ? _proxy.port : _port,
+          boost::asio::ip::tcp::resolver::query::numeric_service};
+}
+
 CasterEndpoints StreamOpener::Resolve(boost::system::error_code& error) const {
   boost::asio::io_context io;
   boost::asio::ip::tcp::resolver resolver(io);
-  return resolver.resolve(BareHost(_proxy.Enabled() ? _proxy.host : _host),
-                          _proxy.Enabled() ? _proxy.port : _port,
-                          boost::asio::ip::tcp::resolver::numeric_service, error);
+  return resolver.resolve(FirstHop(), error);
 }
 
 // The proxy's answer to CONNECT, read a byte at a time: what follows it belongs to the caster
@@ -260,7 +264,14 @@ CasterStream::~CasterStream() = default;
 
 bool CasterStream::Open(const StreamOpener& opener, const CasterEndpoints& endpoints,
                         const CasterAddress& caster, const std::string& mountpoint) {
-  auto fresh = std::make_unique<ClientSocket>();
+  std::unique_ptr<ClientSocket> fresh;
+  try {
+    fresh = std::make_unique<ClientSocket>();
+  } catch (const std::system_error& e) {
+    // Out of descriptors: a refusal like any other, never an exception in a probe's thread.
+    _refusal = {Refusal::Kind::Network, e.what()};
+    return false;
+  }
   {
     std::scoped_lock lock(_socket_mutex);
     // A stop that came first ends every step on this socket at once.

@@ -100,8 +100,11 @@ class StreamOpener {
                std::string mountpoint, const ClientTiming& bounds,
                Clock::time_point deadline = Clock::time_point::max());
 
-  // The endpoints of the first hop: the proxy's when one is set (a caster behind a proxy is the
-  // proxy's to resolve), the caster's otherwise. Ports are numbers: no service name is looked up.
+  // The resolver's query for the first hop: the proxy when one is set (a caster behind a proxy is
+  // the proxy's to resolve), the caster otherwise. Ports are numbers: no service name is looked
+  // up. Any address family.
+  boost::asio::ip::tcp::resolver::query FirstHop() const;
+  // The endpoints of the first hop, from a resolver of its own.
   CasterEndpoints Resolve(boost::system::error_code& error) const;
   ConnectOutcome Connect(ClientSocket& socket, const CasterEndpoints& endpoints) const;
   // Sends `request` and reads the answer's head.
