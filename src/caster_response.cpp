@@ -6,6 +6,8 @@
 
 #include <boost/asio/error.hpp>
 
+#include "link_events.h"
+
 namespace tarno {
 
 namespace {
@@ -258,9 +260,7 @@ Refusal ShortConnection(std::string_view mountpoint, std::uint64_t bytes) {
 }
 
 Refusal NoRtcmFrame(std::string_view mountpoint, std::uint64_t bytes, std::string_view kind) {
-  return {Refusal::Kind::NotAStream, "no RTCM 3 frame in the first " + std::to_string(bytes) +
-                                         " bytes from " + std::string(mountpoint) +
-                                         " (it looks like " + std::string(kind) + ")"};
+  return {Refusal::Kind::NotAStream, NotRtcmEvent(mountpoint, bytes, kind)};
 }
 
 Refusal NetworkRefusal(const boost::system::error_code& error, std::string_view host,

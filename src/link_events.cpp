@@ -13,6 +13,7 @@ constexpr std::string_view kConnected = "connected to ";
 constexpr std::string_view kLost = "connection lost: ";
 constexpr std::string_view kRetrying = "retrying in ";
 constexpr std::string_view kSeconds = " s: ";
+constexpr std::string_view kNotRtcm = "no RTCM 3 frame in the first ";
 
 }  // namespace
 
@@ -34,6 +35,11 @@ std::string RetryingEvent(double seconds, std::string_view cause) {
   const long whole = static_cast<long>(std::ceil(std::max(0.0, seconds)));
   return std::string(kRetrying) + std::to_string(whole) + std::string(kSeconds) +
          std::string(cause);
+}
+
+std::string NotRtcmEvent(std::string_view mount, std::uint64_t bytes, std::string_view kind) {
+  return std::string(kNotRtcm) + std::to_string(bytes) + " bytes from " + std::string(mount) +
+         " (it looks like " + std::string(kind) + ")";
 }
 
 LinkEvent ParseLinkEvent(std::string_view text) {
@@ -61,6 +67,9 @@ LinkEvent ParseLinkEvent(std::string_view text) {
     event.kind = LinkEvent::Kind::Retrying;
     event.wait_seconds = std::strtod(std::string(rest.substr(0, unit)).c_str(), nullptr);
     event.detail = rest.substr(unit + kSeconds.size());
+  } else if (text.starts_with(kNotRtcm)) {
+    event.kind = LinkEvent::Kind::NotRtcm;
+    event.detail = text;
   }
   return event;
 }

@@ -3,6 +3,7 @@
 set(NTRIP_HOST_TEST_DIR ${CMAKE_CURRENT_LIST_DIR}/ntrip-host)
 
 add_executable(ntrip_host_tests
+  ${NTRIP_HOST_TEST_DIR}/connection_watch_test.cpp
   ${NTRIP_HOST_TEST_DIR}/nmea_sentence_test.cpp
   ${NTRIP_HOST_TEST_DIR}/nmea_position_test.cpp
   ${NTRIP_HOST_TEST_DIR}/nmea_stream_reader_test.cpp

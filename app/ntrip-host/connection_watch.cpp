@@ -41,9 +41,13 @@ void ConnectionWatch::OnReport(const Report& report, Clock::time_point now) {
       retry_at_ = now + std::chrono::duration_cast<Clock::duration>(
                             std::chrono::duration<double>(event.wait_seconds));
       break;
+    case tarno::LinkEvent::Kind::NotRtcm:
+      // A stream that flows but is not what it should be: shown after the link's state.
+      if (connected_) concern_ = event.detail;
+      break;
     case tarno::LinkEvent::Kind::None:
-      // A stream that flows but is not what it should be (no RTCM 3 in it).
-      if (report.kind == MAPS::ReportKind::Warning && connected_) concern_ = report.text;
+      // Any other report, warnings included (a log file that cannot be written), is the
+      // console's to show: it says nothing of the link.
       break;
   }
 }

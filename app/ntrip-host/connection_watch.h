@@ -1,6 +1,6 @@
 #pragma once
 // The link as the component's reports tell it: the program knows nothing of the component's
-// insides; it reads the link events (link_events.h) and the warnings of a connected stream.
+// insides; it reads the link events (link_events.h) and nothing else.
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -20,7 +20,7 @@ class ConnectionWatch {
 
   struct Snapshot {
     bool connected = false;
-    // "connecting", "connected to H:P/M" (": WARNING" when its stream drew one),
+    // "connecting", "connected to H:P/M" (": NOT-RTCM EVENT" when its stream drew one),
     // "retrying in N s: CAUSE"
     std::string state;
     std::uint64_t reconnects = 0;
@@ -33,7 +33,7 @@ class ConnectionWatch {
   mutable std::mutex mutex_;
   bool connecting_ = false, connected_ = false;
   std::string target_, cause_;
-  std::string concern_;  // a warning about the stream of the current connection
+  std::string concern_;  // the NotRtcm event of the current connection
   std::uint64_t connections_ = 0;
   std::optional<Clock::time_point> retry_at_;  // the next set-up, as the component announced it
   std::optional<Clock::time_point> lost_at_, connected_at_;

@@ -6,9 +6,9 @@ namespace ntrip_host {
 
 // Information reports that trace the component's inner steps rather than tell the user an
 // event: the per-sample ones (about one a second) and the component's own wording of set-up
-// steps ("Error with Boost Initialisation" for a refused connection, "Minimum printing ON !").
-// The events themselves (connecting, connected, lost, refusals), warnings and errors always
-// show. Other hosts and the log get every report unchanged.
+// steps, both as the component words them (component_reports.h). The events themselves
+// (connecting, connected, lost, refusals), warnings and errors always show. Other hosts and the
+// log get every report unchanged.
 bool IsVerboseOnlyReport(const Report& report);
 
 }  // namespace ntrip_host

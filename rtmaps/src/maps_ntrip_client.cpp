@@ -9,6 +9,7 @@
 
 #include <boost/system/system_error.hpp>
 
+#include "component_reports.h"
 #include "link_events.h"
 #include "request_values.h"
 #include "sourcetable_fetch.h"
@@ -175,7 +176,7 @@ void MAPS_NTRIP_Client::Birth() {
   tarno::LogWriter writer = tarno::WriterForDestination(_log_destination);
   switch (_log_destination) {
     case 0:
-      ReportInfo("Logging Component ON !");
+      ReportInfo(tarno::reports::kLoggingComponent);
       _myLog.reset();
       if (const std::string problem = tarno::LogDirectoryProblem(logging_path);
           !problem.empty()) {
@@ -189,10 +190,10 @@ void MAPS_NTRIP_Client::Birth() {
       _myLog = std::make_unique<tarno::Log>(InstanceName(), false, logging_path);
       break;
     case 1:
-      ReportInfo("Debug Component ON !");
+      ReportInfo(tarno::reports::kDebugComponent);
       break;
     case 2:
-      ReportInfo("Minimum printing ON !");
+      ReportInfo(tarno::reports::kMinimumPrinting);
       break;
     default:
       break;
@@ -653,7 +654,7 @@ MAPS_NTRIP_Client::SetupOutcome MAPS_NTRIP_Client::ConnectClient(const double* v
   } setup_done{*this};
 
   if (IsStopping() || _ntrip_client->InitSocket() != tarno::ClientState::SocketConnected) {
-    ReportInfo("Error with Boost Initialisation");
+    ReportInfo(tarno::reports::kBoostInitialisationError);
     // A TLS verification failure is one of these refusals: warned once, with its reason.
     const tarno::Refusal refusal = _ntrip_client->LastRefusal();
     if (!IsStopping()) WarnOnce(refusal);
@@ -681,12 +682,12 @@ MAPS_NTRIP_Client::SetupOutcome MAPS_NTRIP_Client::ConnectClient(const double* v
     _ntrip_client.reset();
     return SetupOutcome::TryNtrip1;
   }
-  ReportInfo("Restart the Socket Error while Connecting");
+  ReportInfo(tarno::reports::kErrorWhileConnecting);
   const tarno::Refusal refusal = _ntrip_client->LastRefusal();
   if (!IsStopping()) WarnOnce(refusal, values);
   if (_ntrip_client->IsSocketConnected()) _ntrip_client->CloseConnection();
   DropFailedClient(refusal.text);
-  WriteLog("Restart the Socket Error while Connecting", Importance::Error);
+  WriteLog(tarno::reports::kErrorWhileConnecting, Importance::Error);
   return SetupOutcome::Failed;
 }
 
@@ -717,7 +718,7 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
   }
   if (!UsableSample(sample)) return;
   const tarno::ClientState state = _ntrip_client->State();
-  ReportInfo("_ntrip_client->State :" + std::to_string(static_cast<std::int32_t>(state)));
+  ReportInfo(tarno::reports::kStatePrefix + std::to_string(static_cast<std::int32_t>(state)));
   if (static_cast<std::int32_t>(state) < static_cast<std::int32_t>(tarno::ClientState::Connected)) {
     // The receive loop has ended: the count is final.
     const std::uint64_t delivered = _ntrip_client->BytesReceived();
@@ -731,8 +732,8 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     const std::string cause = short_link ? short_refusal.text : _ntrip_client->LossCause();
     const std::string loss = cause.empty() ? std::string("the link closed") : cause;
     ReportInfo(tarno::LostEvent(loss));
-    ReportInfo("Socket State is below Connected => Restart the socket");
-    WriteLog("Socket State is below Connected => Restart the socket");
+    ReportInfo(tarno::reports::kBelowConnected);
+    WriteLog(tarno::reports::kBelowConnected);
     EmergencyStopThreads();
     _ntrip_client->_ActiveShutdownSendGGAtoServer();
     _ntrip_client.reset();
@@ -759,7 +760,7 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
   const double* values = sample.DataPointer(0);
   _ntrip_client->SetPosition(tarno::GpsCoordinate(values[0], values[1], values[2]));
 
-  const std::string accuracy_text = "Position Accuracy : " + Fixed6(values[3]) + " m";
+  const std::string accuracy_text = tarno::reports::kAccuracyPrefix + Fixed6(values[3]) + " m";
   ReportInfo(accuracy_text);
   WriteLog(accuracy_text);
   if (values[3] > _position_accuracy) {
@@ -767,8 +768,8 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     WriteLog("Position accuracy above " + Fixed6(_position_accuracy) + " m");
     if (_accuracy_error_count > _max_accuracy_errors) {
       _accuracy_error_count = 0;
-      ReportInfo("Number max of accuracy errors has been reach => Restart the Socket");
-      WriteLog("Number max of accuracy errors has been reach => Restart the Socket");
+      ReportInfo(tarno::reports::kAccuracyErrorsReached);
+      WriteLog(tarno::reports::kAccuracyErrorsReached);
       ReportInfo("Reset the NTRIP Client because reach max number of accuracy errors");
       EmergencyStopThreads();
       _ntrip_client->_ActiveShutdownSendGGAtoServer();
