@@ -1,7 +1,7 @@
 #pragma once
 // An HTTP proxy on the way to the caster: its address and credentials, the CONNECT request that
 // opens a tunnel through it, and the judgement of its answer. Pure code over text; the socket
-// step is in caster_exchange.
+// step is in the stream opener.
 #include <string>
 #include <string_view>
 
