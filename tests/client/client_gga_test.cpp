@@ -60,6 +60,8 @@ TEST_F(GgaTest, UpdatesAreBareSentencesOfThePositionAndTimeOfTheMomentTheyLeave)
     ASSERT_TRUE(
         server.WaitUntil([&](const auto& c) { return c.Connection(0).gga.size() >= i + 3; }, 10s));
   }
+  // The loop logs each sentence after it left: the caster may read the second one first.
+  ASSERT_TRUE(log.WaitFor("Sent the lasted GGA to the Server", 5s, 2));
   client->_ActiveShutdownSendGGAtoServer();
   ASSERT_TRUE(server.WaitUntil([](const auto& c) { return c.Connection(0).closed; }, 5s));
   const caster::ConnectionRecord record = server.Connection(0);
