@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <chrono>
 #include <stdexcept>
 
 namespace tarno {
@@ -47,16 +47,15 @@ int GenerateGGA(double latitude, double longitude, double altitude, std::string*
   sentence->clear();
 
   const auto when = utc_clock ? utc_clock() : std::chrono::system_clock::now();
-  const std::time_t now = std::chrono::system_clock::to_time_t(when);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
+  const auto second = std::chrono::floor<std::chrono::seconds>(when);
+  const std::chrono::hh_mm_ss utc(second - std::chrono::floor<std::chrono::days>(second));
 
   char body[256];
   const int length = std::snprintf(
       body, sizeof body,
       "$GPGGA,%02.0f%02.0f%05.2f,%012.7f,%s,%013.7f,%s,1,30,1.2,%.4f,M,-2.860,M,,0000",
-      static_cast<double>(utc.tm_hour), static_cast<double>(utc.tm_min),
-      static_cast<double>(utc.tm_sec), DegreesMinutes(latitude), latitude > 0 ? "N" : "S",
+      static_cast<double>(utc.hours().count()), static_cast<double>(utc.minutes().count()),
+      static_cast<double>(utc.seconds().count()), DegreesMinutes(latitude), latitude > 0 ? "N" : "S",
       DegreesMinutes(longitude), longitude > 0 ? "E" : "W", altitude);
   // A cut sentence would carry a checksum of text the caster never sees: refuse it instead.
   if (length < 0 || static_cast<std::size_t>(length) >= sizeof body) return -1;

@@ -28,4 +28,4 @@ target_compile_definitions(engine_tests PRIVATE
   NOT_A_PACKAGE_PATH="$<TARGET_FILE:engine_not_a_package>"
   NTRIP_PACKAGE_PATH="$<TARGET_FILE:ntrip_client_package>")
 add_dependencies(engine_tests engine_probe_package engine_not_a_package ntrip_client_package)
-gtest_discover_tests(engine_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60 LABELS engine)
+ntrip_discover_tests(engine_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60 LABELS engine)

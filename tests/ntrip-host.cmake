@@ -17,7 +17,7 @@ target_include_directories(ntrip_host_tests PRIVATE ${NTRIP_HOST_TEST_DIR})
 target_link_libraries(ntrip_host_tests PRIVATE ntrip_host_support ntrip_test_support GTest::gtest_main ${CMAKE_DL_LIBS})
 target_compile_definitions(ntrip_host_tests PRIVATE NTRIP_PACKAGE_PATH="$<TARGET_FILE:ntrip_client_package>")
 add_dependencies(ntrip_host_tests ntrip_client_package)
-gtest_discover_tests(ntrip_host_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60 LABELS ntrip-host)
+ntrip_discover_tests(ntrip_host_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 60 LABELS ntrip-host)
 
 add_executable(ntrip_host_program_tests
   ${NTRIP_HOST_TEST_DIR}/program_test.cpp
@@ -31,4 +31,4 @@ target_compile_definitions(ntrip_host_program_tests PRIVATE
   NTRIP_TEST_DATA_DIR="${NTRIP_DATA_DIR}"
   NTRIP_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 add_dependencies(ntrip_host_program_tests ntrip-host)
-gtest_discover_tests(ntrip_host_program_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS ntrip-host)
+ntrip_discover_tests(ntrip_host_program_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 LABELS ntrip-host)

@@ -73,17 +73,12 @@ double WeekFromTime(const double origin[6], GnssTime t, int* week) {
 
 GnssTime system_utc_time() {
   using namespace std::chrono;
+  // The system clock counts UTC seconds since 1970 without leap seconds, as GnssTime does.
   const int64_t ms = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  const double fields[6] = {utc.tm_year + 1900.0,
-                            utc.tm_mon + 1.0,
-                            static_cast<double>(utc.tm_mday),
-                            static_cast<double>(utc.tm_hour),
-                            static_cast<double>(utc.tm_min),
-                            utc.tm_sec + (ms % 1000) * 0.001};
-  return time_from_calendar(fields);
+  GnssTime t;
+  t.time = ms / 1000;
+  t.sec = static_cast<double>(ms % 1000) * 0.001;
+  return t;
 }
 
 GnssTime time_from_calendar(const double fields[6]) {

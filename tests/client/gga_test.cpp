@@ -15,15 +15,10 @@ using tarno::GpsCoordinate;
 
 // A UTC clock pinned at the given time of day (on 2024-01-01).
 tarno::UtcClock PinnedAt(int hour, int minute, int second) {
-  std::tm t{};
-  t.tm_year = 124;
-  t.tm_mon = 0;
-  t.tm_mday = 1;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  const std::time_t when = timegm(&t);
-  return [when] { return std::chrono::system_clock::from_time_t(when); };
+  using namespace std::chrono;
+  const system_clock::time_point when = sys_days(year(2024) / January / 1) + hours(hour) +
+                                        minutes(minute) + seconds(second);
+  return [when] { return when; };
 }
 
 std::string Sentence(double lat, double lon, double alt,
