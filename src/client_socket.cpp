@@ -1,13 +1,5 @@
 #include "client_socket.h"
 
-#include <cerrno>
-#include <system_error>
-
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <boost/asio/error.hpp>
 
 #include "tls_session.h"
@@ -15,10 +7,6 @@
 namespace tarno {
 
 namespace {
-
-boost::system::error_code LastError() {
-  return boost::system::error_code(errno, boost::system::system_category());
-}
 
 int MillisecondsUntil(ClientSocket::Clock::time_point deadline) {
   const auto left = deadline - ClientSocket::Clock::now();
@@ -53,14 +41,10 @@ class ClientSocket::Use {
   bool _active = false;
 };
 
-ClientSocket::ClientSocket() {
-  _wake_fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (_wake_fd < 0) throw std::system_error(errno, std::system_category(), "eventfd");
-}
+ClientSocket::ClientSocket() = default;
 
 ClientSocket::~ClientSocket() {
   Close();
-  ::close(_wake_fd);
 }
 
 bool ClientSocket::IsClosed() const {
@@ -73,18 +57,11 @@ bool ClientSocket::IsOpen() const {
   return _connected && !_closed;
 }
 
-boost::system::error_code ClientSocket::Poll(int fd, Wait wait, Clock::time_point deadline) const {
-  pollfd fds[2] = {{fd, static_cast<short>(wait == Wait::Readable ? POLLIN : POLLOUT), 0},
-                   {_wake_fd, POLLIN, 0}};
+boost::system::error_code ClientSocket::Poll(SocketHandle fd, Wait wait,
+                                             Clock::time_point deadline) const {
   while (true) {
-    const int n = ::poll(fds, 2, MillisecondsUntil(deadline));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return LastError();
-    }
-    if (fds[1].revents != 0) return boost::asio::error::operation_aborted;
-    // Errors and hang-ups are left for the following call to report with their own code.
-    if (fds[0].revents != 0) return {};
+    const auto error = _wake.WaitFor(fd, wait, MillisecondsUntil(deadline));
+    if (error != boost::asio::error::would_block) return error;
     if (Clock::now() >= deadline) return boost::asio::error::timed_out;
   }
 }
@@ -112,10 +89,10 @@ boost::system::error_code ClientSocket::ConnectPlain(
   if (_closed) error = boost::asio::error::operation_aborted;
   if (!error) {
     _connected = true;
-  } else if (!_closed && _fd >= 0) {
+  } else if (!_closed && _fd != kNoSocket) {
     // A closed socket keeps its descriptor until Close, which waits for every use to end.
-    ::close(_fd);
-    _fd = -1;
+    CloseSocket(_fd);
+    _fd = kNoSocket;
   }
   return error;
 }
@@ -130,11 +107,11 @@ boost::system::error_code ClientSocket::StartTls(std::chrono::nanoseconds bound)
   std::scoped_lock lock(_mutex);
   // A close ends the handshake whatever step it reached, and says so.
   if (_closed) error = boost::asio::error::operation_aborted;
-  if (error && !_closed && _fd >= 0) {
+  if (error && !_closed && _fd != kNoSocket) {
     _connected = false;
     _tls.reset();
-    ::close(_fd);
-    _fd = -1;
+    CloseSocket(_fd);
+    _fd = kNoSocket;
   }
   return error;
 }
@@ -151,7 +128,7 @@ std::string ClientSocket::TlsFailure() const {
 
 boost::system::error_code ClientSocket::Handshake(Clock::time_point deadline) {
   Use use(*this);
-  int fd = -1;
+  SocketHandle fd = kNoSocket;
   {
     std::scoped_lock lock(_mutex);
     if (_closed) return boost::asio::error::operation_aborted;
@@ -188,46 +165,34 @@ boost::system::error_code ClientSocket::Handshake(Clock::time_point deadline) {
 boost::system::error_code ClientSocket::ConnectOne(const boost::asio::ip::tcp::endpoint& endpoint,
                                                    Clock::time_point deadline) {
   Use use(*this);
-  int fd = -1;
+  SocketHandle fd = kNoSocket;
+  boost::system::error_code error;
   {
     std::scoped_lock lock(_mutex);
     if (_closed) return boost::asio::error::operation_aborted;
-    if (_fd >= 0) {
-      ::close(_fd);
-      _fd = -1;
+    if (_fd != kNoSocket) {
+      CloseSocket(_fd);
+      _fd = kNoSocket;
       _connected = false;
     }
-    fd = ::socket(endpoint.protocol().family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                  IPPROTO_TCP);
-    if (fd < 0) return LastError();
+    fd = OpenStreamSocket(endpoint, error);
+    if (fd == kNoSocket) return error;
     _fd = fd;
     use.Begin();
   }
 
-  boost::system::error_code error;
-  if (::connect(fd, endpoint.data(), static_cast<socklen_t>(endpoint.size())) != 0) {
-    if (errno != EINPROGRESS) {
-      error = LastError();
-    } else {
-      error = Poll(fd, Wait::Writable, deadline);
-      if (!error) {
-        int so_error = 0;
-        socklen_t length = sizeof so_error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so_error, &length) != 0) {
-          error = LastError();
-        } else if (so_error != 0) {
-          error = boost::system::error_code(so_error, boost::system::system_category());
-        }
-      }
-    }
+  error = StartConnect(fd, endpoint);
+  if (error == boost::asio::error::would_block) {
+    error = Poll(fd, Wait::Writable, deadline);
+    if (!error) error = ConnectResult(fd);
   }
 
   std::scoped_lock lock(_mutex);
   if (!error && _closed) error = boost::asio::error::operation_aborted;
   if (error && !_closed) {
     // A closed socket keeps its descriptor until Close, which waits for this use to end.
-    ::close(_fd);
-    _fd = -1;
+    CloseSocket(_fd);
+    _fd = kNoSocket;
   }
   return error;
 }
@@ -236,7 +201,7 @@ boost::system::error_code ClientSocket::WriteAll(std::string_view bytes,
                                                  std::chrono::nanoseconds bound) {
   const auto deadline = Clock::now() + bound;
   Use use(*this);
-  int fd = -1;
+  SocketHandle fd = kNoSocket;
   TlsSession* tls = nullptr;
   {
     std::scoped_lock lock(_mutex);
@@ -248,15 +213,12 @@ boost::system::error_code ClientSocket::WriteAll(std::string_view bytes,
   }
   if (tls != nullptr) return WriteAllTls(*tls, fd, bytes, deadline);
   while (!bytes.empty()) {
-    // MSG_NOSIGNAL: a caster that went away is an error to report, not a SIGPIPE.
-    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n >= 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return LastError();
-    if (const auto error = Poll(fd, Wait::Writable, deadline)) return error;
+    boost::system::error_code error;
+    const std::size_t n = SendSome(fd, bytes.data(), bytes.size(), error);
+    bytes.remove_prefix(n);
+    if (!error) continue;
+    if (error != boost::asio::error::would_block) return error;
+    if ((error = Poll(fd, Wait::Writable, deadline))) return error;
   }
   return {};
 }
@@ -265,7 +227,7 @@ std::size_t ClientSocket::ReadSome(char* buffer, std::size_t capacity, Clock::ti
                                    boost::system::error_code& error) {
   error.clear();
   Use use(*this);
-  int fd = -1;
+  SocketHandle fd = kNoSocket;
   TlsSession* tls = nullptr;
   {
     std::scoped_lock lock(_mutex);
@@ -285,20 +247,16 @@ std::size_t ClientSocket::ReadSome(char* buffer, std::size_t capacity, Clock::ti
   while (true) {
     // Look at the wake-up first: after a close, data still buffered is not handed out.
     if ((error = Poll(fd, Wait::Readable, deadline))) return 0;
-    const ssize_t n = ::recv(fd, buffer, capacity, 0);
-    if (n > 0) return static_cast<std::size_t>(n);
-    if (n == 0) {
-      error = boost::asio::error::eof;
-      return 0;
-    }
-    if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-    error = LastError();
-    return 0;
+    const std::size_t n = ReceiveSome(fd, buffer, capacity, error);
+    if (error == boost::asio::error::would_block) continue;
+    if (!error && n == 0) error = boost::asio::error::eof;
+    return n;
   }
 }
 
 // The session moves bytes without waiting; the waits stay here, bounded and woken by Close.
-boost::system::error_code ClientSocket::WriteAllTls(TlsSession& tls, int fd, std::string_view bytes,
+boost::system::error_code ClientSocket::WriteAllTls(TlsSession& tls, SocketHandle fd,
+                                                    std::string_view bytes,
                                                     Clock::time_point deadline) {
   while (!bytes.empty()) {
     TlsSession::Step step;
@@ -317,8 +275,8 @@ boost::system::error_code ClientSocket::WriteAllTls(TlsSession& tls, int fd, std
   return {};
 }
 
-std::size_t ClientSocket::ReadSomeTls(TlsSession& tls, int fd, char* buffer, std::size_t capacity,
-                                      Clock::time_point deadline,
+std::size_t ClientSocket::ReadSomeTls(TlsSession& tls, SocketHandle fd, char* buffer,
+                                      std::size_t capacity, Clock::time_point deadline,
                                       boost::system::error_code& error) {
   while (true) {
     {
@@ -346,19 +304,16 @@ boost::system::error_code ClientSocket::Close() {
   std::unique_lock lock(_mutex);
   if (!_closed) {
     _closed = true;
-    const std::uint64_t one = 1;
-    // An eventfd counter cannot overflow from one write; the result is not needed.
-    [[maybe_unused]] const ssize_t written = ::write(_wake_fd, &one, sizeof one);
-    if (_fd >= 0) ::shutdown(_fd, SHUT_RDWR);  // the peer learns at once; outcome not needed
+    _wake.Signal();
+    if (_fd != kNoSocket) ShutdownSocket(_fd);  // the peer learns at once; outcome not needed
   }
   _idle_cv.wait(lock, [this] { return _users == 0; });
   _connected = false;
   _tls.reset();
-  if (_fd < 0) return {};
-  const int fd = _fd;
-  _fd = -1;
-  if (::close(fd) != 0) return LastError();
-  return {};
+  if (_fd == kNoSocket) return {};
+  const SocketHandle fd = _fd;
+  _fd = kNoSocket;
+  return CloseSocket(fd);
 }
 
 }  // namespace tarno

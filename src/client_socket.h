@@ -13,6 +13,8 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/system/error_code.hpp>
 
+#include "socket_calls.h"
+
 namespace tarno {
 
 class TlsContext;
@@ -22,7 +24,7 @@ class ClientSocket {
  public:
   using Clock = std::chrono::steady_clock;
 
-  ClientSocket();  // closed; throws std::system_error when no wake-up descriptor can be made
+  ClientSocket();  // closed; throws std::system_error when no wake-up can be made
   ~ClientSocket();
   ClientSocket(const ClientSocket&) = delete;
   ClientSocket& operator=(const ClientSocket&) = delete;
@@ -67,24 +69,24 @@ class ClientSocket {
 
  private:
   class Use;  // one read, write or connect in progress
-  enum class Wait { Readable, Writable };
+  using Wait = WakeUp::Wait;
   // Waits for the socket or the wake-up; no error when the socket is ready.
-  boost::system::error_code Poll(int fd, Wait wait, Clock::time_point deadline) const;
+  boost::system::error_code Poll(SocketHandle fd, Wait wait, Clock::time_point deadline) const;
   boost::system::error_code ConnectOne(const boost::asio::ip::tcp::endpoint& endpoint,
                                        Clock::time_point deadline);
   boost::system::error_code Handshake(Clock::time_point deadline);
-  boost::system::error_code WriteAllTls(TlsSession& tls, int fd, std::string_view bytes,
+  boost::system::error_code WriteAllTls(TlsSession& tls, SocketHandle fd, std::string_view bytes,
                                         Clock::time_point deadline);
-  std::size_t ReadSomeTls(TlsSession& tls, int fd, char* buffer, std::size_t capacity,
+  std::size_t ReadSomeTls(TlsSession& tls, SocketHandle fd, char* buffer, std::size_t capacity,
                           Clock::time_point deadline, boost::system::error_code& error);
 
   mutable std::mutex _mutex;
   std::condition_variable _idle_cv;
-  int _fd = -1;
+  SocketHandle _fd = kNoSocket;
   bool _connected = false;
   bool _closed = false;
   int _users = 0;
-  int _wake_fd = -1;                         // eventfd, readable from the first Close on
+  WakeUp _wake;                              // signalled by the first Close
   std::shared_ptr<TlsContext> _tls_context;  // set before Connect, then only read
   // The session of the connection; released by Close once no operation uses it.
   std::unique_ptr<TlsSession> _tls;

@@ -85,11 +85,11 @@ TlsContext::TlsContext(std::string server_name, const std::string& ca_file)
   }
 }
 
-TlsSession::TlsSession(TlsContext& context, int fd, boost::system::error_code& error) {
+TlsSession::TlsSession(TlsContext& context, SocketHandle fd, boost::system::error_code& error) {
   error.clear();
   ERR_clear_error();
   _ssl = SSL_new(context.native().native_handle());
-  if (_ssl == nullptr || SSL_set_fd(_ssl, fd) != 1) {
+  if (_ssl == nullptr || SSL_set_fd(_ssl, static_cast<int>(fd)) != 1) {
     error = SslError(ERR_get_error());
     return;
   }

@@ -10,6 +10,8 @@
 #include <boost/asio/ssl/context.hpp>
 #include <boost/system/error_code.hpp>
 
+#include "socket_calls.h"
+
 struct ssl_st;
 
 namespace tarno {
@@ -45,7 +47,7 @@ class TlsSession {
   };
 
   // The descriptor stays owned by the caller. `error` is set when no session could be made.
-  TlsSession(TlsContext& context, int fd, boost::system::error_code& error);
+  TlsSession(TlsContext& context, SocketHandle fd, boost::system::error_code& error);
   ~TlsSession();
   TlsSession(const TlsSession&) = delete;
   TlsSession& operator=(const TlsSession&) = delete;

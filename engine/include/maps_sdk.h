@@ -30,7 +30,12 @@
 #include <utility>
 #include <vector>
 
+// A DLL exports only what is marked so; a shared object built with hidden visibility likewise.
+#ifdef _WIN32
+#define MAPS_PACKAGE_EXPORT __declspec(dllexport)
+#else
 #define MAPS_PACKAGE_EXPORT __attribute__((visibility("default")))
+#endif
 
 class MAPSComponent;
 class MAPSIOElt;

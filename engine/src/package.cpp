@@ -1,11 +1,10 @@
 #include "package.h"
 
-#include <dlfcn.h>
-
 #include <string>
 #include <system_error>
 
 #include "property_set.h"
+#include "shared_library.h"
 
 namespace maps_host {
 namespace {
@@ -45,18 +44,14 @@ std::shared_ptr<const Package> Package::Load(const std::filesystem::path& path,
   if (!std::filesystem::is_regular_file(path, error)) {
     throw PackageError("Cannot load package " + shown + ": no such file");
   }
-  // An absolute path keeps dlopen from searching the library paths for a bare name.
-  const std::filesystem::path absolute = std::filesystem::absolute(path);
-  void* library = dlopen(absolute.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) {
-    const char* reason = dlerror();
-    throw PackageError("Cannot load package " + shown + ": " +
-                       (reason != nullptr ? reason : "not a shared library"));
-  }
+  // An absolute path keeps the loader from searching the library paths for a bare name.
+  std::string reason;
+  void* library = OpenSharedLibrary(std::filesystem::absolute(path), reason);
+  if (library == nullptr) throw PackageError("Cannot load package " + shown + ": " + reason);
   std::shared_ptr<Package> package(new Package(path, library));
 
-  auto init = reinterpret_cast<PackageInit>(dlsym(library, "MAPSPckInit"));
-  auto modules = reinterpret_cast<ModulesGetter>(dlsym(library, "MAPSGetModulesDefStruct"));
+  auto init = reinterpret_cast<PackageInit>(FindExport(library, "MAPSPckInit"));
+  auto modules = reinterpret_cast<ModulesGetter>(FindExport(library, "MAPSGetModulesDefStruct"));
   if (init == nullptr || modules == nullptr) {
     throw PackageError(shown + " is not a package: it does not export " +
                        (init == nullptr ? "MAPSPckInit" : "MAPSGetModulesDefStruct"));
@@ -82,7 +77,7 @@ std::shared_ptr<const Package> Package::Load(const std::filesystem::path& path,
 }
 
 Package::~Package() {
-  dlclose(library_);
+  CloseSharedLibrary(library_);
 }
 
 const MAPS::ModuleDefinition* Package::FindModel(std::string_view model) const {

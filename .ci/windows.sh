@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# CI, Windows x86-64: the MinGW-w64 cross build of what runs under Wine, its tests under Wine.
+# Called by .ci/run after the Linux stages; prints each step's time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+start=$(date +%s)
+last=$start
+step() {
+  local now
+  now=$(date +%s)
+  echo "== windows: $1 (previous step $((now - last)) s, stage $((now - start)) s)"
+  last=$now
+}
+
+step "packages"
+./run.sh deps g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev make perl googletest
+
+step "glog, OpenSSL and GoogleTest for MinGW"
+deps=$(cmake/windows-deps.sh | tail -n 1)
+
+step "configure"
+# Only what runs under Wine: the decoder, the logger, the probe through its seam, the client
+# against the replay caster, the component through the engine with the DLL loaded for real.
+cmake -S . -B build-windows -G Ninja --toolchain cmake/windows-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DNTRIP_WINDOWS_DEPS="$deps" \
+  -DNTRIP_TEST_AREAS="rtcm;logger;utils;client;component" >/dev/null
+
+step "build"
+cmake --build build-windows -j2 --target ntrip_tests
+
+step "tests under Wine"
+export WINEDEBUG=-all
+WINEPREFIX=$(mktemp -d /tmp/ntrip-wine.XXXXXX)
+export WINEPREFIX
+stop_wine() { /usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
+trap stop_wine EXIT
+/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
+ctest --test-dir build-windows --output-on-failure -j2 --timeout 900
+
+step "Windows stage finished"
