@@ -16,6 +16,7 @@
 #include <boost/asio/ssl/error.hpp>
 
 #include "caster_response.h"
+#include "system_trust_store.h"
 
 namespace tarno {
 
@@ -69,9 +70,9 @@ TlsContext::TlsContext(std::string server_name, const std::string& ca_file)
   SSL_CTX_set_options(ctx, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
   SSL_CTX_set_mode(ctx, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   if (ca_file.empty()) {
-    _context.set_default_verify_paths(error);
-    if (error)
-      throw std::invalid_argument("cannot load the system's certificate store: " + error.message());
+    std::string reason;
+    if (!LoadSystemTrustStore(ctx, reason))
+      throw std::invalid_argument("cannot load the system's certificate store: " + reason);
   } else {
     if (!std::ifstream(ca_file)) {
       throw std::invalid_argument("cannot read the TLS certificate authority file \"" + ca_file +

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/asio/error.hpp>
+
 #include "gga.h"
 #include "log_capture.h"
 #include "ntrip_interface.h"
@@ -17,6 +19,11 @@
 namespace client_test {
 
 using namespace std::chrono_literals;
+
+// The system's own wording of a timeout, as the client logs it (it differs between systems).
+inline std::string TimedOutText() {
+  return boost::system::error_code(boost::asio::error::timed_out).message();
+}
 
 inline tarno::UtcClock PinnedClock() {
   return [] { return std::chrono::system_clock::from_time_t(1'700'000'000); };
