@@ -9,10 +9,7 @@ std::string FormatOption(const OptionText& text, std::size_t column) {
   if (IsHidden(text)) return {};
   if (text.name.empty()) return std::string(text.help) + "\n";
   std::string out = "  " + std::string(text.name);
-  if (TakesValue(text)) {
-    out += ' ';
-    out += text.argument;
-  }
+  if (TakesValue(text)) out += " " + std::string(text.argument);
   out += out.size() + 2 <= column ? std::string(column - out.size(), ' ') : std::string(2, ' ');
   std::string_view help = text.help;
   for (bool first = true;; first = false) {
