@@ -20,10 +20,10 @@ deps=$(cmake/windows-deps.sh | tail -n 1)
 
 step "configure"
 # Only what runs under Wine: the decoder, the logger, the probe through its seam, the client
-# against the replay caster.
+# against the replay caster, the engine and the component (the package DLL loaded for real).
 cmake -S . -B build-windows -G Ninja --toolchain cmake/windows-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DNTRIP_WINDOWS_DEPS="$deps" \
-  -DNTRIP_TEST_AREAS="rtcm;logger;utils;client" >/dev/null
+  -DNTRIP_TEST_AREAS="rtcm;logger;utils;client;engine;component" >/dev/null
 
 step "build"
 cmake --build build-windows -j2 --target ntrip_tests

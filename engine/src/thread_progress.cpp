@@ -1,6 +1,9 @@
 #include "thread_progress.h"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <new>
 #include <vector>
 
 namespace maps_host {
@@ -28,13 +31,33 @@ struct JoinedWatches {
   }
 };
 
-thread_local JoinedWatches joined;
+extern "C" void LeaveJoinedWatches(void* joined) {
+  delete static_cast<JoinedWatches*>(joined);
+}
+
+// The list sits on the heap behind a thread key rather than in a thread_local object: MinGW's
+// runtime frees a thread's thread_local storage before it runs the destructors of the objects
+// in it, while a key's destructor is handed its value.
+JoinedWatches& Joined() {
+  static const pthread_key_t key = [] {
+    pthread_key_t created{};
+    if (pthread_key_create(&created, LeaveJoinedWatches) != 0) throw std::bad_alloc();
+    return created;
+  }();
+  auto* joined = static_cast<JoinedWatches*>(pthread_getspecific(key));
+  if (joined == nullptr) {
+    joined = new JoinedWatches;
+    pthread_setspecific(key, joined);
+  }
+  return *joined;
+}
 
 }  // namespace
 
 ThreadProgress::ThreadProgress() : marks_(std::make_shared<Marks>()) {}
 
 void ThreadProgress::Mark() {
+  JoinedWatches& joined = Joined();
   if (!joined.Has(marks_)) {
     // Bounded: drops the entries of watches that are gone before adding one.
     std::erase_if(joined.watches, [](const auto& watch) { return watch.expired(); });
