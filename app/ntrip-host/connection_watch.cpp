@@ -9,14 +9,23 @@
 namespace ntrip_host {
 
 void ConnectionWatch::OnReport(const Report& report, Clock::time_point now) {
-  std::scoped_lock lock(mutex_);
   const tarno::LinkEvent event = tarno::ParseLinkEvent(report.text);
+  {
+    std::scoped_lock lock(mutex_);
+    Follow(event, now);
+  }
+  if (event.kind == tarno::LinkEvent::Kind::Connected && on_connected_) on_connected_();
+}
+
+void ConnectionWatch::Follow(const tarno::LinkEvent& event, Clock::time_point now) {
   switch (event.kind) {
     case tarno::LinkEvent::Kind::Connecting:
       connecting_ = true;
       retry_at_.reset();
       break;
     case tarno::LinkEvent::Kind::Connected:
+      // A client rebuilt without a loss (a better position's accuracy) was connected until now.
+      if (connected_ && connected_at_) connected_total_ += now - *connected_at_;
       target_ = event.target;
       ++connections_;
       if (lost_at_) last_gap_ = std::chrono::duration<double>(now - *lost_at_).count();

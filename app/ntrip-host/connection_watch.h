@@ -3,11 +3,13 @@
 // insides; it reads the link events (link_events.h) and nothing else.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "engine_names.h"
+#include "link_events.h"
 
 namespace ntrip_host {
 
@@ -15,6 +17,9 @@ class ConnectionWatch {
  public:
   using Clock = std::chrono::steady_clock;
 
+  // `on_connected`: called on every new connection, after the watch has taken it in.
+  explicit ConnectionWatch(std::function<void()> on_connected = {})
+      : on_connected_(std::move(on_connected)) {}
 
   void OnReport(const Report& report, Clock::time_point now);
 
@@ -30,6 +35,9 @@ class ConnectionWatch {
   Snapshot Take(Clock::time_point now) const;
 
  private:
+  void Follow(const tarno::LinkEvent& event, Clock::time_point now);  // with mutex_ held
+
+  const std::function<void()> on_connected_;
   mutable std::mutex mutex_;
   bool connecting_ = false, connected_ = false;
   std::string target_, cause_;

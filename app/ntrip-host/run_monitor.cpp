@@ -3,7 +3,9 @@
 namespace ntrip_host {
 
 RunMonitor::RunMonitor(const RunOptions& options, Clock::time_point start)
-    : show_status_(options.status || options.demo), status_(start) {
+    : show_status_(options.status || options.demo),
+      status_(start),
+      link_([this] { status_.OnNewConnection(); }) {
   if (options.status_json) status_json_.emplace(*options.status_json);
 }
 

@@ -137,7 +137,8 @@ SourceSwitch::Snapshot SourceSwitch::Take(Clock::time_point now) const {
 
 std::string SourceSwitch::Summary(Clock::time_point now) const {
   std::scoped_lock lock(mutex_);
-  if (sources_.size() < 2) return "";
+  // One source changes only its mount point (--follow-nearest): the count alone says it.
+  if (sources_.size() < 2) return switches_ == 0 ? "" : "switches " + std::to_string(switches_);
   std::string text = "switches " + std::to_string(switches_) + " (";
   for (std::size_t i = 0; i < sources_.size(); ++i) {
     const Clock::duration on = time_on_[i] + (i == current_ ? now - since_ : Clock::duration{});

@@ -38,11 +38,18 @@ std::array<double, 3> Ecef(const std::array<double, 3>& position) {
 
 }  // namespace
 
-void FrameTypeCounter::Feed(std::string_view bytes) {
+std::size_t FrameTypeCounter::Feed(std::string_view bytes) {
+  std::size_t frames = 0;
   scanner_.Feed({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
-                [this](std::span<const std::uint8_t> frame) {
+                [this, &frames](std::span<const std::uint8_t> frame) {
+                  ++frames;
                   if (const int type = rtcm::frame_message_type(frame); type != 0) ++counts_[type];
                 });
+  return frames;
+}
+
+void FrameTypeCounter::Restart() {
+  scanner_ = rtcm::FrameScanner();
 }
 
 EpochWatch::EpochWatch() : decoder_(std::make_unique<rtcm::ChunkSummarizer>()) {}
@@ -57,7 +64,7 @@ void EpochWatch::Feed(std::string_view bytes) {
     data += used;
     left -= used;
     if (!dec.frame_decoded) continue;
-    OnFrame();
+    CountSatellites(result == 1);
     const int type = static_cast<int>(rtcm::bits_unsigned(dec.frame, 24, 12));
     if (result == 5 && (type == 1005 || type == 1006)) {
       station_ = static_cast<int>(rtcm::bits_unsigned(dec.frame, 36, 12));
@@ -77,44 +84,79 @@ void EpochWatch::Feed(std::string_view bytes) {
       ages_[next_age_] = age;
       next_age_ = (next_age_ + 1) % kAgeWindow;
     }
-    latest_sats_ = counting_;
   }
 }
 
-void EpochWatch::OnFrame() {
-  const rtcm::RtcmDecoder& dec = decoder_->decoder();
+void EpochWatch::Restart() {
+  decoder_ = std::make_unique<rtcm::ChunkSummarizer>();
+  have_epoch_ = false;
+  station_ = -1;
+  station_ecef_.reset();
+  counting_ = false;
+  counting_sets_.clear();
+  latest_sats_.clear();
+}
+
+namespace {
+
+// The satellites an observation message carries, one bit per satellite number; none for other
+// messages. Legacy messages list their satellites record by record.
+std::optional<std::pair<const char*, std::uint64_t>> SatellitesOf(const rtcm::RtcmDecoder& dec) {
   const int type = static_cast<int>(rtcm::bits_unsigned(dec.frame, 24, 12));
   static const char* const kMsmSystems[] = {"GPS", "GLO", "GAL", "SBAS", "QZSS", "BDS"};
-  const char* system = nullptr;
-  int satellites = 0;
+  const auto records = [&dec](int count_at, int first, int size) {
+    const int count = static_cast<int>(rtcm::bits_unsigned(dec.frame, count_at, 5));
+    std::uint64_t set = 0;
+    for (int i = 0; i < count && first + (i + 1) * size <= 24 + dec.len * 8; ++i) {
+      const auto number = rtcm::bits_unsigned(dec.frame, first + i * size, 6);
+      if (number >= 1 && number <= 64) set |= std::uint64_t{1} << (number - 1);
+    }
+    return set;
+  };
   if (type >= 1001 && type <= 1004) {
-    system = "GPS";
-    satellites = static_cast<int>(rtcm::bits_unsigned(dec.frame, 79, 5));
-  } else if (type >= 1009 && type <= 1012) {
-    system = "GLO";
-    satellites = static_cast<int>(rtcm::bits_unsigned(dec.frame, 76, 5));
-  } else if (type >= 1071 && type <= 1127 && type % 10 >= 1 && type % 10 <= 7 && dec.len >= 24) {
-    system = kMsmSystems[type / 10 - 107];
-    const std::uint64_t mask = (std::uint64_t{rtcm::bits_unsigned(dec.frame, 97, 32)} << 32) |
-                               rtcm::bits_unsigned(dec.frame, 129, 32);
-    satellites = std::popcount(mask);
+    static constexpr int kGpsRecord[] = {58, 74, 101, 125};
+    return std::pair{"GPS", records(79, 24 + 64, kGpsRecord[type - 1001])};
   }
-  if (!system) return;
-  // A message of another epoch starts a new count. The systems' scales resolve the same epoch to
-  // times a rounding apart, hence the tolerance.
-  const rtcm::GnssTime counting{counting_time_, counting_fraction_};
-  if (std::abs(rtcm::time_diff(dec.time, counting)) > kSameEpoch) {
-    counting_.clear();
+  if (type >= 1009 && type <= 1012) {
+    static constexpr int kGlonassRecord[] = {64, 79, 107, 130};
+    return std::pair{"GLO", records(76, 24 + 61, kGlonassRecord[type - 1009])};
+  }
+  if (type >= 1071 && type <= 1127 && type % 10 >= 1 && type % 10 <= 7 && dec.len >= 24) {
+    return std::pair{kMsmSystems[type / 10 - 107],
+                     (std::uint64_t{rtcm::bits_unsigned(dec.frame, 97, 32)} << 32) |
+                         rtcm::bits_unsigned(dec.frame, 129, 32)};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void EpochWatch::CountSatellites(bool last) {
+  const rtcm::RtcmDecoder& dec = decoder_->decoder();
+  const auto satellites = SatellitesOf(dec);
+  if (!satellites) return;
+  const auto publish = [this](bool whole) {
+    // The next epoch started: the one before is complete, and a system it lacks is gone.
+    if (whole) latest_sats_.clear();
+    for (const auto& [system, set] : counting_sets_) latest_sats_[system] = std::popcount(set);
+  };
+  // The systems' scales resolve the same epoch to times a rounding apart, hence the tolerance.
+  if (counting_ &&
+      std::abs(rtcm::time_diff(dec.time, rtcm::GnssTime{counting_time_, counting_fraction_})) >
+          kSameEpoch) {
+    publish(true);
+    counting_sets_.clear();
+    counting_ = false;
+  }
+  if (!counting_) {
+    counting_ = true;
     counting_time_ = dec.time.time;
     counting_fraction_ = dec.time.sec;
   }
-  counting_[system] += satellites;
-  const rtcm::GnssTime counted{counting_time_, counting_fraction_};
-  // Messages of the latest epoch that come after the one completing it still count.
-  if (have_epoch_ &&
-      std::abs(rtcm::time_diff(counted, rtcm::GnssTime{epoch_time_, epoch_fraction_})) <= kSameEpoch) {
-    latest_sats_ = counting_;
-  }
+  counting_sets_[satellites->first] |= satellites->second;
+  // A stream may mark the end of each system's messages: what is complete shows now, the rest of
+  // the epoch joins it.
+  if (last) publish(false);
 }
 
 std::optional<double> EpochWatch::Age() const {
@@ -139,7 +181,7 @@ std::string EpochWatch::Summary() const {
   std::vector<double> sorted = ages_;
   const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>(sorted.size() / 2);
   std::nth_element(sorted.begin(), middle, sorted.end());
-  return text + ", age p50 " + Fixed(*middle, 1) + " s max " + Fixed(max_age_, 1) + " s";
+  return text + ", age at arrival p50 " + Fixed(*middle, 1) + " s max " + Fixed(max_age_, 1) + " s";
 }
 
 void RunStatus::OnRaw(std::string_view bytes, Clock::time_point now) {
@@ -147,11 +189,17 @@ void RunStatus::OnRaw(std::string_view bytes, Clock::time_point now) {
     std::scoped_lock lock(mutex_);
     raw_bytes_ += bytes.size();
     ++raw_elements_;
-    types_.Feed(bytes);
+    // Bytes alone are no correction: garbage would look like a live stream.
+    if (types_.Feed(bytes) > 0) last_correction_ = now;
     epochs_.Feed(bytes);
-    last_raw_ = now;
   }
   raw_arrived_.notify_all();
+}
+
+void RunStatus::OnNewConnection() {
+  std::scoped_lock lock(mutex_);
+  types_.Restart();
+  epochs_.Restart();
 }
 
 bool RunStatus::WaitForRawBytes(std::uint64_t bytes, Clock::time_point deadline) {
@@ -201,8 +249,8 @@ RunStatus::Fields RunStatus::Take(Clock::time_point now, ConnectionWatch::Snapsh
   fields.raw_elements = raw_elements_;
   fields.decoded_elements = decoded_elements_;
   fields.types = TypesText();
-  if (last_raw_)
-    fields.last_correction_ago = std::chrono::duration<double>(now - *last_raw_).count();
+  if (last_correction_)
+    fields.last_correction_ago = std::chrono::duration<double>(now - *last_correction_).count();
   return fields;
 }
 

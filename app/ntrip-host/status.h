@@ -31,16 +31,20 @@ class EpochWatch {
   EpochWatch();
   ~EpochWatch();
   void Feed(std::string_view bytes);
+  // Another connection or source: its epochs are dated against the clock, not against the times
+  // of the stream before, and its station and satellites are its own. The ages stay for the run.
+  void Restart();
   std::optional<double> Age() const;        // seconds; none before the first epoch
   int Station() const { return station_; }  // -1 before the first 1005/1006
   // Distance in km from a position (degrees, metres) to the station's reference point.
   std::optional<double> StationKm(const std::optional<std::array<double, 3>>& from) const;
   const std::map<std::string, int>& Satellites() const { return latest_sats_; }
-  // "epochs 12, age p50 0.3 s max 0.9 s": the median of the latest kAgeWindow epochs.
+  // "epochs 12, age at arrival p50 0.3 s max 0.9 s": the median of the latest kAgeWindow epochs.
   std::string Summary() const;
 
  private:
-  void OnFrame();
+  // `last`: the frame's multiple-message bit says no more messages of its epoch follow.
+  void CountSatellites(bool last);
   std::unique_ptr<rtcm::ChunkSummarizer> decoder_;
   std::uint64_t epochs_ = 0;
   bool have_epoch_ = false;
@@ -54,16 +58,21 @@ class EpochWatch {
   double max_age_ = 0;
   int station_ = -1;
   std::optional<std::array<double, 3>> station_ecef_;
-  std::int64_t counting_time_ = 0;  // the epoch whose satellites `counting_` holds
-  double counting_fraction_ = -1;
-  std::map<std::string, int> counting_, latest_sats_;
+  // The satellites of the epoch being received (each system's set, so that two messages of one
+  // system in one epoch count a satellite once), and those of the latest complete epoch.
+  bool counting_ = false;
+  std::int64_t counting_time_ = 0;
+  double counting_fraction_ = 0;
+  std::map<std::string, std::uint64_t> counting_sets_;
+  std::map<std::string, int> latest_sats_;
 };
 
 // Counts the RTCM 3 message types of a byte stream cut anywhere: a frame may straddle elements.
 // Only frames with a right CRC count.
 class FrameTypeCounter {
  public:
-  void Feed(std::string_view bytes);
+  std::size_t Feed(std::string_view bytes);  // the frames it completed
+  void Restart();                            // a frame never spans two connections
   const std::map<int, std::uint64_t>& Counts() const { return counts_; }
 
  private:
@@ -78,6 +87,8 @@ class RunStatus {
   explicit RunStatus(Clock::time_point start) : start_(start), last_line_(start) {}
 
   void OnRaw(std::string_view bytes, Clock::time_point now);
+  // The link is up again, to the same source or another: see EpochWatch::Restart.
+  void OnNewConnection();
   void OnDecoded(std::string_view bytes);
 
   // Waits until the raw output has carried at least `bytes`, or until `deadline`.
@@ -128,7 +139,7 @@ class RunStatus {
   std::uint64_t decoded_elements_ = 0;
   FrameTypeCounter types_;
   EpochWatch epochs_;
-  std::optional<Clock::time_point> last_raw_;
+  std::optional<Clock::time_point> last_correction_;  // the latest RTCM 3 frame with a right CRC
   Clock::time_point last_line_;
   std::uint64_t raw_bytes_at_last_line_ = 0;
   std::optional<std::array<double, 3>> position_;

@@ -408,6 +408,26 @@ TEST(RunnerWithComponent, StatusJsonAndEventLinesFollowADroppedConnection) {
   EXPECT_TRUE(reconnected) << run.err;
 }
 
+// A position less accurate than position_accuracy makes the component rebuild its client, with
+// no loss in between, again and again: the stop line counts every connection's time.
+TEST(RunnerWithComponent, TheStopLineCountsTheTimeOfEveryConnection) {
+  caster::ReplayCaster caster(LoopbackCaster());
+  const Finished run = RunToEnd(Joined(
+      PointedAt(caster), {"--set", "log_destination=Nothing", "--set", "position_accuracy=0.01",
+                          "--position", "48.1,11.5,520,0.02", "--sampling-scale", "0.05",
+                          "--duration", "4"}));
+  ASSERT_EQ(run.status, 0) << run.err;
+  double run_seconds = 0, connected = 0, reconnects = 0;
+  const std::size_t stop = run.err.find("stopped after ");
+  ASSERT_NE(stop, std::string::npos) << run.err;
+  ASSERT_EQ(std::sscanf(run.err.c_str() + stop, "stopped after %lf s: connected %lf s, reconnects %lf",
+                        &run_seconds, &connected, &reconnects),
+            3)
+      << run.err;
+  EXPECT_GE(reconnects, 1) << run.err;  // the rebuild happened
+  EXPECT_LT(run_seconds - connected, 1.0) << run.err;
+}
+
 TEST(RunnerWithComponent, PositionsFromACsvFileReachTheCaster) {
   caster::ReplayCaster live(LoopbackCaster());
   ScratchDirectory scratch;

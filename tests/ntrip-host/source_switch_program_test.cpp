@@ -2,6 +2,10 @@
 // them killed and restarted while it runs.
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "host_process.h"
 #include "replay_caster.h"
@@ -138,6 +142,52 @@ TEST(RunnerFallback, ThePreferredCasterBackIsTakenBackAndTheRawOutputStaysWhole)
   EXPECT_NE(host.Stderr().find(", switches 2 (source 1 "), std::string::npos) << host.Stderr();
 }
 
+// A preferred caster that stalls after each connection's first epochs, in live time, and a
+// fallback that replays an older recording: the run goes back and forth between the two. Each
+// connection's epochs are dated against the clock, and its satellites are its own.
+TEST(RunnerFallback, AgeAndSatellitesStayTheSourcesOwnAcrossSwitchesBackAndForth) {
+  caster::CasterOptions stalling = Serving("pygpsdata-MIXED-RTCM3.log");
+  stalling.live_time = true;
+  stalling.fault = {caster::FaultMode::StallAfter, 2500, ""};
+  caster::ReplayCaster preferred(stalling);
+  caster::ReplayCaster fallback(Serving("pygpsdata-RTCMMSM3.log"));
+  ScratchDirectory scratch;
+  const fs::path status = scratch.Path() / "s.jsonl";
+  HostProcess host(HostArguments(preferred.Port(), {"--fallback", Fallback(fallback.Port()),
+                                                    "--switch-after", "1", "--probe-period", "1",
+                                                    "--status-json", status.string()}));
+  // Five times on the fallback and back: ten new connections.
+  ASSERT_TRUE(fallback.WaitUntil(
+      [](const caster::ReplayCaster& c) { return c.ConnectionCount() >= 5; }, 90s))
+      << host.Stderr();
+  host.Signal(SIGTERM);
+  ASSERT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+
+  std::istringstream lines(FileBytes(status));
+  std::map<std::size_t, nlohmann::json> first_sats;
+  std::optional<double> fallback_offset;  // an old recording's age grows with the clock
+  std::size_t reconnects = 0;
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json fields = nlohmann::json::parse(line);
+    reconnects = fields["reconnects"];
+    const std::size_t index = fields["source_index"];
+    if (fields["sats"].empty() || fields["age_s"].is_null()) continue;
+    const double age = fields["age_s"];
+    if (index == 1) {
+      EXPECT_LT(std::abs(age), 5.0) << line;  // live time: the age of the latest epoch
+    } else {
+      const double offset = age - fields["elapsed_s"].get<double>();
+      if (!fallback_offset) fallback_offset = offset;
+      EXPECT_LT(std::abs(offset - *fallback_offset), 5.0) << line;
+    }
+    // Each recording carries the same satellites in every epoch.
+    if (!first_sats.contains(index)) first_sats[index] = fields["sats"];
+    EXPECT_EQ(fields["sats"], first_sats[index]) << line;
+  }
+  EXPECT_GE(reconnects, 8u);  // the last connection may come after the last status line
+  EXPECT_EQ(first_sats.size(), 2u);
+}
+
 TEST(RunnerFallback, APreferredCasterOfNtrip1AloneThatComesUpLaterIsTakenBack) {
   std::uint16_t port = 0;
   {
@@ -255,6 +305,7 @@ TEST(RunnerFollowNearest, ARoverDrivingFromOneBaseToTheOtherSwitchesOnce) {
   host.Signal(SIGTERM);
   ASSERT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
   EXPECT_EQ(HostProcess::Occurrences(host.Stderr(), "switched to "), 1) << host.Stderr();
+  EXPECT_NE(host.Stderr().find(", switches 1"), std::string::npos) << host.Stderr();
   EXPECT_NE(host.Stdout().find("nearest RTCM 3 mount point: BASE_A"), std::string::npos);
 }
 
