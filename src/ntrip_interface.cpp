@@ -13,6 +13,7 @@
 #include "caster_response.h"
 #include "log.h"
 #include "ntrip_request.h"
+#include "platform.h"
 #include "rtcm/summary.h"
 
 namespace tarno {
@@ -49,11 +50,13 @@ NTRIPClient::NTRIPClient(const std::string& host, const std::string& port,
   // The client's threads log where the instance that made it logs.
   std::shared_ptr<LogRoute> route = CurrentLogRoute();
   _jreceive_rtcm = std::jthread([this, route](std::stop_token) {
+    NameThisThread("ntrip-recv");
     LogRouteScope route_scope(route);
     RunGuarded(&NTRIPClient::ReceiveRTCM);
   });
   try {
     _jsend_gga = std::jthread([this, route](std::stop_token) {
+      NameThisThread("ntrip-gga");
       LogRouteScope route_scope(route);
       RunGuarded(&NTRIPClient::SendGGAtoServer);
     });

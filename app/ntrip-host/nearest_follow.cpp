@@ -1,5 +1,7 @@
 #include "nearest_follow.h"
 
+#include "platform.h"
+
 #include <cstdio>
 #include <utility>
 
@@ -72,6 +74,7 @@ bool NearestFollow::Start(const Position& here, std::string current) {
   // The thread's own stop token ends a read at once when the follower goes (a stop).
   thread_ = std::jthread([this, here, current = std::move(current),
                           caster = caster_](std::stop_token stop) {
+    tarno::NameThisThread("ntrip-follow");
     tarno::ClientTiming bounds;
     bounds.connect_bound = bounds.request_bound = bounds.header_bound = bounds.idle_read_bound =
         kReadBound;

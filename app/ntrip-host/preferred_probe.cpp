@@ -1,5 +1,7 @@
 #include "preferred_probe.h"
 
+#include "platform.h"
+
 #include <algorithm>
 #include <span>
 #include <string_view>
@@ -67,6 +69,7 @@ bool PreferredProbe::Start(std::string gga) {
   tarno::CasterAddress caster = caster_;
   caster.gga = std::move(gga);
   thread_ = std::jthread([this, caster = std::move(caster)](std::stop_token stop) {
+    tarno::NameThisThread("ntrip-probe");
     ProbeOutcome outcome = ProbeStream(caster, mountpoint_, std::move(stop), Clock::now() + bound_);
     std::scoped_lock done(mutex_);
     tarno::KeepVersionAnswered(caster_, outcome.ntrip1);

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "platform.h"
+
 namespace ntrip_host {
 
 namespace {
@@ -126,6 +128,7 @@ SignalWatcher::~SignalWatcher() {
 }
 
 void SignalWatcher::Run(std::stop_token stop) {
+  tarno::NameThisThread("ntrip-signals");
   const sigset_t set = StopSignalSet();
   const timespec slice{0, kWatchSliceNanoseconds};
   bool first = !first_taken_;
@@ -146,6 +149,7 @@ void SignalWatcher::Run(std::stop_token stop) {
 
 ShutdownDeadline::ShutdownDeadline(std::chrono::milliseconds limit)
     : thread_([this, limit](std::stop_token stop) {
+        tarno::NameThisThread("ntrip-deadline");
         std::unique_lock lock(mutex_);
         if (done_cv_.wait_for(lock, stop, limit, [] { return false; }) || stop.stop_requested()) {
           return;

@@ -11,6 +11,7 @@
 
 #include "component_reports.h"
 #include "link_events.h"
+#include "platform.h"
 #include "request_values.h"
 #include "sourcetable_fetch.h"
 #include "stream_opener.h"
@@ -149,6 +150,8 @@ MAPS_NTRIP_Client::~MAPS_NTRIP_Client() {
 }
 
 void MAPS_NTRIP_Client::Birth() {
+  // Birth runs on the host's thread for this instance: it carries the component's name from here.
+  tarno::NameThisThread("ntrip-comp");
   tarno::LogRouteScope route_scope(_log_route);
   _max_accuracy_errors = 15;
   _accuracy_error_count = 0;
@@ -216,6 +219,7 @@ void MAPS_NTRIP_Client::Birth() {
 
   if (!_stop_watch.joinable()) {
     _stop_watch = std::jthread([this](std::stop_token stop) {
+      tarno::NameThisThread("ntrip-stop-wch");
       tarno::LogRouteScope route_scope(_log_route);
       WatchForStop(stop);
     });
@@ -696,12 +700,14 @@ void MAPS_NTRIP_Client::StartWriters() {
   InitFlagsThread();
   _raw_writer_running = true;
   _jread_rtcm = std::jthread([this] {
+    tarno::NameThisThread("ntrip-raw-wr");
     tarno::LogRouteScope route_scope(_log_route);
     WriteRTCMBuffer();
   });
   if (_ntrip_client->IsDecoding()) {
     _decoded_writer_running = true;
     _jread_rtcm_decoded = std::jthread([this] {
+      tarno::NameThisThread("ntrip-dec-wr");
       tarno::LogRouteScope route_scope(_log_route);
       WriteDecodedRTCMBuffer();
     });

@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 #endif
 
@@ -35,6 +36,17 @@ std::FILE* OpenPrivateForAppend(const std::string& path) {
   std::FILE* file = ::fdopen(fd, "a");
   if (file == nullptr) ::close(fd);
   return file;
+#endif
+}
+
+void NameThisThread(const char* name) {
+#ifdef _WIN32
+  // MinGW's headers do not declare SetThreadDescription; a debugger there shows thread numbers.
+  (void)name;
+#else
+  // Linux refuses a name beyond 15 characters outright: cut it rather than lose it.
+  const std::string cut = std::string(name).substr(0, 15);
+  pthread_setname_np(pthread_self(), cut.c_str());
 #endif
 }
 

@@ -16,4 +16,8 @@ void LocalTime(std::time_t t, std::tm* out);
 // the caster, the mount point and the user's position. Null on failure, errno set.
 std::FILE* OpenPrivateForAppend(const std::string& path);
 
+// Names the calling thread for `top -H`, `ps -L` and debuggers: at most 15 characters, longer
+// names are cut. Nothing happens where the system has no thread names.
+void NameThisThread(const char* name);
+
 }  // namespace tarno

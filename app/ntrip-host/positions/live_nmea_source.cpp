@@ -1,6 +1,7 @@
 #include "positions/live_nmea_source.h"
 
 #include "common/io_thread.h"
+#include "platform.h"
 
 #include "positions/nmea_line_stats.h"
 #include "positions/nmea_position.h"
@@ -59,7 +60,10 @@ struct LiveNmeaSource::Impl {
 
   void Start() {
     asio::post(io, [this] { Open(); });
-    thread = std::jthread([this] { RunGuarded(io, settings.log); });
+    thread = std::jthread([this] {
+      tarno::NameThisThread("ntrip-nmea");
+      RunGuarded(io, settings.log);
+    });
   }
 
   void Stop() {

@@ -1,6 +1,7 @@
 #include "sinks/pipe_sink.h"
 
 #include "common/io_thread.h"
+#include "platform.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -246,7 +247,10 @@ void PipeSink::Write(std::string_view element) {
   ++impl.handed;
   if (!impl.thread_started) {
     impl.thread_started = true;
-    impl.thread = std::jthread([p = &impl] { RunGuarded(p->io, p->settings.log); });
+    impl.thread = std::jthread([p = &impl] {
+      tarno::NameThisThread("ntrip-pipe-io");
+      RunGuarded(p->io, p->settings.log);
+    });
   }
   auto rest = std::make_shared<const std::string>(element.substr(done));
   asio::post(impl.io, [p = &impl, rest] { p->Deliver(rest); });

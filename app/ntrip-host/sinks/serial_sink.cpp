@@ -1,6 +1,7 @@
 #include "sinks/serial_sink.h"
 
 #include "common/io_thread.h"
+#include "platform.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -177,7 +178,10 @@ SerialSink::SerialSink(const SerialDevice& port_setting, std::string_view option
     throw OptionError(std::string(option) + ": serial:" + port_setting.device +
                       ": cannot open: " + ec.message());
   }
-  impl_->thread = std::jthread([this] { RunGuarded(impl_->io, impl_->settings.log); });
+  impl_->thread = std::jthread([this] {
+    tarno::NameThisThread("ntrip-serial-io");
+    RunGuarded(impl_->io, impl_->settings.log);
+  });
 }
 
 SerialSink::~SerialSink() {

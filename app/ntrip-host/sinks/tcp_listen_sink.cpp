@@ -1,6 +1,7 @@
 #include "sinks/tcp_listen_sink.h"
 
 #include "common/io_thread.h"
+#include "platform.h"
 
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
@@ -305,7 +306,10 @@ TcpListenSink::TcpListenSink(const HostPort& endpoint, std::string_view option,
   impl_->description = text.str();
   impl_->port = impl_->acceptor.local_endpoint().port();
   impl_->Accept();
-  impl_->thread = std::jthread([this] { RunGuarded(impl_->io, impl_->settings.log); });
+  impl_->thread = std::jthread([this] {
+    tarno::NameThisThread("ntrip-tcp-io");
+    RunGuarded(impl_->io, impl_->settings.log);
+  });
 }
 
 TcpListenSink::~TcpListenSink() {
