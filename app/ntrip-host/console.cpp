@@ -32,7 +32,9 @@ ReportSink Console::Reports(ConnectionWatch& watch) const {
     watch.OnReport(report, std::chrono::steady_clock::now());
     if (quiet && report.kind == MAPS::ReportKind::Information) return;
     if (!verbose && IsVerboseOnlyReport(report)) return;
-    WriteReportToConsole(report);
+    Report shown = report;
+    if (shown.instance.ends_with('_')) shown.instance.pop_back();
+    WriteReportToConsole(shown);
   };
 }
 

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "common/option_text.h"
 #include "engine_names.h"
 
 #ifndef NTRIP_PACKAGE_FILE_NAME
@@ -21,10 +22,11 @@ std::string KindColumn(const PropertyInfo& info) {
   return kind;
 }
 
-std::string ValueColumn(const PropertySet::Entry& entry) {
-  const std::string text = FormatPropertyValue(entry.info, entry.default_value);
-  if (entry.info.secret) return text.empty() ? "(not set)" : "(set)";
-  if (text.empty() || text.find_first_of(" \t\"") != std::string::npos) {
+std::string ValueText(const PropertyInfo& info, const std::string& value) {
+  if (info.secret) return value.empty() ? "(not set)" : "(set)";
+  const std::string text = Escaped(value);
+  if (text.empty() || text.size() != value.size() ||
+      text.find_first_of(" \t\"") != std::string::npos) {
     std::string quoted = "\"";
     for (char c : text) quoted += (c == '"' ? std::string("\\\"") : std::string(1, c));
     return quoted + "\"";
@@ -32,9 +34,22 @@ std::string ValueColumn(const PropertySet::Entry& entry) {
   return text;
 }
 
+std::string ValueColumn(const PropertySet::Entry& entry, const std::vector<Setting>& settings) {
+  const std::string by_default =
+      ValueText(entry.info, FormatPropertyValue(entry.info, entry.default_value));
+  for (auto setting = settings.rbegin(); setting != settings.rend(); ++setting) {
+    if (setting->name != entry.info.name) continue;
+    return ValueText(entry.info, setting->value) + " (" +
+           (setting->origin.empty() ? std::string("--set") : setting->origin) + "; default " +
+           by_default + ")";
+  }
+  return by_default;
+}
+
 }  // namespace
 
-std::string DescribeModule(const MAPS::ModuleDefinition& module) {
+std::string DescribeModule(const MAPS::ModuleDefinition& module,
+                           const std::vector<Setting>& settings) {
   std::ostringstream out;
   out << "model " << module.model << " version " << module.version << "\n";
   out << "class " << module.class_name << " : " << module.base_class_name << "\n";
@@ -49,13 +64,13 @@ std::string DescribeModule(const MAPS::ModuleDefinition& module) {
   out << "properties:\n";
   for (const PropertySet::Entry& entry : properties.Entries()) {
     if (!entry.built_in) {
-      out << entry.info.name << " " << KindColumn(entry.info) << " " << ValueColumn(entry) << "\n";
+      out << entry.info.name << " " << KindColumn(entry.info) << " " << ValueColumn(entry, settings) << "\n";
     }
   }
   out << "built-in properties:\n";
   for (const PropertySet::Entry& entry : properties.Entries()) {
     if (entry.built_in) {
-      out << entry.info.name << " " << KindColumn(entry.info) << " " << ValueColumn(entry) << "\n";
+      out << entry.info.name << " " << KindColumn(entry.info) << " " << ValueColumn(entry, settings) << "\n";
     }
   }
   return out.str();

@@ -20,12 +20,17 @@ namespace {
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-int Describe(const std::filesystem::path& package_path) {
+int Describe(const std::filesystem::path& package_path, const ntrip_host::RunOptions& options) {
   maps_host::Engine engine;
   const maps_host::Package& package = engine.LoadPackage(package_path);
+  std::vector<ntrip_host::Setting> settings;
+  for (std::size_t i = 0; i < options.properties.size(); ++i) {
+    settings.push_back({options.properties[i].first, options.properties[i].second,
+                        i < options.property_origins.size() ? options.property_origins[i] : ""});
+  }
   std::cout << "package " << package.Path().string() << "\n";
   for (const MAPS::ModuleDefinition* module : package.Modules()) {
-    std::cout << ntrip_host::DescribeModule(*module);
+    std::cout << ntrip_host::DescribeModule(*module, settings);
   }
   return 0;
 }
@@ -51,7 +56,7 @@ int main(int argc, char** argv) {
       const std::filesystem::path package_path = options.package_path.empty()
                                                      ? ntrip_host::DefaultPackagePath(executable)
                                                      : options.package_path;
-      return Describe(package_path);
+      return Describe(package_path, options);
     }
     return ntrip_host::RunComponent(options, executable);
   } catch (const ntrip_host::UsageError& error) {

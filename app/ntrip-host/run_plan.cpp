@@ -71,8 +71,14 @@ bool PrepareDemo(const RunOptions& options, const fs::path& executable, const Co
   std::printf("demo: caster on 127.0.0.1:%u, mount points %s (%s is %s)\n",
               static_cast<unsigned>(plan.demo_caster->Port()), JoinNames(mounts).c_str(),
               kDemoMount, kDemoRecording);
-  std::printf("demo: runs %.0f s; raw output goes to %s; decoded summaries follow\n",
-              *plan.duration, plan.demo_raw_path.c_str());
+  // The last setting wins, as when the properties are applied; a bad value is refused then.
+  bool decoding = true;
+  for (const auto& [name, value] : options.properties) {
+    if (name == "decode_rtcm") decoding = !(value == "false" || value == "0");
+  }
+  std::printf("demo: runs %.0f s; raw output goes to %s; %s\n", *plan.duration,
+              plan.demo_raw_path.c_str(),
+              decoding ? "decoded summaries follow" : "decode_rtcm is off: no decoded summaries");
   std::fflush(stdout);
   return true;
 }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "caster_response.h"
+#include "common/decimal_text.h"
 #include "http_proxy.h"
 #include "options.h"
 #include "sinks/file_sink.h"
@@ -97,8 +98,8 @@ std::optional<Position> SetNearestMount(Instance& instance, ntrip_host::Position
   for (const std::string& skipped : nearest.skipped) console.Info("skipped " + skipped);
   if (!nearest.chosen) {
     throw UsageError("--nearest-mount: the caster lists no RTCM 3 stream (" +
-                     std::to_string(table->streams.size()) + " streams, " +
-                     std::to_string(table->malformed_rows) + " malformed rows)");
+                     Counted(table->streams.size(), "stream") + ", " +
+                     Counted(table->malformed_rows, "malformed row") + ")");
   }
   const std::string& name = nearest.chosen->stream.mountpoint;
   // The name passed the mount point check: it holds no control characters.

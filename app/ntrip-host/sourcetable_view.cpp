@@ -1,5 +1,6 @@
 #include "sourcetable_view.h"
 
+#include "common/decimal_text.h"
 #include "common/option_text.h"
 
 #include <cstdio>
@@ -74,8 +75,8 @@ std::string SourcetableText(const tarno::Sourcetable& table, const std::optional
     if (!row.empty() && row.back() == '\n') row.pop_back();
     out += row + Escaped(s.format_details) + "\n";
   }
-  out += std::to_string(table.streams.size()) + " streams, " +
-         std::to_string(table.malformed_rows) + " malformed rows skipped" +
+  out += Counted(table.streams.size(), "stream") + ", " +
+         Counted(table.malformed_rows, "malformed row") + " skipped" +
          (table.complete ? "" : "; no ENDSOURCETABLE line: the table may be incomplete") + "\n";
   return out;
 }

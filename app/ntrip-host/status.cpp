@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/decimal_text.h"
 #include "rtcm/frame.h"
 #include "rtcm/gnss_time.h"
 #include "rtcm/summary.h"
@@ -273,9 +274,9 @@ std::string RunStatus::Line(const Fields& fields) {
   }
   line += " | bad NMEA " + (fields.bad_nmea ? std::to_string(*fields.bad_nmea) : std::string("-"));
   line += " | " + Fixed(fields.elapsed, 0) + " s | raw " + std::to_string(fields.raw_bytes) +
-          " B in " + std::to_string(fields.raw_elements) + " elements, " +
+          " B in " + Counted(fields.raw_elements, "element") + ", " +
           Fixed(fields.rate_kbps, 1) + " kB/s | decoded " +
-          std::to_string(fields.decoded_elements) + " elements | types " + fields.types +
+          Counted(fields.decoded_elements, "element") + " | types " + fields.types +
           " | last correction ";
   return line + (fields.last_correction_ago ? Fixed(*fields.last_correction_ago, 1) + " s ago"
                                             : std::string("none yet"));
@@ -311,8 +312,8 @@ std::string RunStatus::Summary(const ConnectionWatch::Snapshot& connection) cons
   std::scoped_lock lock(mutex_);
   return "connected " + Fixed(connection.connected_seconds, 1) + " s, reconnects " +
          std::to_string(connection.reconnects) + ", raw " + std::to_string(raw_bytes_) + " B in " +
-         std::to_string(raw_elements_) + " elements, decoded " + std::to_string(decoded_bytes_) +
-         " B in " + std::to_string(decoded_elements_) + " elements, message types " + TypesText() +
+         Counted(raw_elements_, "element") + ", decoded " + std::to_string(decoded_bytes_) +
+         " B in " + Counted(decoded_elements_, "element") + ", message types " + TypesText() +
          ", " + epochs_.Summary();
 }
 

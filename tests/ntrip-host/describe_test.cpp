@@ -47,6 +47,20 @@ TEST(Describe, ListsTheModelItsPortsAndThePropertiesInDeclarationOrder) {
   }
 }
 
+TEST(Describe, ShowsWhatTheUserSetWithItsOriginAndSecretsOnlyAsSet) {
+  Engine engine;
+  engine.LoadPackage(NTRIP_PACKAGE_PATH);
+  const std::string text = ntrip_host::DescribeModule(
+      *engine.FindModel("NTRIP_Client"), {{"port", "2101", "ntrip.conf:3"},
+                                          {"port", "2102", ""},
+                                          {"password", "hunter2", "ntrip.conf:4"}});
+  EXPECT_NE(text.find("port string 2102 (--set; default 2100)\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("password string (set) (ntrip.conf:4; default (not set))\n"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(text.find("hunter2"), std::string::npos) << text;
+}
+
 TEST(Describe, TheDefaultPackageSitsInTheLibFolderNextToTheBinFolder) {
   EXPECT_EQ(ntrip_host::DefaultPackagePath("/work/build/bin/ntrip-host"),
             std::filesystem::path("/work/build/lib/ntrip-host/ntrip_client_package.so"));

@@ -55,7 +55,9 @@ int main(int argc, char** argv) {
     signals.async_wait([](const boost::system::error_code&, int) {});
     signals_io.run();
     server.Stop();
-    std::cout << "stopped after " << server.ConnectionCount() << " connections" << std::endl;
+    const std::size_t connections = server.ConnectionCount();
+    std::cout << "stopped after " << connections << (connections == 1 ? " connection" : " connections")
+              << std::endl;
   } catch (const std::exception& e) {
     std::cerr << "ntrip-replay-caster: " << e.what() << '\n';
     return 1;

@@ -56,4 +56,8 @@ std::string_view TrimSpaces(std::string_view text) {
   return text;
 }
 
+std::string Counted(std::uint64_t count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
 }  // namespace ntrip_host

@@ -1,7 +1,9 @@
 // Strict, locale-independent decimal number parsing shared by the program's text parsers.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace ntrip_host {
@@ -14,5 +16,8 @@ std::optional<double> ParseDecimal(std::string_view text, bool allow_sign);
 std::optional<unsigned long> ParseUnsigned(std::string_view text, unsigned long max);
 
 std::string_view TrimSpaces(std::string_view text);
+
+// "1 element", "2 elements": `noun` takes an "s" unless there is one.
+std::string Counted(std::uint64_t count, std::string_view noun);
 
 }  // namespace ntrip_host

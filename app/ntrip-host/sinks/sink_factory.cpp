@@ -1,3 +1,4 @@
+#include "common/decimal_text.h"
 #include "sinks/file_sink.h"
 #include "sinks/pipe_sink.h"
 #include "sinks/serial_sink.h"
@@ -13,7 +14,7 @@
 namespace ntrip_host {
 
 std::string DroppedText(std::uint64_t elements, std::uint64_t bytes) {
-  return std::to_string(elements) + " elements (" + std::to_string(bytes) + " bytes)";
+  return Counted(elements, "element") + " (" + Counted(bytes, "byte") + ")";
 }
 
 std::unique_ptr<Sink> MakeSink(std::string_view text, std::string_view option,
