@@ -378,10 +378,11 @@ void CasterConnection::WritePiece(std::string payload) {
   const std::array<asio::const_buffer, 3> buffers{asio::buffer(out_head_), asio::buffer(wire),
                                                   asio::buffer(out_tail_)};
   ArmGuard(kWriteBound);
+  // Taken before the write: benchmarks measure the delay from this moment, and the client may
+  // hold the bytes before this write's completion runs (a stamp taken there gave negative delays).
+  const auto when = std::chrono::steady_clock::now();
   AsyncWrite(buffers,
-             [self = shared_from_this()](const boost::system::error_code& ec, std::size_t) {
-               // Taken first: benchmarks measure the delay from this moment.
-               const auto when = std::chrono::steady_clock::now();
+             [self = shared_from_this(), when](const boost::system::error_code& ec, std::size_t) {
                if (self->closed_) return;
                self->DisarmGuard();
                if (ec) {

@@ -97,7 +97,7 @@ struct ConnectionRecord {
   std::vector<std::string> gga;  // every GGA sentence received (from the request header and
                                  // later), without "Ntrip-GGA:" and CR LF
   std::string served;  // exact stream payload bytes written (no headers, no chunk framing)
-  std::vector<WriteMark> writes;  // after each socket write: payload offset reached and time
+  std::vector<WriteMark> writes;  // each socket write: payload offset reached, time it began
   bool closed = false;
 
   // Additions beyond the first agreed set.
