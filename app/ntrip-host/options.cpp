@@ -210,8 +210,13 @@ constexpr Option kOptions[] = {
      [](RunOptions& o, const OptionInput& in) {
        o.duration_seconds = ParsePositiveNumber(in.name, in.value);
      }},
-    {{"--status", "", "print one status line a second on stderr"},
+    {{"--status", "",
+      "print the status each second on stderr: on a terminal one line\n"
+      "redrawn in place, the link's state, age, satellites and rate\n"
+      "first; elsewhere the whole line"},
      [](RunOptions& o, const OptionInput& in) { o.status = in.on; }},
+    {{"--status=full", "", "the whole status line each second, on a terminal too"},
+     [](RunOptions& o, const OptionInput& in) { o.status = o.status_full = in.on; }},
     {{"--status-json", "FILE",
       "write the status as one JSON object a second to FILE (- for\n"
       "stdout, unless a sink writes there)"},
@@ -348,7 +353,9 @@ void ApplyCommandLine(RunOptions& options, const std::vector<std::string>& argum
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string name = arguments[i];
     std::optional<std::string> inline_value;
-    if (name.starts_with("--")) {
+    // An option whose name holds its value ("--status=full") is taken whole.
+    if (name.starts_with("--") &&
+        cli::FindOption(std::span<const Option>(kOptions), name) == nullptr) {
       if (const std::size_t equals = name.find('='); equals != std::string::npos) {
         inline_value = name.substr(equals + 1);
         name.resize(equals);

@@ -31,6 +31,7 @@ struct RunOptions {
   bool describe = false;
   bool demo = false;
   bool status = false;
+  bool status_full = false;  // the whole line even on a terminal
   bool quiet = false;
   bool verbose = false;
   bool sourcetable = false;            // print the caster's streams and exit

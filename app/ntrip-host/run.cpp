@@ -21,6 +21,7 @@
 #include "describe.h"
 #include "engine_names.h"
 #include "log_directory_choice.h"
+#include "platform.h"
 #include "positions/position_source.h"
 #include "run_monitor.h"
 #include "run_outputs.h"
@@ -209,7 +210,7 @@ class ComponentRun {
 // Options found bad here (a file, an endpoint, a device) are usage errors, told before the
 // package loads.
 void ComponentRun::OpenOutputs() {
-  monitor_.emplace(options_, Clock::now());
+  monitor_.emplace(options_, console_, Clock::now());
   outputs_.emplace(plan_, stop_, console_);
   source_ = MakeOptionalSource(plan_.position, console_);
 }
@@ -344,7 +345,15 @@ int RunComponent(const RunOptions& options, const fs::path& executable) {
                                 (options.demo && !options.decoded_out) ||
                                 options.status_json == "-" || (options.sourcetable && options.json);
   if (stdout_is_stream) StreamStdout();
-  const Console console(options.quiet, options.verbose, stdout_is_stream);
+  // In place only where nothing else writes to the terminal by itself: no stream on stdout, no
+  // log lines of the component on stderr.
+  bool logs_to_console = options.demo;
+  for (const auto& [name, value] : options.properties) {
+    if (name == "log_destination") logs_to_console = value == "Console";
+  }
+  const bool status_in_place = options.status && !options.status_full && !stdout_is_stream &&
+                               !logs_to_console && tarno::StderrTerminalColumns() > 0;
+  const Console console(options.quiet, options.verbose, stdout_is_stream, status_in_place);
   for (const std::string& warning : options.warnings) console.Warning(warning);
   ComponentRun run(options, executable, console);
   return run.Run();

@@ -2,8 +2,9 @@
 
 namespace ntrip_host {
 
-RunMonitor::RunMonitor(const RunOptions& options, Clock::time_point start)
+RunMonitor::RunMonitor(const RunOptions& options, const Console& console, Clock::time_point start)
     : show_status_(options.status || options.demo),
+      console_(console),
       status_(start),
       link_([this] { status_.OnNewConnection(); }) {
   if (options.status_json) status_json_.emplace(*options.status_json);
@@ -16,7 +17,7 @@ void RunMonitor::Ready(Clock::time_point now) {
 void RunMonitor::Tick(Clock::time_point now, const SourceSwitch& sources,
                       const PositionSource* nmea_source, const Instance* current) {
   if (show_status_ || status_json_) {
-    ShowStatus(now, status_, link_, sources, nmea_source, show_status_,
+    ShowStatus(now, status_, link_, sources, nmea_source, show_status_ ? &console_ : nullptr,
                status_json_ ? &*status_json_ : nullptr);
   }
   service_.Tick(now, RunStatus::LinkPart(link_.Take(now)),

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "connection_watch.h"
+#include "console.h"
 #include "engine_names.h"
 #include "options.h"
 #include "positions/position_source.h"
@@ -22,7 +23,7 @@ class RunMonitor {
   using Clock = std::chrono::steady_clock;
 
   // Throws UsageError when the --status-json file cannot be opened.
-  RunMonitor(const RunOptions& options, Clock::time_point start);
+  RunMonitor(const RunOptions& options, const Console& console, Clock::time_point start);
 
   RunStatus& Status() { return status_; }
   ConnectionWatch& Link() { return link_; }
@@ -38,6 +39,7 @@ class RunMonitor {
 
  private:
   const bool show_status_;
+  const Console& console_;
   std::optional<StatusJsonWriter> status_json_;
   RunStatus status_;
   ConnectionWatch link_;

@@ -261,25 +261,64 @@ std::string RunStatus::LinkPart(const ConnectionWatch::Snapshot& link) {
   return text;
 }
 
+namespace {
+
+std::string AgePart(const RunStatus::Fields& fields) {
+  return "age " + (fields.age ? Fixed(*fields.age, 1) + " s" : std::string("-"));
+}
+
+std::string SatsPart(const RunStatus::Fields& fields) {
+  std::string text = "sats";
+  if (fields.satellites.empty()) text += " -";
+  for (const auto& [system, count] : fields.satellites) {
+    text += " " + system + ":" + std::to_string(count);
+  }
+  return text;
+}
+
+std::string StationPart(const RunStatus::Fields& fields) {
+  std::string text =
+      "station " + (fields.station < 0 ? std::string("-") : std::to_string(fields.station));
+  if (fields.station_km) text += " " + Fixed(*fields.station_km, 1) + " km";
+  return text;
+}
+
+std::string LastCorrectionPart(const RunStatus::Fields& fields) {
+  return "last correction " + (fields.last_correction_ago
+                                   ? Fixed(*fields.last_correction_ago, 1) + " s ago"
+                                   : std::string("none yet"));
+}
+
+}  // namespace
+
 std::string RunStatus::Line(const Fields& fields) {
   std::string line = fields.source_text.empty() ? std::string() : fields.source_text + " | ";
-  line += LinkPart(fields.connection);
-  line += " | age " + (fields.age ? Fixed(*fields.age, 1) + " s" : std::string("-"));
-  line += " | station " + (fields.station < 0 ? std::string("-") : std::to_string(fields.station));
-  if (fields.station_km) line += " " + Fixed(*fields.station_km, 1) + " km";
-  line += " | sats";
-  if (fields.satellites.empty()) line += " -";
-  for (const auto& [system, count] : fields.satellites) {
-    line += " " + system + ":" + std::to_string(count);
-  }
+  line += LinkPart(fields.connection) + " | " + AgePart(fields) + " | " + StationPart(fields) +
+          " | " + SatsPart(fields);
   line += " | bad NMEA " + (fields.bad_nmea ? std::to_string(*fields.bad_nmea) : std::string("-"));
   line += " | " + Fixed(fields.elapsed, 0) + " s | raw " + std::to_string(fields.raw_bytes) +
           " B in " + Counted(fields.raw_elements, "element") + ", " +
           Fixed(fields.rate_kbps, 1) + " kB/s | decoded " +
-          Counted(fields.decoded_elements, "element") + " | types " + fields.types +
-          " | last correction ";
-  return line + (fields.last_correction_ago ? Fixed(*fields.last_correction_ago, 1) + " s ago"
-                                            : std::string("none yet"));
+          Counted(fields.decoded_elements, "element") + " | types " + fields.types + " | ";
+  return line + LastCorrectionPart(fields);
+}
+
+std::string RunStatus::ShortLine(const Fields& fields, std::size_t width) {
+  const std::string parts[] = {
+      AgePart(fields),
+      SatsPart(fields),
+      Fixed(fields.rate_kbps, 1) + " kB/s",
+      LastCorrectionPart(fields),
+      "reconnects " + std::to_string(fields.connection.reconnects),
+      StationPart(fields),
+      fields.source_text};
+  std::string line = fields.connection.state;
+  if (line.size() > width) return line.substr(0, width >= 3 ? width - 3 : 0) + "...";
+  for (const std::string& part : parts) {
+    if (part.empty() || line.size() + 3 + part.size() > width) continue;
+    line += " | " + part;
+  }
+  return line;
 }
 
 nlohmann::json RunStatus::Json(const Fields& fields) {

@@ -121,6 +121,9 @@ class RunStatus {
   // "connected to H:P/M | reconnects 1, last gap 2.0 s | age 0.4 s | station 2003 12.3 km |
   // sats GPS:10 GLO:8 | bad NMEA 0 | 12 s | raw 2048 B ..."
   static std::string Line(const Fields& fields);
+  // The line for a terminal, at most `width` characters: the link's state, age, satellites and
+  // rate first, then what else fits.
+  static std::string ShortLine(const Fields& fields, std::size_t width);
   // The line's first part: "connected to H:P/M | reconnects 1, last gap 2.0 s".
   static std::string LinkPart(const ConnectionWatch::Snapshot& link);
   static nlohmann::json Json(const Fields& fields);

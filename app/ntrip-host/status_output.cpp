@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "console.h"
+#include "platform.h"
 #include "options.h"
 #include "sinks/file_sink.h"
 
@@ -29,7 +30,8 @@ void StatusJsonWriter::Write(const nlohmann::json& object) {
 
 void ShowStatus(std::chrono::steady_clock::time_point now, RunStatus& status,
                 const ConnectionWatch& link, const SourceSwitch& sources,
-                const ntrip_host::PositionSource* nmea_source, bool line, StatusJsonWriter* json) {
+                const ntrip_host::PositionSource* nmea_source, const Console* console,
+                StatusJsonWriter* json) {
   std::optional<std::uint64_t> bad_nmea;
   if (nmea_source != nullptr) bad_nmea = nmea_source->Counters().BadSentences();
   RunStatus::Fields fields = status.Take(now, link.Take(now), bad_nmea);
@@ -38,7 +40,13 @@ void ShowStatus(std::chrono::steady_clock::time_point now, RunStatus& status,
   fields.source_text = in_use.text;
   fields.source_index = in_use.index;
   fields.switches = in_use.switches;
-  if (line) Console::Write("status " + RunStatus::Line(fields));
+  if (console != nullptr) {
+    const int columns = console->StatusInPlace() ? tarno::StderrTerminalColumns() : 0;
+    // One column spare: a line that fills the terminal's width would wrap on some terminals.
+    console->Status(columns > 0 ? RunStatus::ShortLine(fields, static_cast<std::size_t>(columns - 1))
+                                : std::string(),
+                    RunStatus::Line(fields));
+  }
   if (json != nullptr) json->Write(RunStatus::Json(fields));
 }
 

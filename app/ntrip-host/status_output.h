@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "connection_watch.h"
+#include "console.h"
 #include "positions/position_source.h"
 #include "source_switch.h"
 #include "status.h"
@@ -26,9 +27,10 @@ class StatusJsonWriter {
 };
 
 // `nmea_source`: the source whose bad sentences the status counts, null for other sources.
-// `line`: on stderr; `json`: null without --status-json.
+// `console`: the status on stderr, null without --status; `json`: null without --status-json.
 void ShowStatus(std::chrono::steady_clock::time_point now, RunStatus& status,
                 const ConnectionWatch& link, const SourceSwitch& sources,
-                const ntrip_host::PositionSource* nmea_source, bool line, StatusJsonWriter* json);
+                const ntrip_host::PositionSource* nmea_source, const Console* console,
+                StatusJsonWriter* json);
 
 }  // namespace ntrip_host

@@ -90,7 +90,7 @@ caster::CommandLine Parse(std::vector<std::string> args) {
 }
 
 TEST(CommandLine, ListenTakesAPortAnIpv4AddressOrABracketedIpv6Address) {
-  EXPECT_EQ(Parse({}).options.port, 2101);
+  EXPECT_EQ(Parse({}).options.port, 2100);
   EXPECT_EQ(Parse({"--listen", "0"}).options.port, 0);
   const auto v4 = Parse({"--listen", "127.0.0.2:2102"}).options;
   EXPECT_EQ(v4.listen_address, "127.0.0.2");

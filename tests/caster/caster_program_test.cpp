@@ -103,7 +103,8 @@ class CasterProcess {
 
 TEST(CasterProgram, AnnouncesItsPortServesAndStopsOnSigterm) {
   CasterProcess program({"--listen", "127.0.0.1:0", "--mount",
-                         "RTCM3=" + DataFile("pygpsdata-RTCM3.log"), "--rate", "0"});
+                         "RTCM3=" + DataFile("pygpsdata-RTCM3.log"), "--rate", "0",
+                         "--original-time"});
   ASSERT_TRUE(program.ReadOutputContaining("\n", 10s));
   ASSERT_TRUE(program.Output().starts_with("listening on 127.0.0.1:")) << program.Output();
   TestClient client(program.Port());

@@ -141,8 +141,9 @@ void SetCoding(CommandLine& line, const std::string& coding) {
 
 constexpr Option kOptions[] = {
     {{"--listen", "[ADDR:]PORT",
-      "address and port to listen on (default 127.0.0.1:2101);\n"
-      "IPv6 as [::1]:2101; port 0 picks a free port"},
+      "address and port to listen on (default 127.0.0.1:2100, the\n"
+      "port NTRIP_Client asks by default); IPv6 as [::1]:2100; port 0\n"
+      "picks a free port"},
      [](CommandLine& l, const std::string& v) { ParseListen(v, l.options); }},
     {{"--mount", "NAME=FILE", "serve FILE as mount point NAME (repeatable)"}, SetMount},
     {{"--user", "USER:PASSWORD", "require HTTP Basic authentication (401 otherwise)"}, SetUser},
@@ -184,10 +185,12 @@ constexpr Option kOptions[] = {
     {{"--content-coding", "", "with --coding: named by Content-Encoding instead"},
      [](CommandLine& l, const std::string&) { l.options.coding_as_content = true; }},
     {{"--live-time", "",
-      "serve each pass as if live: the epoch time of every observation\n"
-      "message becomes the present (each system's own time scale, the\n"
-      "recording's spacing kept, CRC recomputed)"},
+      "serve each pass as if live (the default): the epoch time of every\n"
+      "observation message becomes the present (each system's own time\n"
+      "scale, the recording's spacing kept, CRC recomputed)"},
      [](CommandLine& l, const std::string&) { l.options.live_time = true; }},
+    {{"--original-time", "", "serve the recording's bytes unchanged, with their own times"},
+     [](CommandLine& l, const std::string&) { l.options.live_time = false; }},
     {{"--fault", "MODE", "misbehave on purpose, for tests:"},
      [](CommandLine& l, const std::string& v) { l.options.fault = ParseFault(v); }},
     {{"", "", "      close-after=N        close the connection after N stream bytes"}},
@@ -224,9 +227,9 @@ constexpr cli::ProgramText kProgram{
     .about = "Serves recorded RTCM 3 streams to NTRIP 1.0 and 2.0 clients, in a loop.",
     .notes = "Prints \"listening on ADDR:PORT\" once it listens. Ctrl-C or SIGTERM stops it.",
     .details = "Each connection gets its mount point's recording from the start, paced as --rate\n"
-               "says, and again from the start at its end. Without --live-time the recording's\n"
-               "bytes are served unchanged. The tests and the demo of ntrip-host run the same\n"
-               "caster in-process.",
+               "says, and again from the start at its end, its epochs moved to the present; with\n"
+               "--original-time the recording's bytes are served unchanged. The tests and the\n"
+               "demo of ntrip-host run the same caster in-process.",
     .exit_status = kExitStatus,
     .see_also = kSeeAlso};
 
@@ -234,7 +237,10 @@ constexpr cli::ProgramText kProgram{
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   CommandLine line;
-  line.options.port = 2101;
+  // A client's first run against it works with both sides' defaults: the port NTRIP_Client asks
+  // by default, and corrections whose age is that of live ones.
+  line.options.port = 2100;
+  line.options.live_time = true;
   line.answer = cli::ParseArguments(std::span<const Option>(kOptions), args, line);
   return line;
 }

@@ -5,6 +5,7 @@
 #else
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -48,6 +49,21 @@ void NameThisThread(const char* name) {
   const std::string cut = std::string(name).substr(0, 15);
   pthread_setname_np(pthread_self(), cut.c_str());
 #endif
+}
+
+int StderrTerminalColumns() {
+  // A terminal that does not tell its size gets the classic 80 columns.
+  constexpr int kUnknownWidth = 80;
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  const int columns = info.srWindow.Right - info.srWindow.Left + 1;
+#else
+  if (::isatty(STDERR_FILENO) == 0) return 0;
+  winsize size{};
+  const int columns = ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+#endif
+  return columns > 0 ? columns : kUnknownWidth;
 }
 
 }  // namespace tarno

@@ -20,4 +20,7 @@ std::FILE* OpenPrivateForAppend(const std::string& path);
 // names are cut. Nothing happens where the system has no thread names.
 void NameThisThread(const char* name);
 
+// The width in columns of the terminal standard error shows on; 0 when it is no terminal.
+int StderrTerminalColumns();
+
 }  // namespace tarno
