@@ -36,6 +36,7 @@ void ConnectionWatch::Follow(const tarno::LinkEvent& event, Clock::time_point no
       connected_at_ = now;
       cause_.clear();
       concern_.clear();
+      setbacks_ = 0;
       break;
     case tarno::LinkEvent::Kind::Lost:
       if (connected_ && connected_at_) connected_total_ += now - *connected_at_;
@@ -43,12 +44,14 @@ void ConnectionWatch::Follow(const tarno::LinkEvent& event, Clock::time_point no
       connecting_ = false;
       cause_ = event.detail;
       lost_at_ = now;
+      ++setbacks_;
       break;
     case tarno::LinkEvent::Kind::Retrying:
       connecting_ = false;
       cause_ = event.detail;
       retry_at_ = now + std::chrono::duration_cast<Clock::duration>(
                             std::chrono::duration<double>(event.wait_seconds));
+      ++setbacks_;
       break;
     case tarno::LinkEvent::Kind::NotRtcm:
       // A stream that flows but is not what it should be: shown after the link's state.
@@ -61,9 +64,16 @@ void ConnectionWatch::Follow(const tarno::LinkEvent& event, Clock::time_point no
   }
 }
 
+void ConnectionWatch::NewSource() {
+  std::scoped_lock lock(mutex_);
+  setbacks_ = 0;
+}
+
 ConnectionWatch::Snapshot ConnectionWatch::Take(Clock::time_point now) const {
   std::scoped_lock lock(mutex_);
   Snapshot snapshot;
+  snapshot.setbacks = setbacks_;
+  snapshot.setback_cause = cause_;
   snapshot.connected = connected_;
   if (connected_) {
     snapshot.state = "connected to " + target_ + (concern_.empty() ? "" : ": " + concern_);

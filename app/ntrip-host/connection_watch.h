@@ -22,6 +22,8 @@ class ConnectionWatch {
       : on_connected_(std::move(on_connected)) {}
 
   void OnReport(const Report& report, Clock::time_point now);
+  // Another source's instance starts: its set-backs count afresh.
+  void NewSource();
 
   struct Snapshot {
     bool connected = false;
@@ -31,6 +33,10 @@ class ConnectionWatch {
     std::uint64_t reconnects = 0;
     std::optional<double> last_gap_seconds;  // from a loss to the next connection
     double connected_seconds = 0;
+    // Losses and failed set-ups since the last connection (or the source's start), and the
+    // cause of the latest.
+    std::uint32_t setbacks = 0;
+    std::string setback_cause;
   };
   Snapshot Take(Clock::time_point now) const;
 
@@ -43,6 +49,7 @@ class ConnectionWatch {
   std::string target_, cause_;
   std::string concern_;  // the NotRtcm event of the current connection
   std::uint64_t connections_ = 0;
+  std::uint32_t setbacks_ = 0;
   std::optional<Clock::time_point> retry_at_;  // the next set-up, as the component announced it
   std::optional<Clock::time_point> lost_at_, connected_at_;
   std::optional<double> last_gap_;

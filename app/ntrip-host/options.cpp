@@ -435,6 +435,7 @@ RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {
   std::set<std::string> given;
   std::optional<std::string> config;
   ApplyCommandLine(options, arguments, given, config);
+  const bool had_config = config.has_value();
   if (config) {
     // The file first, then the command line again over it: its options and properties win.
     const std::string text = ReadSmallFile(*config, kSettingsFileCap, "--config");
@@ -447,6 +448,8 @@ RunOptions ParseCommandLine(const std::vector<std::string>& arguments) {
     ApplyCommandLine(options, arguments, given, config);
   }
   CheckCombinations(options);
+  options.arguments = arguments;
+  options.reloadable = had_config;
   return options;
 }
 

@@ -57,6 +57,10 @@ struct RunOptions {
   double probe_period_seconds = 30;
   double follow_period_seconds = 60;  // --follow-nearest reads the sourcetable at most this often  // on a fallback: how often the preferred source is probed
 
+  // The command line as given: a reload reads it (and its files) again.
+  std::vector<std::string> arguments;
+  bool reloadable = false;  // --config given: SIGHUP reloads instead of stopping
+
   bool HasProperty(const std::string& name) const;
   void AddProperty(std::string name, std::string value, std::string origin);
 };

@@ -20,6 +20,7 @@
 #include "demo.h"
 #include "describe.h"
 #include "engine_names.h"
+#include "link_events.h"
 #include "log_directory_choice.h"
 #include "platform.h"
 #include "positions/position_source.h"
@@ -181,6 +182,8 @@ class ComponentRun {
   void StartFirstInstance();
   void Loop();
   void OnSecond(Clock::time_point now);
+  // SIGHUP with --config: the files read again and applied; nothing changes when they are bad.
+  void Reload();
   void Shutdown();
   int Finish();
 
@@ -198,7 +201,12 @@ class ComponentRun {
   std::optional<RunMonitor> monitor_;
   std::optional<RunOutputs> outputs_;
   std::unique_ptr<PositionSource> source_;
-  std::optional<RunSources> sources_;
+  std::unique_ptr<RunSources> sources_;
+  // Kept across every instance of the run, reloads included: casters' set-ups stay spaced.
+  std::shared_ptr<tarno::SetupSpacingBook> spacing_;
+  std::optional<std::vector<double>> last_sample_;
+  // What the latest reload read; the start's options until one did.
+  std::optional<RunOptions> reloaded_;
 
   std::optional<Engine> engine_;
   fs::path package_path_;
@@ -244,7 +252,9 @@ int ComponentRun::StoppedBeforeStart() const {
 
 // Every source's instance is set up as the first one, but for its caster and mount point.
 void ComponentRun::WireOutputs() {
-  sources_.emplace(*engine_, *first_, options_, *outputs_, monitor_->Link(), console_, stop_);
+  spacing_ = std::make_shared<tarno::SetupSpacingBook>(options_.sampling_scale);
+  sources_ = std::make_unique<RunSources>(*engine_, *first_, options_, *outputs_, monitor_->Link(),
+                                          console_, stop_, spacing_);
   outputs_->Feed(monitor_->Status(), sources_->Switch());
   outputs_->Attach(*first_);
 }
@@ -267,12 +277,15 @@ void ComponentRun::Loop() {
   Clock::time_point next_position = started_;
   // While the run goes, this loop's own wait takes the signals: one thread fewer.
   signals_.reset();
+  if (options_.reloadable) stop_.ReloadOnHangup();
   while (!stop_.WaitUntilOrSignal(std::min({next_tick, next_position, deadline}))) {
+    if (stop_.TakeReload()) Reload();
     const Clock::time_point now = Clock::now();
     if (now >= next_position) {
       if (const auto sample = source_ ? source_->Next() : std::nullopt) {
         monitor_->Status().OnPosition((*sample)[0], (*sample)[1], (*sample)[2]);
         sources_->Push(*sample);  // to whichever instance runs now
+        last_sample_ = *sample;
       }
       while (next_position <= now) next_position += kPositionPeriod;
     }
@@ -296,6 +309,68 @@ void ComponentRun::OnSecond(Clock::time_point now) {
   const bool nmea = source_ && plan_.position->option == PositionOption::kNmea;
   monitor_->Tick(now, sources_->Switch(), nmea ? source_.get() : nullptr, sources_->Current());
   sources_->Step(now);
+}
+
+void ComponentRun::Reload() {
+  monitor_->Reloading();
+  const RunOptions& current = reloaded_ ? *reloaded_ : options_;
+  RunOptions fresh;
+  std::unique_ptr<RunSources> next;
+  Instance* check = nullptr;
+  try {
+    fresh = ParseCommandLine(options_.arguments);
+    const bool same_sources = fresh.properties == current.properties &&
+                              fresh.fallbacks == current.fallbacks &&
+                              fresh.switch_after_seconds == current.switch_after_seconds &&
+                              fresh.probe_period_seconds == current.probe_period_seconds;
+    if (!same_sources) {
+      // The new settings on an instance that never starts, beside the one that runs: a value
+      // the component refuses changes nothing.
+      check = &engine_->CreateInstance(kModel, std::string(kInstanceName) + "_reloaded");
+      ApplyProperties(*check, fresh.properties, fresh.property_origins);
+      next = std::make_unique<RunSources>(*engine_, *check, fresh, *outputs_, monitor_->Link(),
+                                          console_, stop_, spacing_);
+      engine_->DestroyInstance(*std::exchange(check, nullptr));
+    }
+  } catch (const std::exception& error) {
+    if (check != nullptr) engine_->DestroyInstance(*check);
+    console_.Error(std::string("reload refused, nothing changed: ") + error.what());
+    monitor_->Ready(Clock::now());
+    return;
+  }
+  // Rotated files: the sinks open their paths again.
+  if (const std::string problems = outputs_->Reopen(); !problems.empty()) {
+    console_.Warning("reload: " + problems);
+  }
+  const bool moved = next != nullptr;
+  if (moved) {
+    // A clean switch: the old instance's last bytes reach the outputs before the new one starts,
+    // so the raw output stays whole.
+    sources_->StopWatchers();
+    sources_->StopCurrent();
+    // Under the name the console and the status know; the values passed the check above.
+    Instance& made = engine_->CreateInstance(kModel, kInstanceName);
+    ApplyProperties(made, fresh.properties, fresh.property_origins);
+    PlaceLogFiles(made, fresh, console_);
+    if (monitor_->Link().Take(Clock::now()).connected) {
+      monitor_->Link().OnReport(Report{kInstanceName, MAPS::ReportKind::Information,
+                                       tarno::LostEvent("the configuration was reloaded")},
+                                Clock::now());
+    }
+    monitor_->Link().NewSource();
+    sources_ = std::move(next);
+    outputs_->Feed(monitor_->Status(), sources_->Switch());
+    outputs_->Attach(made);
+    sources_->Start(made);
+    if (last_sample_) sources_->Push(*last_sample_);
+    sources_->PrepareWatchers(made, start_position_);
+  }
+  console_.Info(std::string("reloaded the configuration: ") +
+                (moved ? "now on " + sources_->Switch().At(0).Text()
+                                         : "the sources unchanged") +
+                "; outputs reopened");
+  reloaded_ = std::move(fresh);
+  monitor_->Ready(Clock::now());
 }
 
 void ComponentRun::Shutdown() {

@@ -1,12 +1,15 @@
 #include "run_monitor.h"
 
+#include "console.h"
+
 namespace ntrip_host {
 
 RunMonitor::RunMonitor(const RunOptions& options, const Console& console, Clock::time_point start)
     : show_status_(options.status || options.demo),
       console_(console),
       status_(start),
-      link_([this] { status_.OnNewConnection(); }) {
+      link_([this] { status_.OnNewConnection(); }),
+      service_([](const std::string& line) { Console::Write(line); }) {
   if (options.status_json) status_json_.emplace(*options.status_json);
 }
 
@@ -20,8 +23,17 @@ void RunMonitor::Tick(Clock::time_point now, const SourceSwitch& sources,
     ShowStatus(now, status_, link_, sources, nmea_source, show_status_ ? &console_ : nullptr,
                status_json_ ? &*status_json_ : nullptr);
   }
-  service_.Tick(now, RunStatus::LinkPart(link_.Take(now)),
-                current != nullptr ? current->LongestSilence(now) : std::nullopt);
+  std::optional<ServiceNotifier::Laggard> laggard;
+  if (current != nullptr) {
+    if (const auto silence = current->LongestSilence(now)) {
+      laggard = ServiceNotifier::Laggard{silence->duration, silence->thread};
+    }
+  }
+  service_.Tick(now, RunStatus::LinkPart(link_.Take(now)), std::move(laggard));
+}
+
+void RunMonitor::Reloading() {
+  service_.Reloading();
 }
 
 void RunMonitor::Stopping() {

@@ -33,6 +33,7 @@ class RunMonitor {
   // other sources; `current`: the instance that runs now, if any.
   void Tick(Clock::time_point now, const SourceSwitch& sources,
             const PositionSource* nmea_source, const Instance* current);
+  void Reloading();
   void Stopping();
   // The stop line's figures of the outputs and the link.
   std::string Summary(Clock::time_point now) const;

@@ -82,6 +82,19 @@ std::string RunOutputs::DroppedSummary() const {
   return Dropped(raw_sink_.get(), "raw output") + Dropped(decoded_sink_.get(), "decoded output");
 }
 
+std::string RunOutputs::Reopen() {
+  std::string problems;
+  for (Sink* sink : {raw_sink_.get(), decoded_sink_.get()}) {
+    if (sink == nullptr) continue;
+    try {
+      sink->Reopen();
+    } catch (const SinkError& error) {
+      problems += (problems.empty() ? "" : "; ") + std::string(error.what());
+    }
+  }
+  return problems;
+}
+
 void RunOutputs::Close() {
   if (raw_sink_) raw_sink_->Close();
   if (decoded_sink_) decoded_sink_->Close();

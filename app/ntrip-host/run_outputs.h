@@ -47,6 +47,8 @@ class RunOutputs {
   std::string Description() const;
   // For the stop line: what a stalled output could not take.
   std::string DroppedSummary() const;
+  // Reopens the sinks (a reload after log rotation); the problems found, empty when none.
+  std::string Reopen();
   void Close();
 
  private:

@@ -20,7 +20,7 @@ RunSources::Clock::duration DurationOf(double seconds) {
 
 RunSources::RunSources(Engine& engine, const Instance& first, const RunOptions& options,
                        const RunOutputs& outputs, ConnectionWatch& link, const Console& console,
-                       StopRequest& stop)
+                       StopRequest& stop, std::shared_ptr<tarno::SetupSpacingBook> spacing)
     : engine_(engine),
       outputs_(outputs),
       link_(link),
@@ -28,14 +28,18 @@ RunSources::RunSources(Engine& engine, const Instance& first, const RunOptions& 
       stop_(stop),
       settled_(SettledProperties(first)),
       sources_(SourceList(first, options.fallbacks), DurationOf(options.switch_after_seconds),
-               Clock::now()),
+               Clock::now(),
+               DurationOf(static_cast<double>(tarno::ReconnectSpacing::kLongest.count()) *
+                          options.sampling_scale)),
       follow_nearest_(options.follow_nearest),
       follow_period_(DurationOf(options.follow_period_seconds)),
       slot_(kPositionInput),
-      probe_spacing_(DurationOf(options.probe_period_seconds)) {}
+      probe_spacing_(DurationOf(options.probe_period_seconds)),
+      spacing_(std::move(spacing)) {}
 
 void RunSources::Start(Instance& first) {
   current_ = &first;
+  first.ShareHostObject(tarno::SetupSpacingBook::kHostObjectName, spacing_);
   first.Start();
   slot_.Attach(first);
 }
@@ -56,7 +60,13 @@ void RunSources::PrepareWatchers(const Instance& first, Position start_position)
 
 void RunSources::Step(Clock::time_point now) {
   const SwitchFunction switch_source = std::bind_front(&RunSources::SwitchSource, this);
-  if (const auto due = sources_.SwitchDue(now)) {
+  WatchAllFailed();
+  // Refused, closed or unreachable, and the component's first reconnect failed too: waiting the
+  // switch time would only keep the receiver without corrections.
+  const ConnectionWatch::Snapshot link = link_.Take(now);
+  std::optional<std::string> broken;
+  if (!link.connected && link.setbacks >= 2) broken = link.setback_cause;
+  if (const auto due = sources_.SwitchDue(now, broken)) {
     SwitchSource(due->next, due->reason, SwitchLine(sources_, due->next, due->reason), true);
   } else if (probe_ && sources_.Current() != 0) {
     TakeThePreferredBack(*probe_, probe_spacing_, sources_, slot_, now, switch_source);
@@ -81,8 +91,14 @@ void RunSources::SwitchSource(std::size_t next, const std::string& reason, const
   if (probe_) probe_->Take();
   if (follow_) follow_->Take();
   if (sources_.Current() == 0) probe_spacing_.Restart(Clock::now());
-  sources_.SwitchTo(next, reason, Clock::now());
-  if (failover) {
+  sources_.SwitchTo(next, reason, Clock::now(), failover);
+  link_.NewSource();
+  if (failover && sources_.AllFailed()) {
+    // The switch lines would repeat every minute for as long as the casters fail: one warning
+    // said so, the rest are information.
+    WatchAllFailed();
+    console_.Info(event);
+  } else if (failover) {
     console_.Warning(event);
   } else {
     console_.Info(event);
@@ -95,8 +111,23 @@ void RunSources::SwitchSource(std::size_t next, const std::string& reason, const
   current_ = &made;
 }
 
+void RunSources::WatchAllFailed() {
+  const bool all_failed = sources_.AllFailed();
+  if (all_failed == all_failed_said_) return;
+  all_failed_said_ = all_failed;
+  if (all_failed) {
+    console_.Warning("none of the " + std::to_string(sources_.Count()) +
+                     " sources gives corrections: each is now kept " +
+                     std::to_string(tarno::ReconnectSpacing::kLongest.count()) +
+                     " s before the next");
+  } else {
+    console_.Warning(sources_.Take(Clock::now()).source + " serves again");
+  }
+}
+
 Instance& RunSources::MakeInstance(const Source& to) {
   Instance& made = engine_.CreateInstance(kModel, kInstanceName);
+  made.ShareHostObject(tarno::SetupSpacingBook::kHostObjectName, spacing_);
   // Only what differs from the defaults: a default need not be one the host accepts as set.
   for (const auto& [name, value] : settled_) {
     if (made.PropertyText(name) != value) made.SetProperty(name, value);

@@ -4,6 +4,7 @@
 // instance that runs now belongs here: a switch stops it and starts the next one.
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "options.h"
 #include "preferred_probe.h"
 #include "run_outputs.h"
+#include "setup_spacing_book.h"
 #include "source_steps.h"
 #include "source_switch.h"
 #include "stop_control.h"
@@ -26,11 +28,12 @@ class RunSources {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // `first`: the configured instance; the other sources' instances copy its properties. Throws
-  // UsageError for a fallback the component would refuse.
+  // `first`: the configured instance; the other sources' instances copy its properties.
+  // `spacing`: handed to every instance, so a caster's set-ups stay spaced across switches and
+  // reloads. Throws UsageError for a fallback the component would refuse.
   RunSources(Engine& engine, const Instance& first, const RunOptions& options,
              const RunOutputs& outputs, ConnectionWatch& link, const Console& console,
-             StopRequest& stop);
+             StopRequest& stop, std::shared_ptr<tarno::SetupSpacingBook> spacing);
 
   SourceSwitch& Switch() { return sources_; }
   const SourceSwitch& Switch() const { return sources_; }
@@ -54,6 +57,8 @@ class RunSources {
   void SwitchSource(std::size_t next, const std::string& reason, const std::string& event,
                     bool failover);
   Instance& MakeInstance(const Source& to);
+  // One warning when every source has failed, one when one serves again.
+  void WatchAllFailed();
 
   Engine& engine_;
   const RunOutputs& outputs_;
@@ -70,6 +75,8 @@ class RunSources {
   std::optional<NearestFollow> follow_;
   std::optional<FollowSpacing> follow_spacing_;
   ProbeSpacing probe_spacing_;
+  const std::shared_ptr<tarno::SetupSpacingBook> spacing_;
+  bool all_failed_said_ = false;
 };
 
 }  // namespace ntrip_host

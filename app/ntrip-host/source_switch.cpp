@@ -62,28 +62,44 @@ Source ParseSource(std::string_view text) {
 }
 
 SourceSwitch::SourceSwitch(std::vector<Source> sources, Clock::duration switch_after,
-                           Clock::time_point start)
+                           Clock::time_point start, Clock::duration longest_spacing)
     : sources_(std::move(sources)),
       switch_after_(switch_after),
+      longest_spacing_(longest_spacing),
       since_(start),
-      time_on_(sources_.size()) {}
+      time_on_(sources_.size()),
+      failed_(sources_.size(), false) {}
 
 void SourceSwitch::OnRaw(std::string_view bytes, Clock::time_point now) {
   std::scoped_lock lock(mutex_);
   bool framed = false;
   scanner_.Feed({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
                 [&](std::span<const std::uint8_t>) { framed = true; });
-  if (framed) last_frame_ = now;
+  if (framed) {
+    last_frame_ = now;
+    failed_[current_] = false;
+  }
 }
 
-std::optional<SourceSwitch::Due> SourceSwitch::SwitchDue(Clock::time_point now) const {
+std::optional<SourceSwitch::Due> SourceSwitch::SwitchDue(
+    Clock::time_point now, const std::optional<std::string>& broken) const {
   std::scoped_lock lock(mutex_);
   if (sources_.size() < 2) return std::nullopt;
+  const std::size_t next = (current_ + 1) % sources_.size();
+  const bool all_failed = std::all_of(failed_.begin(), failed_.end(), [](bool f) { return f; });
+  if (broken && !all_failed) return Due{next, sources_[current_].Text() + " failed: " + *broken};
+  const Clock::duration stay =
+      all_failed ? std::max(switch_after_, longest_spacing_) : switch_after_;
   const Clock::time_point quiet_since = last_frame_ ? std::max(*last_frame_, since_) : since_;
-  if (now - quiet_since < switch_after_) return std::nullopt;
-  return Due{(current_ + 1) % sources_.size(),
-             sources_[current_].Text() + " gave no corrections for " +
-                 Number(Seconds(switch_after_), "%g") + " s"};
+  if (now - quiet_since < stay) return std::nullopt;
+  return Due{next, sources_[current_].Text() + " gave no corrections for " +
+                       Number(Seconds(stay), "%g") + " s"};
+}
+
+bool SourceSwitch::AllFailed() const {
+  std::scoped_lock lock(mutex_);
+  return sources_.size() > 1 &&
+         std::all_of(failed_.begin(), failed_.end(), [](bool f) { return f; });
 }
 
 bool SourceSwitch::Failing(Clock::time_point now) const {
@@ -92,9 +108,11 @@ bool SourceSwitch::Failing(Clock::time_point now) const {
   return !last_frame_ || now - *last_frame_ > healthy;
 }
 
-void SourceSwitch::SwitchTo(std::size_t index, std::string reason, Clock::time_point now) {
+void SourceSwitch::SwitchTo(std::size_t index, std::string reason, Clock::time_point now,
+                            bool failed) {
   std::scoped_lock lock(mutex_);
   time_on_[current_] += now - since_;
+  if (failed) failed_[current_] = true;
   current_ = index % sources_.size();
   since_ = now;
   last_frame_.reset();

@@ -27,8 +27,10 @@ class SourceSwitch {
   using Clock = std::chrono::steady_clock;
 
   // `sources`: the preferred one first. `switch_after`: how long a source may give no RTCM 3
-  // frame with a right CRC before the next one is taken.
-  SourceSwitch(std::vector<Source> sources, Clock::duration switch_after, Clock::time_point start);
+  // frame with a right CRC before the next one is taken. `longest_spacing`: the longest pause
+  // between a caster's set-ups, at the host's clock speed.
+  SourceSwitch(std::vector<Source> sources, Clock::duration switch_after, Clock::time_point start,
+               Clock::duration longest_spacing = std::chrono::seconds(60));
 
   // The raw output's bytes of the current source (its consumer thread).
   void OnRaw(std::string_view bytes, Clock::time_point now);
@@ -37,13 +39,19 @@ class SourceSwitch {
     std::size_t next = 0;
     std::string reason;  // "HOST:PORT/MOUNT gave no corrections for 10 s"
   };
-  // The next source in order (wrapping) once the current one has been quiet for the switch time.
-  std::optional<Due> SwitchDue(Clock::time_point now) const;
+  // The next source in order (wrapping) once the current one has been quiet for the switch time,
+  // or at once when `broken` says why the current one failed fast (refused, closed, unreachable,
+  // and its reconnect failed too). Once every source has failed, each is kept for the longest
+  // set-up spacing instead: switching faster only asks casters that just failed again.
+  std::optional<Due> SwitchDue(Clock::time_point now,
+                               const std::optional<std::string>& broken = std::nullopt) const;
+  // Every source was left for giving no corrections, and none has given any since.
+  bool AllFailed() const;
   // True while the current source gives no frames: it has given none yet, or none lately.
   bool Failing(Clock::time_point now) const;
   // Called between the old source's stop and the new one's start, so no byte of the old one
-  // counts for the new.
-  void SwitchTo(std::size_t index, std::string reason, Clock::time_point now);
+  // counts for the new. `failed`: the old source is left because it gave no corrections.
+  void SwitchTo(std::size_t index, std::string reason, Clock::time_point now, bool failed = false);
 
   std::size_t Current() const;
   std::size_t Count() const { return sources_.size(); }
@@ -67,6 +75,7 @@ class SourceSwitch {
  private:
   std::vector<Source> sources_;  // under mutex_: a mount point may change (SetMountpoint)
   const Clock::duration switch_after_;
+  const Clock::duration longest_spacing_;
   mutable std::mutex mutex_;
   std::size_t current_ = 0;
   Clock::time_point since_;
@@ -75,6 +84,7 @@ class SourceSwitch {
   std::string reason_;
   std::uint64_t switches_ = 0;
   std::vector<Clock::duration> time_on_;  // per source, before the current stretch
+  std::vector<bool> failed_;  // per source: left without corrections, none given since
 };
 
 }  // namespace ntrip_host

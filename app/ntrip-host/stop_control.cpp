@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 
 #include "platform.h"
 
@@ -89,12 +90,26 @@ bool StopRequest::WaitUntilOrSignal(Clock::time_point deadline) {
     if (read(signal_fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
       {
         std::scoped_lock lock(mutex_);
+        if (info.ssi_signo == SIGHUP && reload_on_hangup_) {
+          reload_pending_ = true;
+          return false;  // the caller reloads, then waits again
+        }
         signalled_ = true;
       }
       Request(std::string("received ") + SignalName(static_cast<int>(info.ssi_signo)));
     }
   }
   return true;
+}
+
+void StopRequest::ReloadOnHangup() {
+  std::scoped_lock lock(mutex_);
+  reload_on_hangup_ = true;
+}
+
+bool StopRequest::TakeReload() {
+  std::scoped_lock lock(mutex_);
+  return std::exchange(reload_pending_, false);
 }
 
 bool StopRequest::Signalled() const {

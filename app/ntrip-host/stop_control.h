@@ -30,6 +30,10 @@ class StopRequest {
   bool WaitUntilOrSignal(Clock::time_point deadline);
   // The signal that ended WaitUntilOrSignal, if one did.
   bool Signalled() const;
+  // From now on, SIGHUP in WaitUntilOrSignal asks for a reload (TakeReload) instead of a stop.
+  void ReloadOnHangup();
+  // True once for each SIGHUP taken as a reload.
+  bool TakeReload();
   std::string Reason() const;
   bool Failed() const;
   // Stopped by the first request: a step that blocks (a sourcetable fetch) ends on it.
@@ -46,6 +50,7 @@ class StopRequest {
   const int wake_fd_;       // eventfd: readable once requested
   const int signal_fd_;     // signalfd of SIGINT, SIGTERM and SIGHUP
   bool signalled_ = false;  // under mutex_
+  bool reload_on_hangup_ = false, reload_pending_ = false;  // under mutex_
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool requested_ = false;

@@ -4,6 +4,7 @@
 // side links the other, so this abstract class is the whole contract between them.
 // Component authors use maps_sdk.h instead.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,7 @@ class Kernel {
   virtual std::uint32_t EngineState(InstanceHandle* instance) = 0;
   virtual std::string InstanceName(InstanceHandle* instance) = 0;
   virtual double TimeScale(InstanceHandle* instance) = 0;
+  virtual std::shared_ptr<void> HostObject(InstanceHandle* instance, const char* name) = 0;
 
   // Returns null (after an error report) when the settings are unusable.
   virtual ReaderHandle* CreateReader(InstanceHandle* instance, ReaderSettings settings) = 0;

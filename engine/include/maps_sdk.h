@@ -306,6 +306,9 @@ class MAPSComponent {
   // How fast the engine's clock runs: 1 in production. A test engine may run sampling faster
   // (0.1: a one-second period every 100 ms); a component scales its own waits by the same factor.
   double TimeScale() const;
+  // An object the host handed this instance under `name` before start, null when it handed none.
+  // Its type is a contract between the host and the component, both built from one header.
+  std::shared_ptr<void> HostObject(const char* name) const;
   MAPS::InstanceHandle* Instance() const { return instance_; }
 
  private:

@@ -62,3 +62,7 @@ std::string MAPSComponent::InstanceName() const {
 double MAPSComponent::TimeScale() const {
   return TheKernel().TimeScale(instance_);
 }
+
+std::shared_ptr<void> MAPSComponent::HostObject(const char* name) const {
+  return TheKernel().HostObject(instance_, name);
+}

@@ -348,6 +348,19 @@ void Instance::RunComponent() {
   }
 }
 
+void Instance::ShareHostObject(std::string name, std::shared_ptr<void> object) {
+  std::scoped_lock lock(properties_mutex_);
+  if (started_) throw std::logic_error("host objects are handed over before start");
+  host_objects_.insert_or_assign(std::move(name), std::move(object));
+}
+
+std::shared_ptr<void> Instance::HostObject(const char* name) const {
+  // Fixed once started: the component's threads read it without a lock of their own.
+  std::scoped_lock lock(properties_mutex_);
+  const auto found = host_objects_.find(std::string_view(name));
+  return found == host_objects_.end() ? nullptr : found->second;
+}
+
 void Instance::Start() {
   std::scoped_lock lock(lifecycle_mutex_);
   if (state_.load() != State::Created) throw std::logic_error("an instance starts only once");

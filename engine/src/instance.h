@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -70,6 +71,10 @@ class Instance {
   // hands the element to a thread of its own: while it runs, that writer of the component waits.
   void SetOutputConsumer(std::string_view output, OutputConsumer consumer);
 
+  // Before Start: an object of the host's that the component may ask for by `name`
+  // (MAPSComponent::HostObject), such as what it should remember beyond this instance's life.
+  void ShareHostObject(std::string name, std::shared_ptr<void> object);
+
   void Start();
   void Stop();
   bool IsRunning() const { return state_.load() == State::Running; }
@@ -79,7 +84,7 @@ class Instance {
   // How long the laggard among the component's threads (its host thread after each Core, and
   // every thread that asks whether it is stopping) has not passed a checkpoint; none before
   // start. A watchdog stops its pings when this grows.
-  std::optional<Clock::duration> LongestSilence(Clock::time_point now) const {
+  std::optional<ThreadProgress::Silence> LongestSilence(Clock::time_point now) const {
     return progress_.LongestSilence(now);
   }
 
@@ -100,6 +105,7 @@ class Instance {
   void Report(MAPS::ReportKind kind, const std::string& text) const;
   bool IsStopping() const { return stopping_.load(); }
   double TimeScale() const { return settings_.sampling_period_scale; }
+  std::shared_ptr<void> HostObject(const char* name) const;
   MAPS::ReaderHandle* CreateReader(MAPS::ReaderSettings settings);
   static int Read(MAPS::ReaderHandle* reader);
   static void DestroyReader(MAPS::ReaderHandle* reader);
@@ -138,6 +144,7 @@ class Instance {
   mutable std::mutex properties_mutex_;
   PropertySet properties_;
   bool started_ = false;
+  std::map<std::string, std::shared_ptr<void>, std::less<>> host_objects_;  // fixed at Start
 
   std::vector<std::unique_ptr<InputPortSlot>> inputs_;
   InputBoard board_;

@@ -49,6 +49,9 @@ class EngineKernelImpl final : public MAPS::Kernel {
   double TimeScale(MAPS::InstanceHandle* instance) override {
     return Instance::FromHandle(instance).TimeScale();
   }
+  std::shared_ptr<void> HostObject(MAPS::InstanceHandle* instance, const char* name) override {
+    return Instance::FromHandle(instance).HostObject(name);
+  }
   MAPS::ReaderHandle* CreateReader(MAPS::InstanceHandle* instance,
                                    MAPS::ReaderSettings settings) override {
     return Instance::FromHandle(instance).CreateReader(std::move(settings));

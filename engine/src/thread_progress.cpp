@@ -1,5 +1,7 @@
 #include "thread_progress.h"
 
+#include "thread_name.h"
+
 #include <pthread.h>
 
 #include <algorithm>
@@ -65,16 +67,19 @@ void ThreadProgress::Mark() {
   }
   const Clock::time_point now = Clock::now();
   std::scoped_lock lock(marks_->mutex);
-  marks_->last[std::this_thread::get_id()] = now;
+  const auto [entry, joined_now] = marks_->last.try_emplace(std::this_thread::get_id());
+  if (joined_now) entry->second.name = CurrentThreadName();
+  entry->second.at = now;
 }
 
-std::optional<ThreadProgress::Clock::duration> ThreadProgress::LongestSilence(
+std::optional<ThreadProgress::Silence> ThreadProgress::LongestSilence(
     Clock::time_point now) const {
   std::scoped_lock lock(marks_->mutex);
   if (marks_->last.empty()) return std::nullopt;
-  Clock::time_point oldest = now;
-  for (const auto& [thread, at] : marks_->last) oldest = std::min(oldest, at);
-  return now - oldest;
+  const auto laggard = std::min_element(
+      marks_->last.begin(), marks_->last.end(),
+      [](const auto& a, const auto& b) { return a.second.at < b.second.at; });
+  return Silence{now - std::min(now, laggard->second.at), laggard->second.name};
 }
 
 }  // namespace maps_host

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 namespace maps_host {
@@ -19,15 +20,23 @@ class ThreadProgress {
 
   // The calling thread has passed a checkpoint now.
   void Mark();
+  struct Silence {
+    Clock::duration duration{};
+    std::string thread;  // the laggard's name for the system, as it was at its first checkpoint
+  };
   // How long the laggard among the live watched threads has been silent; none while none is
   // watched.
-  std::optional<Clock::duration> LongestSilence(Clock::time_point now) const;
+  std::optional<Silence> LongestSilence(Clock::time_point now) const;
 
   // Shared with the watched threads, which take their entry out when they end, even when that
   // happens after this object is gone.
   struct Marks {
     std::mutex mutex;
-    std::map<std::thread::id, Clock::time_point> last;
+    struct Entry {
+      Clock::time_point at;
+      std::string name;
+    };
+    std::map<std::thread::id, Entry> last;
   };
 
  private:

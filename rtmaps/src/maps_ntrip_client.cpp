@@ -157,7 +157,10 @@ void MAPS_NTRIP_Client::Birth() {
   _accuracy_error_count = 0;
   _internet_probed = false;
   _time_scale = TimeScale();
-  _reconnect_spacing = tarno::ReconnectSpacing(_time_scale);
+  _spacing = std::static_pointer_cast<tarno::SetupSpacingBook>(
+      HostObject(tarno::SetupSpacingBook::kHostObjectName));
+  if (!_spacing) _spacing = std::make_shared<tarno::SetupSpacingBook>(_time_scale);
+  _route = CasterRoute();
   _decode_rtcm = GetBoolProperty("decode_rtcm");
   _position_accuracy = GetFloatProperty("position_accuracy");
   const std::string logging_path = GetStringProperty("logging_path");
@@ -465,8 +468,10 @@ void MAPS_NTRIP_Client::DropFailedClient(const std::string& cause) {
 }
 
 void MAPS_NTRIP_Client::RecordFailedSetup(const std::string& cause) {
-  _reconnect_spacing.RecordFailure(tarno::ReconnectSpacing::Clock::now());
-  const double delay = static_cast<double>(_reconnect_spacing.Delay().count()) * _time_scale;
+  const double delay =
+      static_cast<double>(
+          _spacing->RecordFailure(_route, tarno::SetupSpacingBook::Clock::now()).count()) *
+      _time_scale;
   char text[32];
   std::snprintf(text, sizeof text, "%.1f", delay);
   WriteLog("Next connection attempt in " + std::string(text) + " s");
@@ -524,6 +529,10 @@ void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal, const double* po
 bool MAPS_NTRIP_Client::ProvenLink(std::uint64_t delivered) const {
   return delivered >= kShortLinkBytes ||
          (delivered > 0 && std::chrono::steady_clock::now() - _connected_at >= Scaled(kShortLink));
+}
+
+bool MAPS_NTRIP_Client::LastingLink(std::uint64_t delivered) const {
+  return delivered > 0 && std::chrono::steady_clock::now() - _connected_at >= Scaled(kShortLink);
 }
 
 bool MAPS_NTRIP_Client::UsableSample(const MAPS::InputElt<double>& sample) {
@@ -599,12 +608,12 @@ bool MAPS_NTRIP_Client::AsksNtrip1() {
 }
 
 bool MAPS_NTRIP_Client::SetupDue() {
-  const auto now = tarno::ReconnectSpacing::Clock::now();
-  if (_reconnect_spacing.MayAttempt(now)) return true;
+  const auto now = tarno::SetupSpacingBook::Clock::now();
+  if (_spacing->MayAttempt(_route, now)) return true;
   char left[32];
-  std::snprintf(left, sizeof left, "%.1f", _reconnect_spacing.SecondsLeft(now));
+  std::snprintf(left, sizeof left, "%.1f", _spacing->SecondsLeft(_route, now));
   WriteLog("Waiting before the next connection attempt: " + std::string(left) + " s left after " +
-           std::to_string(_reconnect_spacing.Failures()) + " failed attempts");
+           std::to_string(_spacing->Failures(_route)) + " failed attempts");
   return false;
 }
 
@@ -745,9 +754,21 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     _ntrip_client.reset();
     // A link that carried corrections is rebuilt at once; one that never did, or that a caster
     // closed after a few bytes, counts as a failed set-up (wrong mount point, a caster that
-    // hangs up), so its retries are spaced: casters ban clients that reconnect in a storm.
-    if (proven) {
-      _reconnect_spacing.RecordSuccess();
+    // hangs up), so its retries are spaced: casters ban clients that reconnect in a storm. So
+    // does a caster that closes every connection soon after some data, once it did so a few
+    // times in a row.
+    if (LastingLink(delivered)) {
+      _spacing->RecordSuccess(_route);
+    } else if (proven) {
+      const std::uint32_t in_a_row = _spacing->RecordShortLink(_route);
+      if (in_a_row >= tarno::SetupSpacingBook::kShortLinksTolerated) {
+        const std::string text = tarno::ShortConnection(GetStringProperty("mountpoint"), delivered)
+                                     .text +
+                                 ", " + std::to_string(in_a_row) + " times in a row";
+        WriteLog(text);
+        if (in_a_row == tarno::SetupSpacingBook::kShortLinksTolerated) ReportWarning(text);
+        RecordFailedSetup(text);
+      }
     } else {
       WarnOnce(short_refusal);
       RecordFailedSetup(loss);
@@ -758,9 +779,9 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     return;
   }
   if (ProvenLink(_ntrip_client->BytesReceived())) {
-    _reconnect_spacing.RecordSuccess();
     _last_refusal.clear();  // the same refusal later is news again
   }
+  if (LastingLink(_ntrip_client->BytesReceived())) _spacing->RecordSuccess(_route);
   WarnOnce(_ntrip_client->TakeContentWarning());
 
   const double* values = sample.DataPointer(0);

@@ -13,7 +13,7 @@
 #include "log.h"
 #include "maps_sdk.h"
 #include "ntrip_interface.h"
-#include "reconnect_spacing.h"
+#include "setup_spacing_book.h"
 #include "utils.h"
 
 // The definition the package declares to the host.
@@ -119,8 +119,12 @@ class MAPS_NTRIP_Client : public MAPSComponent {
   // acknowledge a stop request; the stop handshake also ends on these.
   std::atomic<bool> _raw_writer_running{false};
   std::atomic<bool> _decoded_writer_running{false};
-  // Spacing of set-up attempts after consecutive failures, so a caster never sees a storm.
-  tarno::ReconnectSpacing _reconnect_spacing;
+  // Spacing of set-up attempts after consecutive failures, so a caster never sees a storm: the
+  // host's book when it hands one (kept across the instances it replaces), else this instance's.
+  std::shared_ptr<tarno::SetupSpacingBook> _spacing;
+  std::string _route;  // CasterRoute() at start: the book's key
+  // A link that carried corrections for long enough: the route's spacing starts afresh.
+  bool LastingLink(std::uint64_t delivered) const;
   std::mutex _setup_mutex;
   std::shared_ptr<tarno::NTRIPClient> _client_in_setup;  // under _setup_mutex
   std::stop_source _lookup_stop;  // under _setup_mutex: the sourcetable lookup in progress

@@ -199,6 +199,7 @@ class NotifySocket {
         {
           std::scoped_lock lock(mutex_);
           messages_.emplace_back(buffer, static_cast<std::size_t>(got));
+          arrivals_.push_back(Clock::now());
         }
         arrived_.notify_all();
       }
@@ -220,6 +221,18 @@ class NotifySocket {
     std::scoped_lock lock(mutex_);
     return messages_;
   }
+  // The longest time between two messages that hold `text`.
+  Clock::duration LongestGap(const std::string& text) const {
+    std::scoped_lock lock(mutex_);
+    std::optional<Clock::time_point> last;
+    Clock::duration longest{};
+    for (std::size_t i = 0; i < messages_.size(); ++i) {
+      if (messages_[i].find(text) == std::string::npos) continue;
+      if (last) longest = std::max(longest, arrivals_[i] - *last);
+      last = arrivals_[i];
+    }
+    return longest;
+  }
 
  private:
   int Count(const std::string& text) const {
@@ -233,6 +246,7 @@ class NotifySocket {
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
   std::vector<std::string> messages_;
+  std::vector<Clock::time_point> arrivals_;  // beside each message
   std::jthread reader_;
 };
 
@@ -249,7 +263,9 @@ TEST(ServiceNotify, ReadyStatusWatchdogAndStoppingReachTheNotifySocket) {
                    {"NOTIFY_SOCKET=" + manager.Path(), "WATCHDOG_USEC=2000000"});
   ASSERT_TRUE(manager.WaitFor("READY=1", 20s)) << host.Stderr();
   EXPECT_TRUE(manager.WaitFor("STATUS=" + target + " | reconnects 0", 30s)) << host.Stderr();
-  EXPECT_TRUE(manager.WaitFor("WATCHDOG=1", 20s, 3)) << host.Stderr();
+  EXPECT_TRUE(manager.WaitFor("WATCHDOG=1", 20s, 6)) << host.Stderr();
+  // Pinged at half the period from a timer, not on the status tick: no gap comes near 2 s.
+  EXPECT_LT(manager.LongestGap("WATCHDOG=1"), 1200ms);
   EXPECT_FALSE(manager.WaitFor("STOPPING=1", 0s));
   host.Signal(SIGTERM);
   EXPECT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
@@ -272,7 +288,9 @@ TEST(ServiceUnit, CarriesWhatTheServiceNeedsAndSystemdAcceptsIt) {
        {"\nType=notify\n",
         "\nExecStart=/usr/bin/ntrip-host --config /etc/ntrip-host/ntrip-host.conf "
         "--set-file password=${CREDENTIALS_DIRECTORY}/password\n",
-        "\nLoadCredential=password:/etc/ntrip-host/password\n", "\nRestart=on-failure\n",
+        "\nLoadCredential=password:/etc/ntrip-host/password\n",
+        "\nExecReload=/bin/kill -HUP $MAINPID\n", "\nSupplementaryGroups=dialout\n",
+        "\nRestart=on-failure\n",
         "\nWatchdogSec=30\n", "\nDynamicUser=yes\n", "\nStateDirectory=ntrip-host\n",
         "\n[Install]\nWantedBy=multi-user.target\n"}) {
     EXPECT_NE(unit.find(line), std::string::npos) << line;
@@ -332,6 +350,81 @@ TEST(ServiceStop, SighupDrainsAndCountsWhatAStalledOutputDropped) {
   ASSERT_NE(stop_line, std::string::npos) << err;
   EXPECT_NE(err.find(", raw output dropped ", stop_line), std::string::npos) << err;
   EXPECT_NE(err.find(" bytes)", stop_line), std::string::npos) << err;
+}
+
+// A reload as `systemctl reload` after log rotation makes it: the raw file renamed away, the
+// configuration edited (first wrongly, then to another mount point). The bad edit changes
+// nothing; the good one moves the run without a stop, and the raw output, across both files,
+// holds each connection's bytes once and in order.
+TEST(ServiceReload, SighupReopensTheRawFileAndMovesToAnEditedMountWithoutAStop) {
+  caster::CasterOptions options = GuardedCaster();
+  options.mounts.push_back(
+      {"OTHER", caster::ReadFileBytes(NTRIP_TEST_DATA_DIR "/pygpsdata-RTCMMSM3.log")});
+  caster::ReplayCaster live(options);
+  ScratchDirectory scratch;
+  NotifySocket manager(scratch.Path() / "notify");
+  const fs::path raw = scratch.Path() / "raw.rtcm";
+  const auto config_text = [&](const std::string& mount) {
+    return "ip = 127.0.0.1\nport = " + std::to_string(live.Port()) + "\nmountpoint = " + mount +
+           "\nusername = tester\npassword = " + kPassword +
+           "\nlog_destination = Nothing\nposition = 48.1,11.5,520,0.02\nraw-out = " +
+           raw.string() + "\nsampling-scale = 0.05\n";
+  };
+  const fs::perms private_file = fs::perms::owner_read | fs::perms::owner_write;
+  const fs::path config =
+      WriteFile(scratch.Path() / "ntrip-host.conf", config_text("TEST"), private_file);
+  HostProcess host({"--config", config.string()}, {"NOTIFY_SOCKET=" + manager.Path()});
+  ASSERT_TRUE(live.WaitUntil(
+      [](const caster::ReplayCaster& c) { return c.Connection(0).served.size() >= 1500; }, 30s))
+      << host.Stderr();
+
+  WriteFile(config, config_text("TEST") + "mountpoit = OTHER\n", private_file);
+  host.Signal(SIGHUP);
+  ASSERT_TRUE(host.WaitForStderr("reload refused, nothing changed: ", 20s)) << host.Stderr();
+  EXPECT_NE(host.Stderr().find("mountpoit"), std::string::npos) << host.Stderr();
+
+  fs::rename(raw, scratch.Path() / "raw.rtcm.1");
+  WriteFile(config, config_text("OTHER"), private_file);
+  host.Signal(SIGHUP);
+  ASSERT_TRUE(host.WaitForStderr("reloaded the configuration: now on 127.0.0.1:" +
+                                     std::to_string(live.Port()) + "/OTHER",
+                                 20s))
+      << host.Stderr();
+  ASSERT_TRUE(live.WaitUntil(
+      [](const caster::ReplayCaster& c) {
+        return c.ConnectionCount() >= 2 && c.Connection(1).served.size() >= 1500;
+      },
+      30s))
+      << host.Stderr();
+  host.Signal(SIGTERM);
+  ASSERT_EQ(host.WaitForExit(kPromptExit), std::optional<int>(0)) << host.Stderr();
+
+  ASSERT_EQ(live.ConnectionCount(), 2u) << host.Stderr();
+  EXPECT_NE(live.Connection(1).request.find("GET /OTHER "), std::string::npos);
+  const auto bytes = [](const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  };
+  const std::string before = bytes(scratch.Path() / "raw.rtcm.1");
+  const std::string after = bytes(raw);
+  EXPECT_FALSE(after.empty()) << "the renamed file was not created again";
+  // The first connection's bytes across both files, as far as the host read them before the
+  // switch, then the second's until the stop.
+  const std::string written = before + after;
+  const auto common = [](std::string_view a, std::string_view b) {
+    std::size_t n = 0;
+    while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+    return n;
+  };
+  const std::size_t first = common(written, live.Connection(0).served);
+  EXPECT_GE(first, before.size());
+  const std::string_view rest = std::string_view(written).substr(first);
+  EXPECT_EQ(common(rest, live.Connection(1).served), rest.size()) << "bytes of no connection";
+  EXPECT_GE(rest.size(), 1u);
+  // Ready again after each reload, the refused one included.
+  EXPECT_TRUE(manager.WaitFor("RELOADING=1", 1s, 2));
+  EXPECT_TRUE(manager.WaitFor("READY=1", 1s, 3));
+  EXPECT_EQ(HostProcess::Occurrences(host.Stderr(), "stopping ("), 1) << host.Stderr();
 }
 
 }  // namespace

@@ -51,7 +51,10 @@ CasterConnection::CasterConnection(tcp::socket socket, ServeContext& context, st
 }
 
 void CasterConnection::Start() {
-  context_.book.Update(index_, [&](ConnectionRecord& r) { r.peer = peer_; });
+  context_.book.Update(index_, [&](ConnectionRecord& r) {
+    r.peer = peer_;
+    r.accepted = std::chrono::steady_clock::now();
+  });
   // The request bound covers the handshake too: a client that never finishes it is dropped.
   ArmGuard(context_.options.request_timeout);
   if (!tls_) {

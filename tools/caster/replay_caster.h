@@ -102,6 +102,7 @@ struct ConnectionRecord {
 
   // Additions beyond the first agreed set.
   std::string peer;              // "ADDR:PORT" of the client
+  std::chrono::steady_clock::time_point accepted{};  // when the connection began to be served
   std::string received;          // every byte the client sent, in order (request and updates)
   std::string answer;            // the header bytes written before the stream (or the whole answer)
   std::size_t served_bytes = 0;  // payload bytes written (counted even without record_payload)

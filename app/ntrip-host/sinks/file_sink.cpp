@@ -60,6 +60,21 @@ void FileSink::Close() {
   file_ = nullptr;
 }
 
+void FileSink::Reopen() {
+  if (!owned_) return;
+  // Appended to, not truncated: a file that was not rotated (or was truncated in place by
+  // copytruncate) keeps what it holds.
+  std::FILE* fresh = std::fopen(name_.c_str(), "ab");
+  if (fresh == nullptr) throw SinkError(name_ + ": cannot open again: " + std::strerror(errno));
+  std::scoped_lock lock(mutex_);
+  if (!file_) {
+    std::fclose(fresh);
+    return;
+  }
+  std::fclose(file_);
+  file_ = fresh;
+}
+
 SinkCounters FileSink::Counters() const {
   std::scoped_lock lock(mutex_);
   return counters_;

@@ -25,6 +25,7 @@ class FileSink : public Sink {
 
   void Write(std::string_view element) override;
   void Close() override;
+  void Reopen() override;
   SinkCounters Counters() const override;
   std::string Description() const override;
 

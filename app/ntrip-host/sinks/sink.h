@@ -42,6 +42,11 @@ class Sink {
   // the sink's thread. Idempotent; the destructor calls it. No Write() after Close().
   virtual void Close() = 0;
 
+  // A reload: a file sink closes and opens its path again, so a file that log rotation renamed
+  // or removed is created anew and takes the bytes that follow. Throws SinkError when the path
+  // cannot be opened; the sink then keeps writing where it did. Other sinks go on as they are.
+  virtual void Reopen() {}
+
   virtual SinkCounters Counters() const = 0;
   virtual std::string Description() const = 0;
 };

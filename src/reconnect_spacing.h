@@ -9,6 +9,8 @@ namespace tarno {
 class ReconnectSpacing {
  public:
   using Clock = std::chrono::steady_clock;
+  // The longest pause between two set-ups.
+  static constexpr std::chrono::seconds kLongest{60};
 
   // time_scale: the host's clock factor; 1 in production.
   explicit ReconnectSpacing(double time_scale = 1.0) : _time_scale(time_scale) {}
@@ -31,7 +33,7 @@ class ReconnectSpacing {
   std::chrono::seconds Delay() const {
     if (_failures == 0) return std::chrono::seconds(0);
     const std::uint32_t shift = std::min<std::uint32_t>(_failures - 1, 6);
-    return std::chrono::seconds(std::min<std::int64_t>(std::int64_t{1} << shift, 60));
+    return std::chrono::seconds(std::min<std::int64_t>(std::int64_t{1} << shift, kLongest.count()));
   }
 
  private:
