@@ -9,6 +9,7 @@ add_executable(ntrip_host_tests
   ${NTRIP_HOST_TEST_DIR}/nmea_stream_reader_test.cpp
   ${NTRIP_HOST_TEST_DIR}/position_sources_test.cpp
   ${NTRIP_HOST_TEST_DIR}/live_nmea_source_test.cpp
+  ${NTRIP_HOST_TEST_DIR}/service_notifier_test.cpp
   ${NTRIP_HOST_TEST_DIR}/sinks_test.cpp
   ${NTRIP_HOST_TEST_DIR}/serial_pty_test.cpp
   ${NTRIP_HOST_TEST_DIR}/sourcetable_view_test.cpp

@@ -41,6 +41,9 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kPositionPeriod{1};
+// How often the sources are looked at: a source that failed fast is left within this of the
+// failure's report, not up to a second later.
+constexpr std::chrono::milliseconds kSourceCheckPeriod{250};
 // A stop waits this long for the component; past it the process ends with status 1.
 constexpr std::chrono::seconds kShutdownLimit{10};
 // The demo's last stream bytes are still on their way through the component when the caster
@@ -272,13 +275,14 @@ void ComponentRun::Loop() {
   const Clock::time_point deadline =
       plan_.duration ? started_ + DurationOf(*plan_.duration) : Clock::time_point::max();
   Clock::time_point next_tick = started_ + std::chrono::seconds(1);
+  Clock::time_point next_check = started_ + kSourceCheckPeriod;
   // The position source is paced by this loop, not by a thread of its own: the first sample at
   // once, then one a second; seconds missed are skipped, not caught up.
   Clock::time_point next_position = started_;
   // While the run goes, this loop's own wait takes the signals: one thread fewer.
   signals_.reset();
   if (options_.reloadable) stop_.ReloadOnHangup();
-  while (!stop_.WaitUntilOrSignal(std::min({next_tick, next_position, deadline}))) {
+  while (!stop_.WaitUntilOrSignal(std::min({next_tick, next_position, next_check, deadline}))) {
     if (stop_.TakeReload()) Reload();
     const Clock::time_point now = Clock::now();
     if (now >= next_position) {
@@ -301,14 +305,17 @@ void ComponentRun::Loop() {
       next_tick += std::chrono::seconds(1);
       OnSecond(now);
     }
+    if (now >= next_check) {
+      while (next_check <= now) next_check += kSourceCheckPeriod;
+      sources_->Step(now);  // at most one change of source
+    }
   }
 }
 
-// The status, the service manager's tick, then at most one change of source.
+// The status and the service manager's tick.
 void ComponentRun::OnSecond(Clock::time_point now) {
   const bool nmea = source_ && plan_.position->option == PositionOption::kNmea;
   monitor_->Tick(now, sources_->Switch(), nmea ? source_.get() : nullptr, sources_->Current());
-  sources_->Step(now);
 }
 
 void ComponentRun::Reload() {
