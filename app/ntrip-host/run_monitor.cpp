@@ -9,7 +9,7 @@ RunMonitor::RunMonitor(const RunOptions& options, const Console& console, Clock:
       console_(console),
       status_(start),
       link_([this] { status_.OnNewConnection(); }),
-      service_([](const std::string& line) { Console::Write(line); }) {
+      service_([&console](const std::string& line) { console.Error(line); }) {
   if (options.status_json) status_json_.emplace(*options.status_json);
 }
 
