@@ -13,6 +13,8 @@ namespace tarno {
 namespace {
 
 constexpr std::size_t kMaxCodings = 4;
+constexpr std::string_view kNotOnCaster = " is not on this caster";
+constexpr std::string_view kAnsweredSourcetable = "; it answered with its sourcetable";
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -215,13 +217,15 @@ Refusal JudgeAnswer(const ResponseHead& head, std::string_view host, std::string
                     std::string_view mountpoint) {
   const std::string status = PrintableStatusLine(head.status_line);
   const std::string mount(mountpoint);
-  const std::string caster = std::string(host) + ":" + std::string(port);
+  const std::string caster = Endpoint(host, port);
   if (head.status == 401 || head.status == 403) {
     return {Refusal::Kind::Credentials,
             "caster refused the user name or password for " + mount + " (" + status + ")"};
   }
   if (head.status == 404 || head.sourcetable) {
-    return {Refusal::Kind::UnknownMount, "mount point " + mount + " is not on this caster"};
+    return {Refusal::Kind::UnknownMount,
+            "mount point " + mount + std::string(kNotOnCaster) +
+                (head.sourcetable ? std::string(kAnsweredSourcetable) : std::string())};
   }
   if (head.status >= 300 && head.status < 400) {
     const std::string where = head.location.empty() ? std::string("elsewhere without saying where")
@@ -239,9 +243,18 @@ Refusal JudgeAnswer(const ResponseHead& head, std::string_view host, std::string
                                      "\", not a correction stream: check ip and port"};
 }
 
+Refusal Ntrip2Refused(int status, std::string_view host, std::string_view port,
+                      std::string_view mountpoint) {
+  return {Refusal::Kind::Answer, Endpoint(host, port) + " refused the NTRIP 2.0 request for " +
+                                     std::string(mountpoint) + " (status " +
+                                     std::to_string(status) +
+                                     "): the caster may speak NTRIP 1.0 alone; try "
+                                     "ntrip_version=auto or 1.0"};
+}
+
 Refusal NoUsableAnswer(std::string_view host, std::string_view port, std::string_view mountpoint,
                        std::string_view what) {
-  return {Refusal::Kind::Answer, std::string(host) + ":" + std::string(port) +
+  return {Refusal::Kind::Answer, Endpoint(host, port) +
                                      " gave no usable answer for " + std::string(mountpoint) +
                                      " (" + std::string(what) + "): check ip and port"};
 }
@@ -249,9 +262,25 @@ Refusal NoUsableAnswer(std::string_view host, std::string_view port, std::string
 Refusal UnreadableCoding(std::string_view host, std::string_view port, std::string_view mountpoint,
                          std::string_view coding) {
   return {Refusal::Kind::Answer,
-          std::string(host) + ":" + std::string(port) + " sent " + std::string(mountpoint) +
+          Endpoint(host, port) + " sent " + std::string(mountpoint) +
               " in the coding \"" + PrintableStatusLine(coding) +
               "\", which this client cannot read (it reads gzip, x-gzip, deflate and chunked)"};
+}
+
+std::string BodyMismatch(const ResponseHead& head, std::string_view failure) {
+  std::string codings;
+  for (const auto* list : {&head.transfer_codings, &head.content_codings}) {
+    for (const std::string& coding : *list) {
+      codings += (codings.empty() ? "" : ", ") + PrintableStatusLine(coding);
+    }
+  }
+  return "the caster's body does not match the framing and codings it named (" +
+         (codings.empty() ? std::string("none") : codings) + "): " + std::string(failure);
+}
+
+Refusal BodyNotAsNamed(const ResponseHead& head, std::string_view host, std::string_view port,
+                       std::string_view failure) {
+  return {Refusal::Kind::Answer, Endpoint(host, port) + ": " + BodyMismatch(head, failure)};
 }
 
 Refusal ShortConnection(std::string_view mountpoint, std::uint64_t bytes) {
@@ -265,7 +294,7 @@ Refusal NoRtcmFrame(std::string_view mountpoint, std::uint64_t bytes, std::strin
 
 Refusal NetworkRefusal(const boost::system::error_code& error, std::string_view host,
                        std::string_view port) {
-  const std::string caster = std::string(host) + ":" + std::string(port);
+  const std::string caster = Endpoint(host, port);
   if (error == boost::asio::error::connection_refused) {
     return {
         Refusal::Kind::Network,
@@ -300,15 +329,23 @@ Refusal JudgeSourcetableAnswer(const ResponseHead& head, std::string_view host,
   if (head.status == 401 || head.status == 403) {
     return JudgeAnswer(head, host, port, kSourcetableSubject);
   }
-  return {Refusal::Kind::Answer, std::string(host) + ":" + std::string(port) + " answered " +
+  return {Refusal::Kind::Answer, Endpoint(host, port) + " answered " +
                                      std::string(kSourcetableSubject) + " request with \"" +
                                      PrintableStatusLine(head.status_line) +
                                      "\": check ip and port"};
 }
 
-Refusal WithMountPoints(Refusal refusal, const std::vector<std::string>& names) {
+Refusal WithMountPoints(Refusal refusal, std::string_view mountpoint,
+                        const std::vector<std::string>& names) {
   constexpr std::size_t kShown = 10;
   if (names.empty()) return refusal;
+  if (std::find(names.begin(), names.end(), mountpoint) != names.end()) {
+    const bool sourcetable = refusal.text.ends_with(kAnsweredSourcetable);
+    refusal.text = PrintableStatusLine(mountpoint) +
+                   " is listed by the caster but not streaming now" +
+                   (sourcetable ? std::string(kAnsweredSourcetable) : std::string());
+    return refusal;
+  }
   refusal.text += "; its mount points, nearest first: ";
   for (std::size_t i = 0; i < names.size() && i < kShown; ++i) {
     refusal.text += (i == 0 ? "" : ", ") + PrintableStatusLine(names[i]);

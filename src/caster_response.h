@@ -82,6 +82,12 @@ Refusal NoUsableAnswer(std::string_view host, std::string_view port, std::string
 // An answer whose Transfer-Encoding or Content-Encoding names a coding this client cannot undo.
 Refusal UnreadableCoding(std::string_view host, std::string_view port, std::string_view mountpoint,
                          std::string_view coding);
+// "the caster's body does not match the framing and codings it named (CODINGS): FAILURE": the
+// client, not the caster, ended such a stream.
+std::string BodyMismatch(const ResponseHead& head, std::string_view failure);
+// A first body that does not match its head's framing and codings.
+Refusal BodyNotAsNamed(const ResponseHead& head, std::string_view host, std::string_view port,
+                       std::string_view failure);
 // A connection that ended soon after it began, having carried almost nothing.
 Refusal ShortConnection(std::string_view mountpoint, std::uint64_t bytes);
 // A stream that showed no RTCM 3 frame in its first `bytes`; `kind`: what it looks like.
@@ -100,8 +106,14 @@ inline constexpr std::string_view kSourcetableSubject = "the sourcetable";
 Refusal JudgeSourcetableAnswer(const ResponseHead& head, std::string_view host,
                                std::string_view port);
 // The unknown mount point's refusal followed by up to ten of the caster's mount points, in the
-// order given (nearest first).
-Refusal WithMountPoints(Refusal refusal, const std::vector<std::string>& names);
+// order given (nearest first); when `mountpoint` is one of them, the caster lists it but does not
+// serve it now, and the refusal says that instead.
+Refusal WithMountPoints(Refusal refusal, std::string_view mountpoint,
+                        const std::vector<std::string>& names);
+
+// An NTRIP 2.0 request, asked for by ntrip_version, that the caster refused with `status`.
+Refusal Ntrip2Refused(int status, std::string_view host, std::string_view port,
+                      std::string_view mountpoint);
 
 // A status line or a value made printable for a message: control and non-ASCII bytes escaped,
 // length bounded.

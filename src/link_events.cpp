@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "request_values.h"
+
 namespace tarno {
 
 namespace {
@@ -21,10 +23,15 @@ std::string ConnectingEvent(std::string_view host, std::string_view port) {
   return std::string(kConnecting) + std::string(host) + ":" + std::string(port);
 }
 
+std::string Endpoint(std::string_view host, std::string_view port) {
+  return HostHeaderValue(host) + ":" + std::string(port);
+}
+
 std::string ConnectedEvent(std::string_view host, std::string_view port, std::string_view mount,
-                           std::string_view protocol) {
-  return std::string(kConnected) + std::string(host) + ":" + std::string(port) + "/" +
-         std::string(mount) + " (" + std::string(protocol) + ")";
+                           std::string_view protocol, std::string_view proxy) {
+  return std::string(kConnected) + Endpoint(host, port) + "/" + std::string(mount) +
+         (proxy.empty() ? std::string() : " through proxy " + std::string(proxy)) + " (" +
+         std::string(protocol) + ")";
 }
 
 std::string LostEvent(std::string_view cause) {

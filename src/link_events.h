@@ -17,11 +17,15 @@ struct LinkEvent {
   double wait_seconds = 0;   // Retrying: the pause before the next set-up
 };
 
-// "Connecting to HOST:PORT"
+// "HOST:PORT" as the program's own lines show a caster: an IPv6 literal in brackets.
+std::string Endpoint(std::string_view host, std::string_view port);
+
+// "Connecting to HOST:PORT", the host as given
 std::string ConnectingEvent(std::string_view host, std::string_view port);
-// "connected to HOST:PORT/MOUNT (PROTOCOL)"
+// "connected to HOST:PORT/MOUNT (PROTOCOL)", or with `proxy` ("P:Q"): "connected to
+// HOST:PORT/MOUNT through proxy P:Q (PROTOCOL)"
 std::string ConnectedEvent(std::string_view host, std::string_view port, std::string_view mount,
-                           std::string_view protocol);
+                           std::string_view protocol, std::string_view proxy = {});
 // "connection lost: CAUSE"
 std::string LostEvent(std::string_view cause);
 // "retrying in N s: CAUSE", N the whole seconds rounded up

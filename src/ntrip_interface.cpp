@@ -97,6 +97,7 @@ void NTRIPClient::SetTls(const std::string& ca_file) {
   if (Refusal refused = UseTlsFor(_socket, _host, ca_file); refused.kind != Refusal::Kind::None) {
     throw std::invalid_argument(refused.text);
   }
+  _tls = true;
 }
 
 void NTRIPClient::SetPosition(const GpsCoordinate& position) {
@@ -328,7 +329,8 @@ ClientState NTRIPClient::BeginStream(const ResponseHeadReader& reader, SourceLoc
   if (start.refusal.kind != Refusal::Kind::None)
     return Fail(start.failure, std::move(start.refusal), where);
 
-  _protocol = StreamProtocol(reader.head(), _ntrip1);
+  _protocol = StreamProtocol(reader.head(), _ntrip1, _tls);
+  _answer_head = reader.head();
   SetRefusal({});
   if (start.result == StreamDecoder::Result::End) {
     // A stream that came whole with the head (a Content-Length one): a connection that began
@@ -409,7 +411,15 @@ ClientState NTRIPClient::Receive() {
       } else {
         WriteLog("Exception " + error.message());
       }
-      Lose(error == boost::asio::error::eof ? "the caster closed the stream" : error.message());
+      if (error == boost::asio::error::timed_out) {
+        // The read's own bound ended it: the caster fell silent.
+        char silence[64];
+        std::snprintf(silence, sizeof silence, "no data for %.0f s",
+                      std::chrono::duration<double>(_timing.idle_read_bound).count());
+        Lose(silence, true);
+      } else {
+        Lose(error == boost::asio::error::eof ? "the caster closed the stream" : error.message());
+      }
       return _state;
     }
     WriteLog("Receive: Receive message size : " + std::to_string(n));
@@ -419,7 +429,7 @@ ClientState NTRIPClient::Receive() {
     StoreStream(std::move(stream), true);
     if (result == StreamDecoder::Result::Malformed) {
       WriteLog("Exception " + _stream_decoder->failure());
-      Lose(_stream_decoder->failure());
+      Lose(BodyMismatch(_answer_head, _stream_decoder->failure()), true);
       return _state;
     }
     if (result == StreamDecoder::Result::End) {
@@ -446,17 +456,27 @@ std::string NTRIPClient::BuildGGA() {
   return _gga_sentence;
 }
 
-void NTRIPClient::Lose(const std::string& cause) {
+void NTRIPClient::Lose(const std::string& cause, bool by_client) {
   {
     std::scoped_lock lock(_loss_mutex);
     _loss_cause = cause;
+    _ended_by_client = by_client;
   }
   SetState(ClientState::Error);
+}
+
+std::string NTRIPClient::ProxyLabel() const {
+  return _opener.proxy().Enabled() ? _opener.proxy().Label() : std::string();
 }
 
 std::string NTRIPClient::LossCause() const {
   std::scoped_lock lock(_loss_mutex);
   return _loss_cause;
+}
+
+bool NTRIPClient::EndedByClient() const {
+  std::scoped_lock lock(_loss_mutex);
+  return _ended_by_client;
 }
 
 void NTRIPClient::SendGGAtoServer(std::stop_token stop) {

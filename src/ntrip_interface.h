@@ -80,8 +80,12 @@ class NTRIPClient {
   // followed by the codings undone ("NTRIP 2.0, chunked, gzip"); empty before a successful
   // Connection().
   const std::string& Protocol() const { return _protocol; }
+  // "P:Q" of the proxy the stream goes through; empty without one.
+  std::string ProxyLabel() const;
   // Why the stream ended, once the receive loop found it ended ("" while it runs).
   std::string LossCause() const;
+  // The client ended the stream (it could not read it), not the caster.
+  bool EndedByClient() const;
   // Once per connection, when its first bytes held no RTCM 3 frame: the warning to give (kind
   // None otherwise, and on every later call).
   Refusal TakeContentWarning();
@@ -136,7 +140,8 @@ class NTRIPClient {
                         const char* taken_text, const char* empty_text, SourceLocation where);
   void SetState(ClientState state);
   void SetRefusal(Refusal refusal);
-  void Lose(const std::string& cause);  // records the cause and sets Error
+  // Records the cause and sets Error; `by_client`: this side ended the stream.
+  void Lose(const std::string& cause, bool by_client = false);
   // Waits until both queues have room; false when stop was requested first.
   bool WaitForQueueRoom(std::stop_token stop);
 
@@ -162,8 +167,11 @@ class NTRIPClient {
   mutable std::mutex _refusal_mutex;
   Refusal _refusal;
   std::string _protocol;  // written by Connection() before the receive loop may read the stream
+  bool _tls = false;      // set before the first connection
+  ResponseHead _answer_head;  // the stream's, written with _protocol
   mutable std::mutex _loss_mutex;
   std::string _loss_cause;  // under _loss_mutex: the receive thread writes, the component reads
+  bool _ended_by_client = false;  // under _loss_mutex
 
   boost::asio::io_context _io_context;
   const boost::asio::ip::tcp::resolver::query _query;  // the first hop (the proxy when one is set)

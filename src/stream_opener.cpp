@@ -66,11 +66,11 @@ Refusal UseTlsFor(ClientSocket& socket, const std::string& host, const std::stri
   return {};
 }
 
-std::string StreamProtocol(const ResponseHead& head, bool ntrip1) {
+std::string StreamProtocol(const ResponseHead& head, bool ntrip1, bool tls) {
   // Whatever the answer's form, a caster asked in 1.0 speaks 1.0.
-  std::string protocol = head.ntrip1 || ntrip1 ? "NTRIP 1.0"
-                         : head.chunked        ? "NTRIP 2.0, chunked"
-                                               : "NTRIP 2.0";
+  std::string protocol = head.ntrip1 || ntrip1 ? "NTRIP 1.0" : "NTRIP 2.0";
+  if (tls) protocol += ", TLS";
+  if (!head.ntrip1 && !ntrip1 && head.chunked) protocol += ", chunked";
   for (const auto* list : {&head.transfer_codings, &head.content_codings}) {
     for (const std::string& coding : *list) {
       if (coding != "chunked" || !head.chunked) protocol += ", " + coding;
@@ -232,7 +232,7 @@ BodyStart StreamOpener::Start(ClientSocket& socket, const ResponseHeadReader& re
   start.result = start.decoder->Feed(reader.leftover(), start.first);
   if (start.result == StreamDecoder::Result::Malformed) {
     start.failure = start.decoder->failure();
-    start.refusal = NoUsableAnswer(_host, _port, _subject, start.failure);
+    start.refusal = BodyNotAsNamed(head, _host, _port, start.failure);
   }
   return start;
 }
@@ -255,6 +255,11 @@ CasterStream::CasterStream(const CasterAddress& caster, Asked asked, const std::
     return;
   }
   if (Open(opener, endpoints, caster, mountpoint)) return;
+  // A caster of NTRIP 1.0 alone refuses the 2.0 request that the user's setting forced.
+  if (caster.version == NtripVersion::V2 && RefusesNtrip2(head().status)) {
+    _refusal = Ntrip2Refused(head().status, caster.host, caster.port, mountpoint);
+    return;
+  }
   if (caster.version != NtripVersion::Auto || _ntrip1 || !RefusesNtrip2(head().status)) return;
   _ntrip1 = true;
   Open(opener, endpoints, caster, mountpoint);

@@ -87,8 +87,9 @@ struct BodyStart {
 };
 
 // How the caster answered a stream request: "NTRIP 2.0, chunked", "NTRIP 2.0" or "NTRIP 1.0",
-// followed by the codings undone ("NTRIP 2.0, chunked, gzip"). `ntrip1`: asked in 1.0.
-std::string StreamProtocol(const ResponseHead& head, bool ntrip1);
+// followed by the codings undone ("NTRIP 2.0, chunked, gzip"). `ntrip1`: asked in 1.0; `tls`:
+// over TLS ("NTRIP 2.0, TLS, chunked").
+std::string StreamProtocol(const ResponseHead& head, bool ntrip1, bool tls);
 
 class StreamOpener {
  public:

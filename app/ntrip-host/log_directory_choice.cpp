@@ -77,11 +77,12 @@ LogDirectoryChoice ChooseLogDirectory(const std::string& destination,
     problem = tarno::LogDirectoryProblem(fallback.string());
     if (!problem.empty()) problem = fallback.string() + ": " + problem;
   }
+  // The component's own complaint then names this directory, not a default the user never set.
+  choice.logging_path = fallback.string();
   if (!problem.empty()) {
     choice.warning = "no log directory: " + problem + "; give --set logging_path=DIR";
     return choice;
   }
-  choice.logging_path = fallback.string();
   choice.note = "log files go to " + fallback.string();
   return choice;
 }

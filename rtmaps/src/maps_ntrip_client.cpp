@@ -523,7 +523,7 @@ void MAPS_NTRIP_Client::WarnOnce(const tarno::Refusal& refusal, const double* po
        tarno::SortByDistance(fetched.table.streams, position[0], position[1])) {
     names.push_back(ranked.stream.mountpoint);
   }
-  ReportWarning(tarno::WithMountPoints(refusal, names).text);
+  ReportWarning(tarno::WithMountPoints(refusal, GetStringProperty("mountpoint"), names).text);
 }
 
 bool MAPS_NTRIP_Client::ProvenLink(std::uint64_t delivered) const {
@@ -678,7 +678,8 @@ MAPS_NTRIP_Client::SetupOutcome MAPS_NTRIP_Client::ConnectClient(const double* v
   ReportInfo(tarno::ConnectingEvent(_ntrip_client->GetHost(), _ntrip_client->GetPort()));
   if (!IsStopping() && _ntrip_client->Connection() == tarno::ClientState::Connected) {
     ReportInfo(tarno::ConnectedEvent(_ntrip_client->GetHost(), _ntrip_client->GetPort(),
-                                     GetStringProperty("mountpoint"), _ntrip_client->Protocol()));
+                                     GetStringProperty("mountpoint"), _ntrip_client->Protocol(),
+                                     _ntrip_client->ProxyLabel()));
     return SetupOutcome::Connected;
   }
   if (!IsStopping() && GetIntegerProperty("ntrip_version") == kNtripAuto && !AsksNtrip1() &&
@@ -696,7 +697,12 @@ MAPS_NTRIP_Client::SetupOutcome MAPS_NTRIP_Client::ConnectClient(const double* v
     return SetupOutcome::TryNtrip1;
   }
   ReportInfo(tarno::reports::kErrorWhileConnecting);
-  const tarno::Refusal refusal = _ntrip_client->LastRefusal();
+  // A 2.0 request the setting forced, refused as a caster of 1.0 alone would: say what to set.
+  const tarno::Refusal refusal =
+      !AsksNtrip1() && tarno::RefusesNtrip2(_ntrip_client->AnswerStatus())
+          ? tarno::Ntrip2Refused(_ntrip_client->AnswerStatus(), _ntrip_client->GetHost(),
+                                 _ntrip_client->GetPort(), GetStringProperty("mountpoint"))
+          : _ntrip_client->LastRefusal();
   if (!IsStopping()) WarnOnce(refusal, values);
   if (_ntrip_client->IsSocketConnected()) _ntrip_client->CloseConnection();
   DropFailedClient(refusal.text);
@@ -738,8 +744,9 @@ void MAPS_NTRIP_Client::on_data_callback(std::int64_t timestamp, MAPS::InputElt<
     // The receive loop has ended: the count is final.
     const std::uint64_t delivered = _ntrip_client->BytesReceived();
     const bool proven = ProvenLink(delivered);
+    // A link the client itself ended says why; only the caster's early close is a short link.
     const bool short_link =
-        !proven &&
+        !proven && !_ntrip_client->EndedByClient() &&
         (delivered > 0 || std::chrono::steady_clock::now() - _connected_at < Scaled(kShortLink));
     const tarno::Refusal short_refusal =
         short_link ? tarno::ShortConnection(GetStringProperty("mountpoint"), delivered)

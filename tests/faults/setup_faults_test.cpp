@@ -180,6 +180,83 @@ TEST(SetupRefusals, RefusedValuesAreReportedAtStartAndNoClientIsBuilt) {
   EXPECT_EQ(CountReportsContaining(h, "Internet"), 0u);
 }
 
+// Each fault's report names the party that failed and what to do, as the user reads it.
+struct BlamedFault {
+  std::string name;
+  std::function<caster::CasterOptions()> caster;
+  std::vector<std::pair<std::string, std::string>> properties;
+  std::string mountpoint;
+  std::string report;  // a part of the report the fault must draw
+};
+
+std::ostream& operator<<(std::ostream& out, const BlamedFault& f) {
+  return out << f.name;
+}
+
+const BlamedFault kBlamedFaults[] = {
+    {"MountListedButNotStreaming", [] { return WithFault(caster::FaultMode::Sourcetable); }, {},
+     "RTCM3", "RTCM3 is listed by the caster but not streaming now; it answered with its sourcetable"},
+    {"MountNotListed", [] { return ServeRecording("pygpsdata-RTCM3.log"); }, {}, "NOSUCHMOUNT",
+     "mount point NOSUCHMOUNT is not on this caster; its mount points, nearest first: RTCM3"},
+    {"Ntrip2ForcedOnACasterOfNtrip1Alone",
+     [] { return WithFault(caster::FaultMode::Ntrip1Only); },
+     {{"ntrip_version", "2.0"}},
+     "RTCM3",
+     "refused the NTRIP 2.0 request for RTCM3 (status 400): the caster may speak NTRIP 1.0 alone; "
+     "try ntrip_version=auto or 1.0"},
+    {"SilentCaster",
+     [] {
+       auto o = ServeRecording("pygpsdata-RTCM3.log");
+       o.fault = {caster::FaultMode::StallAfter, 3000, ""};
+       return o;
+     },
+     {},
+     "RTCM3",
+     "connection lost: no data for 3 s"},
+    {"Ipv6CasterInBrackets",
+     [] {
+       auto o = ServeRecording("pygpsdata-RTCM3.log");
+       o.listen_address = "::1";
+       return o;
+     },
+     {{"ip", "::1"}},
+     "RTCM3",
+     "connected to [::1]:"},
+    {"BodyNotInTheCodingNamed",
+     [] {
+       return WithFault(caster::FaultMode::Answer,
+                        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n");
+     },
+     {},
+     "RTCM3",
+     "the caster's body does not match the framing and codings it named (chunked, gzip)"},
+};
+
+class BlamedFaults : public ::testing::TestWithParam<BlamedFault> {};
+
+TEST_P(BlamedFaults, TheReportNamesWhoFailedAndWhatToDo) {
+  const BlamedFault& f = GetParam();
+  ComponentOptions options;
+  options.mountpoint = f.mountpoint;
+  options.properties = f.properties;
+  ComponentHarness h(f.caster(), options);
+  h.Start();
+  EXPECT_TRUE(Eventually([&] { return CountReportsContaining(h, f.report) >= 1; }, 20s));
+  h.Stop();
+  if (CountReportsContaining(h, f.report) == 0) {
+    for (const auto& report : h.Reports().All()) {
+      if (report.kind != MAPS::ReportKind::Information || report.text.find("connection") == 0) {
+        ADD_FAILURE() << "reported: " << report.text;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(CasterFaults, BlamedFaults, ::testing::ValuesIn(kBlamedFaults),
+                         [](const ::testing::TestParamInfo<BlamedFault>& info) {
+                           return info.param.name;
+                         });
+
 INSTANTIATE_TEST_SUITE_P(CasterFaults, SetupFaults, ::testing::ValuesIn(kSetupFaults),
                          [](const ::testing::TestParamInfo<SetupFault>& info) {
                            return info.param.name;
