@@ -81,7 +81,8 @@ TEST(ComponentCasterKinds, ProxyPropertiesOpenTheTunnelAndItsRefusalIsOneWarning
     ASSERT_FALSE(proxy.Requests().empty());
     EXPECT_EQ(proxy.Requests()[0].rfind("CONNECT " + caster + " HTTP/1.1\r\n", 0), 0u);
     EXPECT_TRUE(h.Reports().Has(MAPS::ReportKind::Information,
-                                "connected to " + caster + "/RTCM3 (NTRIP 2.0, chunked)"));
+                                "connected to " + caster + "/RTCM3 through proxy 127.0.0.1:" +
+                                    proxy.Port() + " (NTRIP 2.0, chunked)"));
     const std::string raw = h.Raw().Bytes();
     EXPECT_TRUE(h.ServedBytes().compare(0, raw.size(), raw) == 0);
   }

@@ -410,6 +410,25 @@ TEST(RunnerWithComponent, StatusJsonAndEventLinesFollowADroppedConnection) {
   EXPECT_TRUE(reconnected) << run.err;
 }
 
+// Bytes are no corrections: a caster sending garbage never shows a last correction.
+TEST(RunnerWithComponent, GarbageIsNoLastCorrection) {
+  caster::ReplayCaster garbage(LoopbackCaster(caster::FaultMode::Garbage));
+  ScratchDirectory scratch;
+  const fs::path json = scratch.Path() / "status.jsonl";
+  const Finished run = RunToEnd(
+      Joined(PointedAt(garbage), {"--set", "log_destination=Nothing", "--position", kFixedPosition,
+                                  "--duration", "3", "--status-json", json.string()}));
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::ifstream lines(json);
+  bool carried = false;
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json fields = nlohmann::json::parse(line);
+    carried = carried || fields["raw_bytes"].get<std::uint64_t>() > 0;
+    EXPECT_TRUE(fields["last_correction_s"].is_null()) << line;
+  }
+  EXPECT_TRUE(carried);
+}
+
 // A position less accurate than position_accuracy makes the component rebuild its client, with
 // no loss in between, again and again: the stop line counts every connection's time.
 TEST(RunnerWithComponent, TheStopLineCountsTheTimeOfEveryConnection) {
