@@ -184,7 +184,8 @@ constexpr Option kOptions[] = {
      [](RunOptions& o, const OptionInput& in) { o.package_path = in.value; }},
     {{"--config", "FILE",
       "read settings from FILE: NAME = VALUE a line, NAME a property\n"
-      "or an option without its dashes; the command line wins"}},
+      "or an option without its dashes; the command line wins; SIGHUP\n"
+      "reads it again and applies it without a stop"}},
     {{"--set", "NAME=VALUE", "set a component property before start (repeatable)"}, SetProperty},
     {{"--set-file", "NAME=FILE",
       "set a property from FILE's content (a password kept off the\n"
@@ -301,7 +302,8 @@ constexpr cli::ProgramText kProgram{
         "\n"
         "The component connects to the caster with the first position, sends the position as a\n"
         "GGA sentence every 10 s, and rebuilds its connection by itself when the link drops or\n"
-        "the receiver's accuracy stays poor. SIGINT, SIGTERM and SIGHUP stop the run.",
+        "the receiver's accuracy stays poor. SIGINT, SIGTERM and SIGHUP stop the run; with\n"
+        "--config, SIGHUP reloads the configuration and reopens the output files instead.",
     .exit_status = kExitStatus,
     .see_also = kSeeAlso};
 
