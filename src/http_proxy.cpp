@@ -82,6 +82,12 @@ Refusal ProxyUnreachable(const HttpProxy& proxy, std::string_view what) {
           "proxy " + proxy.Label() + " cannot be used (" + std::string(what) + "): check proxy"};
 }
 
+Refusal ProxyExtraBytes(const HttpProxy& proxy, std::size_t bytes) {
+  return {Refusal::Kind::Network, "proxy " + proxy.Label() + " sent " + std::to_string(bytes) +
+                                      " bytes of its own after its 200 answer to CONNECT, before "
+                                      "the caster was asked anything: check proxy"};
+}
+
 Refusal UnresolvedProxy(const HttpProxy& proxy, std::string_view description) {
   return {Refusal::Kind::Network, "proxy name " + proxy.host + " does not resolve (" +
                                       std::string(description) + "): check proxy"};

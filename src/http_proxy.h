@@ -38,6 +38,8 @@ Refusal JudgeProxyAnswer(const ResponseHead& head, const HttpProxy& proxy,
                          std::string_view caster_host, std::string_view caster_port);
 // The proxy cannot be reached, or its answer never came whole.
 Refusal ProxyUnreachable(const HttpProxy& proxy, std::string_view what);
+// A proxy that sent bytes of its own after its 200: the caster speaks only once asked.
+Refusal ProxyExtraBytes(const HttpProxy& proxy, std::size_t bytes);
 // A proxy name the resolver does not know.
 Refusal UnresolvedProxy(const HttpProxy& proxy, std::string_view description);
 

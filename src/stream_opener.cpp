@@ -137,6 +137,13 @@ ConnectOutcome StreamOpener::ReadProxyAnswer(ClientSocket& socket) const {
   }
   const Refusal refusal = JudgeProxyAnswer(reader.head(), _proxy, _host, _port);
   if (refusal.kind != Refusal::Kind::None) return {protocol_error, refusal};
+  // Bytes already there came from the proxy, not the caster, which has not been asked yet; a
+  // look without waiting, so a sound proxy costs nothing.
+  char extra[512];
+  boost::system::error_code none_yet;
+  if (const std::size_t n = socket.ReadSome(extra, sizeof extra, Clock::now(), none_yet); n > 0) {
+    return {protocol_error, ProxyExtraBytes(_proxy, n)};
+  }
   return {};
 }
 

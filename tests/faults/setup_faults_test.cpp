@@ -187,6 +187,7 @@ struct BlamedFault {
   std::vector<std::pair<std::string, std::string>> properties;
   std::string mountpoint;
   std::string report;  // a part of the report the fault must draw
+  bool caster_as_proxy = false;  // the caster is set as the proxy too
 };
 
 std::ostream& operator<<(std::ostream& out, const BlamedFault& f) {
@@ -230,6 +231,18 @@ const BlamedFault kBlamedFaults[] = {
      {},
      "RTCM3",
      "the caster's body does not match the framing and codings it named (chunked, gzip)"},
+    {"ProxySendsBytesAfterIts200",
+     [] {
+       auto o = ServeRecording("pygpsdata-RTCM3.log");
+       o.fault.mode = caster::FaultMode::StatusLine;
+       o.fault.status_line = "HTTP/1.1 200 Connection established\r\n\r\nnot from the caster";
+       return o;
+     },
+     {},
+     "RTCM3",
+     " bytes of its own after its 200 answer to CONNECT, before the caster was asked anything: "
+     "check proxy",
+     true},
 };
 
 class BlamedFaults : public ::testing::TestWithParam<BlamedFault> {};
@@ -240,6 +253,7 @@ TEST_P(BlamedFaults, TheReportNamesWhoFailedAndWhatToDo) {
   options.mountpoint = f.mountpoint;
   options.properties = f.properties;
   ComponentHarness h(f.caster(), options);
+  if (f.caster_as_proxy) h.Set("proxy", "127.0.0.1:" + std::to_string(h.Caster().Port()));
   h.Start();
   EXPECT_TRUE(Eventually([&] { return CountReportsContaining(h, f.report) >= 1; }, 20s));
   h.Stop();

@@ -67,6 +67,10 @@ Fault ParseFault(const std::string& text) {
     fault.mode = FaultMode::Garbage;
   } else if (name == "sourcetable" && !has_value) {
     fault.mode = FaultMode::Sourcetable;
+  } else if (name == "proxy-extra-bytes" && !has_value) {
+    // Taken for a proxy: its 200 to CONNECT, then bytes of its own, then a close.
+    fault.mode = FaultMode::StatusLine;
+    fault.status_line = "HTTP/1.1 200 Connection established\r\n\r\nnot from the caster";
   } else if (name == "ntrip1-only" && !has_value) {
     fault.mode = FaultMode::Ntrip1Only;
   } else if (name == "status" && has_value && !value.empty()) {
@@ -205,6 +209,8 @@ constexpr Option kOptions[] = {
     {{"", "", "                           requests: HTTP/1.1 200 OK, Content-Type gnss/sourcetable)"}},
     {{"", "", "      ntrip1-only          answer NTRIP 2.0 requests \"HTTP/1.1 400 Bad Request\", serve"}},
     {{"", "", "                           NTRIP 1.0 ones"}},
+    {{"", "", "      proxy-extra-bytes    as a proxy (--set proxy=ADDR:PORT): a 200 to CONNECT, then"}},
+    {{"", "", "                           bytes of its own, then a close"}},
     {{"--help", "", "this text"}},
     {{"--version", "", "the program's version"}},
     {{"--man", "", ""}},
