@@ -50,7 +50,8 @@ struct InputHandle;
 struct OutputHandle;
 struct ReaderHandle;
 
-inline constexpr int kKernelInterfaceVersion = 1;
+// 2: HostObject, the objects a host hands an instance.
+inline constexpr int kKernelInterfaceVersion = 2;
 
 // ---- Host signals (thrown as int) ----------------------------------------------------------
 inline constexpr int kStopSignal = 57005;
