@@ -2,6 +2,14 @@
 # as a child process against the real package and a loopback caster.
 set(NTRIP_HOST_TEST_DIR ${CMAKE_CURRENT_LIST_DIR}/ntrip-host)
 
+# On Windows only the console's stop events; the rest needs a pty, a FIFO, fork or signals.
+if(WIN32)
+  add_executable(ntrip_host_console_test ${NTRIP_HOST_TEST_DIR}/console_events_test.cpp)
+  target_link_libraries(ntrip_host_console_test PRIVATE ntrip_host_support GTest::gtest_main)
+  ntrip_discover_tests(ntrip_host_console_test PROPERTIES TIMEOUT 60 LABELS ntrip-host)
+  return()
+endif()
+
 add_executable(ntrip_host_tests
   ${NTRIP_HOST_TEST_DIR}/connection_watch_test.cpp
   ${NTRIP_HOST_TEST_DIR}/nmea_sentence_test.cpp

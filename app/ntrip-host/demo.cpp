@@ -54,7 +54,7 @@ fs::path DemoOutputFolder(const fs::path& executable) {
   const fs::path build_directory = executable.parent_path().parent_path();
   std::error_code error;
   if (fs::is_regular_file(build_directory / "CMakeCache.txt", error) &&
-      access(build_directory.c_str(), W_OK) == 0) {
+      access(build_directory.string().c_str(), W_OK) == 0) {
     return build_directory;
   }
   // Installed: never beside the program (root could write into /usr), but a folder this run

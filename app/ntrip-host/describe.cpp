@@ -80,10 +80,4 @@ std::filesystem::path DefaultPackagePath(const std::filesystem::path& executable
   return executable.parent_path().parent_path() / NTRIP_PACKAGE_SUBDIR / NTRIP_PACKAGE_FILE_NAME;
 }
 
-std::filesystem::path CurrentExecutable() {
-  std::error_code error;
-  std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::filesystem::path() : path;
-}
-
 }  // namespace ntrip_host

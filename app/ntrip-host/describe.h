@@ -6,6 +6,8 @@
 
 #include "maps_sdk.h"
 
+#include "platform_paths.h"
+
 namespace ntrip_host {
 
 // What the user set for a property, and where: "--set" or "FILE:LINE".
@@ -20,10 +22,8 @@ std::string DescribeModule(const MAPS::ModuleDefinition& module,
                            const std::vector<Setting>& settings = {});
 
 // The package beside the program, <bin>/../lib/ntrip-host/<file name>: where the build tree, an
-// installed prefix and an unpacked Debian package all hold it.
+// installed prefix and an unpacked Debian package all hold it (on Windows <bin>/<file name>,
+// the DLL in the program's own folder).
 std::filesystem::path DefaultPackagePath(const std::filesystem::path& executable);
-
-// This process's executable, from /proc/self/exe.
-std::filesystem::path CurrentExecutable();
 
 }  // namespace ntrip_host

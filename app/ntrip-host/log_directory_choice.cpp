@@ -1,54 +1,15 @@
 #include "log_directory_choice.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
-#include <system_error>
 
 #include "common/option_text.h"
 #include "log.h"
 #include "options.h"
+#include "platform_paths.h"
 
 namespace ntrip_host {
 
-namespace {
-
 namespace fs = std::filesystem;
-
-std::string Variable(const EnvironmentLookup& environment, const char* name) {
-  const char* value = environment(name);
-  return value != nullptr ? value : "";
-}
-
-// The state directory for logs, from the first of the service's, XDG's and the home's.
-fs::path DefaultLogDirectory(const EnvironmentLookup& environment) {
-  // systemd may list several directories, separated by colons: the first is the unit's own.
-  const std::string service = Variable(environment, "STATE_DIRECTORY");
-  if (!service.empty()) return fs::path(service.substr(0, service.find(':'))) / "logs";
-  // A relative XDG_STATE_HOME is invalid and ignored.
-  const std::string xdg = Variable(environment, "XDG_STATE_HOME");
-  if (!xdg.empty() && xdg.front() == '/') return fs::path(xdg) / "ntrip-host" / "logs";
-  const std::string home = Variable(environment, "HOME");
-  if (!home.empty()) return fs::path(home) / ".local" / "state" / "ntrip-host" / "logs";
-  return {};
-}
-
-// Creates the missing levels of `directory` readable by the user alone: log lines name the
-// caster, the mount point and the user's position.
-std::string CreatePrivately(const fs::path& directory) {
-  fs::path made;
-  for (const fs::path& part : directory) {
-    made /= part;
-    if (::mkdir(made.c_str(), 0700) != 0 && errno != EEXIST) {
-      return "cannot create " + made.string() + ": " + std::strerror(errno);
-    }
-  }
-  return {};
-}
-
-}  // namespace
 
 LogDirectoryChoice ChooseLogDirectory(const std::string& destination,
                                       const std::string& logging_path,

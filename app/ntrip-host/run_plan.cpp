@@ -56,7 +56,7 @@ bool PrepareDemo(const RunOptions& options, const fs::path& executable, const Co
     fs::create_directories(log_dir, ignored);
     plan.properties.emplace_back("log_destination", "Log");
     plan.properties.emplace_back("logging_path", log_dir.string());
-    std::printf("demo: log files go to %s\n", log_dir.c_str());
+    std::printf("demo: log files go to %s\n", log_dir.string().c_str());
   } else if (!options.HasProperty("log_destination")) {
     plan.properties.emplace_back("log_destination", "Console");
   }
@@ -77,7 +77,7 @@ bool PrepareDemo(const RunOptions& options, const fs::path& executable, const Co
     if (name == "decode_rtcm") decoding = !(value == "false" || value == "0");
   }
   std::printf("demo: runs %.0f s; raw output goes to %s; %s\n", *plan.duration,
-              plan.demo_raw_path.c_str(),
+              plan.demo_raw_path.string().c_str(),
               decoding ? "decoded summaries follow" : "decode_rtcm is off: no decoded summaries");
   std::fflush(stdout);
   return true;

@@ -1,10 +1,12 @@
 #pragma once
 // How a run ends: a signal, the duration, a failure. SIGINT, SIGTERM and SIGHUP are taken with
-// sigtimedwait or a signalfd, never in a signal handler.
+// sigtimedwait or a signalfd, never in a signal handler; on Windows the console's control events
+// (Ctrl-C, Ctrl-Break, closing the console) take their place.
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -15,6 +17,14 @@ namespace ntrip_host {
 // and ignores SIGPIPE (a TCP client of a sink that goes away must not end the program). Call
 // first thing in main, before any thread exists.
 void TakeOverStopSignals();
+
+// Waits at most `limit` for a stop signal and takes it; its name ("SIGINT", "Ctrl-C").
+std::optional<std::string> WaitForStopSignal(std::chrono::milliseconds limit);
+
+// Windows: the console's control handler. Queues a stop event (Ctrl-C, Ctrl-Break, closing the
+// console, logoff, shutdown) for WaitForStopSignal and says it took it; a close, logoff or
+// shutdown holds on a few seconds for the stop, since Windows ends the process at its return.
+bool OnConsoleEvent(unsigned long event);
 
 class StopRequest {
  public:
@@ -46,9 +56,11 @@ class StopRequest {
 
  private:
   bool Requested() const;
+  // Ends a WaitUntilOrSignal of another thread after a request.
+  void WakeSignalWait();
 
-  const int wake_fd_;       // eventfd: readable once requested
-  const int signal_fd_;     // signalfd of SIGINT, SIGTERM and SIGHUP
+  const int wake_fd_;       // eventfd: readable once requested (POSIX)
+  const int signal_fd_;     // signalfd of SIGINT, SIGTERM and SIGHUP (POSIX)
   bool signalled_ = false;  // under mutex_
   bool reload_on_hangup_ = false, reload_pending_ = false;  // under mutex_
   mutable std::mutex mutex_;

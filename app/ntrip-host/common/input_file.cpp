@@ -1,6 +1,7 @@
 #include "common/input_file.h"
 
-#include <fcntl.h>
+#include "common/descriptor_calls.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +16,9 @@ namespace {
   throw InputFileError("cannot " + what + " " + path + ": " + std::strerror(error));
 }
 
-// O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
-int OpenWithoutWaiting(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+// Opening a FIFO for reading must not wait for a writer.
+int OpenForReading(const std::string& path) {
+  const int fd = OpenWithoutWaiting(path, false);
   if (fd < 0) Fail(path, "open", errno);
   return fd;
 }
@@ -43,20 +44,20 @@ void CheckKindAndSize(int fd, const std::string& path, std::size_t cap) {
 }  // namespace
 
 void RefuseIrregularFile(const std::string& path, std::size_t cap) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int fd = OpenWithoutWaiting(path, false);
   if (fd < 0) return;
   const FdCloser file{fd};
   CheckKindAndSize(file.fd, path, cap);
 }
 
 std::string ReadRegularFile(const std::string& path, std::size_t cap) {
-  const FdCloser file{OpenWithoutWaiting(path)};
+  const FdCloser file{OpenForReading(path)};
   CheckKindAndSize(file.fd, path, cap);
   const std::string too_large = TooLarge(path, cap);
   std::string content;
   char buffer[16 * 1024];
   while (true) {
-    const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+    const long got = ReadSome(file.fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) Fail(path, "read", errno);
     if (got == 0) return content;
@@ -67,7 +68,7 @@ std::string ReadRegularFile(const std::string& path, std::size_t cap) {
 }
 
 InputStream::InputStream(const std::string& path) : path_(path) {
-  fd_ = path == "-" ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : OpenWithoutWaiting(path);
+  fd_ = path == "-" ? DuplicateDescriptor(STDIN_FILENO) : OpenForReading(path);
   if (fd_ < 0) Fail(path, "open", errno);
   struct stat status {};
   if (::fstat(fd_, &status) != 0) {
@@ -82,8 +83,7 @@ InputStream::InputStream(const std::string& path) : path_(path) {
   }
   // A pipe is never waited for: a writer may come, go and come again, and a stop must not wait
   // for its next line.
-  const int flags = ::fcntl(fd_, F_GETFL);
-  if (!regular_ && flags >= 0) ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+  if (!regular_) MakeReadsNonBlocking(fd_);
 }
 
 InputStream::~InputStream() {
@@ -92,7 +92,7 @@ InputStream::~InputStream() {
 
 std::size_t InputStream::Read(char* buffer, std::size_t size) {
   while (true) {
-    const ssize_t got = ::read(fd_, buffer, size);
+    const long got = ReadSome(fd_, buffer, size);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
     if (errno != EINTR) Fail(path_, "read", errno);

@@ -1,6 +1,7 @@
 // Runs an io_context on the calling thread until it stops or runs out of work.
 #pragma once
 
+#include "common/descriptor_calls.h"
 #include "common/option_text.h"
 #include "common/program_log.h"
 
@@ -23,12 +24,6 @@ void RunGuarded(boost::asio::io_context& io, const LogFunction& log);
 // returned with the reason in `ec`.
 bool OpenSerialPort(boost::asio::serial_port& port, const SerialDevice& device,
                     boost::system::error_code& ec);
-
-// Writes what a non-blocking descriptor takes of `bytes` without waiting; the count written.
-// `error` is the errno of a failure other than a full descriptor, 0 otherwise.
-std::size_t WriteWithoutWaiting(int fd, std::string_view bytes, int& error);
-// The same for a socket: never waits, never raises SIGPIPE.
-std::size_t SendWithoutWaiting(int fd, std::string_view bytes, int& error);
 
 // The sinks with an io thread of their own close through it. `Impl` holds `mutex`, `closed`,
 // `io`, `work`, `thread`, and `BeginClose()` for the io thread.

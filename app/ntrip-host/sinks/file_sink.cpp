@@ -1,9 +1,7 @@
 #include "sinks/file_sink.h"
 
+#include "common/descriptor_calls.h"
 #include "common/option_text.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -21,10 +19,11 @@ FileSink::FileSink(const std::string& path, std::string_view option)
 std::FILE* StreamStdout() {
   static std::FILE* const stream = [] {
     std::fflush(stdout);
-    const int kept = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    // A binary copy: a text-mode stdout (Windows) would turn each 0x0A into 0x0D 0x0A.
+    const int kept = DuplicateDescriptor(fileno(stdout));
     std::FILE* file = kept < 0 ? nullptr : fdopen(kept, "wb");
     if (file == nullptr) return stdout;  // no descriptor left: text and stream share it
-    dup2(STDERR_FILENO, STDOUT_FILENO);
+    RedirectStdout(fileno(stderr));
     return file;
   }();
   return stream;

@@ -2,6 +2,7 @@
 
 #include "common/io_thread.h"
 #include "platform.h"
+#include "sinks/file_sink.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -273,6 +274,30 @@ SinkCounters PipeSink::Counters() const {
 
 std::string PipeSink::Description() const {
   return impl_->description;
+}
+
+std::unique_ptr<Sink> MakeStdoutSink(const SinkSettings& settings) {
+  // A pipe whose reader stops reading must not hold the program: written without blocking.
+  const int stream_fd = fileno(StreamStdout());
+  if (IsPipeLike(stream_fd)) {
+    const int fd = DuplicateDescriptor(stream_fd);
+    if (fd >= 0) return std::make_unique<PipeSink>(fd, "stdout", settings);
+  }
+  return std::make_unique<FileSink>();
+}
+
+std::unique_ptr<Sink> MakeFifoSink(const std::string& path, std::string_view option,
+                                   const SinkSettings& settings) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return nullptr;
+  // Opened for reading too, so the open never waits for a reader; a missing reader then shows
+  // as a stall.
+  const int fd = OpenWithoutWaiting(path, true);
+  if (fd < 0) {
+    throw OptionError(std::string(option) + ": '" + path +
+                      "': cannot open: " + std::strerror(errno));
+  }
+  return std::make_unique<PipeSink>(fd, "FIFO " + path, settings);
 }
 
 }  // namespace ntrip_host

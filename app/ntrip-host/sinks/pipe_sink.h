@@ -35,4 +35,12 @@ class PipeSink : public Sink {
 // True when `fd` is a pipe, a FIFO or a socket: a file whose reader may stop taking data.
 bool IsPipeLike(int fd);
 
+// Standard output as a sink: a pipe behind it is written without blocking where the platform
+// has non-blocking pipes, a file or a console as a file.
+std::unique_ptr<Sink> MakeStdoutSink(const SinkSettings& settings);
+// The sink of `path` when it names a FIFO; none for any other file (and on a platform without
+// FIFOs).
+std::unique_ptr<Sink> MakeFifoSink(const std::string& path, std::string_view option,
+                                   const SinkSettings& settings);
+
 }  // namespace ntrip_host

@@ -10,9 +10,6 @@
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <deque>
 #include <mutex>
@@ -62,10 +59,7 @@ struct SerialSink::Impl {
   bool OpenPort(error_code& ec) {
     last_open = Clock::now();
     if (!OpenSerialPort(port, port_setting, ec)) return false;
-    const int native = port.native_handle();
-    // Written at once by the caller as far as the port takes it, never waiting for it.
-    const int flags = fcntl(native, F_GETFL);
-    if (flags >= 0) fcntl(native, F_SETFL, flags | O_NONBLOCK);
+    const int native = DirectPortDescriptor(port);
     std::scoped_lock lock(mutex);
     fd = native;
     return true;

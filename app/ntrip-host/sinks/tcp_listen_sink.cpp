@@ -33,7 +33,7 @@ namespace {
 struct Client {
   explicit Client(tcp::socket s) : socket(std::move(s)), fd(socket.native_handle()) {}
   tcp::socket socket;
-  const int fd;
+  const SocketHandle fd;
   std::string peer;
   std::deque<Element> queue;
   std::size_t queued_bytes = 0;  // including the element being written
