@@ -38,7 +38,7 @@ echo "-- --raw-out - with a stream full of 0x0A bytes"
   head -c 3000 /dev/zero | tr '\0' '\n'
   for _ in $(seq 1 500); do printf '\r\n\n\r\0\012'; done
 } >lf.bin
-"$wine" "$bin/ntrip-replay-caster.exe" --listen 127.0.0.1:0 --mount LF="$work/lf.bin" --rate 0 \
+"$wine" "$bin/ntrip-replay-caster.exe" --listen 127.0.0.1:0 --mount LF="$work/lf.bin" --rate 0 --original-time \
   --fault stall-after=5000 >caster.out 2>caster.err &
 pids+=($!)
 wait_for "listening on" caster.out

@@ -386,19 +386,24 @@ void CasterConnection::WritePiece(std::string payload) {
   const auto when = std::chrono::steady_clock::now();
   AsyncWrite(buffers,
              [self = shared_from_this(), when](const boost::system::error_code& ec, std::size_t) {
+               // Recorded even when a stop closed the connection meanwhile: the bytes went out
+               // and the client may hold them (Windows reports such a write's completion after
+               // the close).
+               if (!ec) {
+                 self->served_ += self->out_payload_.size();
+                 const bool keep = self->context_.options.record_payload;
+                 self->context_.book.Update(self->index_, [&](ConnectionRecord& r) {
+                   if (keep) r.served.append(self->out_payload_);
+                   r.served_bytes = self->served_;
+                   r.writes.push_back(WriteMark{self->served_, when});
+                 });
+               }
                if (self->closed_) return;
                self->DisarmGuard();
                if (ec) {
                  self->Close(false);
                  return;
                }
-               self->served_ += self->out_payload_.size();
-               const bool keep = self->context_.options.record_payload;
-               self->context_.book.Update(self->index_, [&](ConnectionRecord& r) {
-                 if (keep) r.served.append(self->out_payload_);
-                 r.served_bytes = self->served_;
-                 r.writes.push_back(WriteMark{self->served_, when});
-               });
                self->NextPiece();
              });
 }
