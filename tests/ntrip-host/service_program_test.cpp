@@ -219,7 +219,7 @@ TEST(ServiceUnit, CarriesWhatTheServiceNeedsAndSystemdAcceptsIt) {
         "\nExecStart=/usr/bin/ntrip-host --config /etc/ntrip-host/ntrip-host.conf "
         "--set-file password=${CREDENTIALS_DIRECTORY}/password\n",
         "\nLoadCredential=password:/etc/ntrip-host/password\n",
-        "\nExecReload=/bin/kill -HUP $MAINPID\n", "\nSupplementaryGroups=dialout\n",
+        "\nExecReload=/bin/sh -c 'kill -HUP $MAINPID'\n", "\nSupplementaryGroups=dialout\n",
         "\nRestart=on-failure\n",
         "\nWatchdogSec=30\n", "\nDynamicUser=yes\n", "\nStateDirectory=ntrip-host\n",
         "\n[Install]\nWantedBy=multi-user.target\n"}) {
