@@ -38,6 +38,16 @@ boost::system::error_code SslError(unsigned long code) {
   return boost::system::error_code(static_cast<int>(code), boost::asio::error::get_ssl_category());
 }
 
+// Why `path` cannot be read as a plain file without opening it (a FIFO, a device, a socket),
+// empty when it can or when it is missing (the open then says why).
+std::string NotRegularFile(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (error || !std::filesystem::exists(status) || std::filesystem::is_regular_file(status))
+    return {};
+  return "it is not a regular file";
+}
+
 }  // namespace
 
 std::string CheckCaFile(std::string_view value) {
@@ -47,6 +57,8 @@ std::string CheckCaFile(std::string_view value) {
   std::error_code status;
   if (std::filesystem::is_directory(path, status)) {
     reason = "it is a directory, not a file";
+  } else if (!NotRegularFile(path).empty()) {
+    reason = NotRegularFile(path);
   } else if (errno = 0; !std::ifstream(path)) {
     reason = "it cannot be read: " + std::generic_category().message(errno != 0 ? errno : ENOENT);
   } else {
@@ -74,7 +86,8 @@ TlsContext::TlsContext(std::string server_name, const std::string& ca_file)
     if (!LoadSystemTrustStore(ctx, reason))
       throw std::invalid_argument("cannot load the system's certificate store: " + reason);
   } else {
-    if (!std::ifstream(ca_file)) {
+    // Opening a FIFO would wait for a writer that may never come: the kind is checked first.
+    if (!NotRegularFile(ca_file).empty() || !std::ifstream(ca_file)) {
       throw std::invalid_argument("cannot read the TLS certificate authority file \"" + ca_file +
                                   "\"");
     }

@@ -77,7 +77,6 @@ class Instance {
 
   void Start();
   void Stop();
-  bool IsRunning() const { return state_.load() == State::Running; }
   // Birth or Core failed (reported); the component waits for Stop.
   bool HasFailed() const { return failed_.load(); }
 

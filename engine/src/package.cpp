@@ -41,8 +41,10 @@ std::shared_ptr<const Package> Package::Load(const std::filesystem::path& path,
                                              MAPS::Kernel& kernel) {
   const std::string shown = path.string();
   std::error_code error;
+  // Checked before the loader opens it: a FIFO would hold the open until a writer comes.
   if (!std::filesystem::is_regular_file(path, error)) {
-    throw PackageError("Cannot load package " + shown + ": no such file");
+    throw PackageError("Cannot load package " + shown + ": " +
+                       (std::filesystem::exists(path, error) ? "not a regular file" : "no such file"));
   }
   // An absolute path keeps the loader from searching the library paths for a bare name.
   std::string reason;

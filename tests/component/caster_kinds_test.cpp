@@ -6,6 +6,12 @@
 #include "component_fixture.h"
 #include "connect_proxy.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include "scratch_directory.h"
+#endif
+
 using namespace component_test;
 
 TEST(ComponentCasterKinds, CasterThatRefusesNtrip2GetsTheNtrip1RequestAtOnceAndKeepsGettingIt) {
@@ -44,25 +50,35 @@ TEST(ComponentCasterKinds, CasterThatRefusesNtrip2GetsTheNtrip1RequestAtOnceAndK
   EXPECT_TRUE(h.ServedBytes().compare(0, raw.size(), raw) == 0);
 }
 
+// A FIFO is refused by its kind: opening it would wait for a writer and hold the host's stop.
 TEST(ComponentCasterKinds, UnreadableCaFileIsOneErrorAndNoConnection) {
-  ComponentOptions options;
-  options.properties = {{"tls", "true"}, {"tls_ca_file", "/nonexistent/ca.pem"}};
-  ComponentHarness h(ServeRecording("pygpsdata-RTCM3.log"), options);
-  h.Start();
-  const std::string error =
-      "tls_ca_file \"/nonexistent/ca.pem\" is refused: it cannot be read: No such file or "
-      "directory";
-  ASSERT_TRUE(h.Reports().WaitFor([&](const maps_host::Report& r) { return r.text == error; }));
-  // Samples keep coming (the host reads them) but none builds a client.
-  ASSERT_TRUE(Eventually([&] { return h.CountInfo("first_time_process Start") >= 5; }));
-  h.Stop();
-  EXPECT_EQ(h.Connections(), 0u);
-  // Said at start, not at every sample: the report and, with the Console destination, its log
-  // line.
-  const auto errors = h.Reports().Texts(MAPS::ReportKind::Error);
-  EXPECT_GE(errors.size(), 1u);
-  EXPECT_LE(errors.size(), 2u);
-  for (const std::string& text : errors) EXPECT_EQ(text, error);
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"/nonexistent/ca.pem", "it cannot be read: No such file or directory"}};
+#ifndef _WIN32
+  test_support::ScratchDirectory scratch("ca");
+  const std::string fifo = (scratch.Path() / "ca.pem").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  cases.emplace_back(fifo, "it is not a regular file");
+#endif
+  for (const auto& [path, reason] : cases) {
+    ComponentOptions options;
+    options.properties = {{"tls", "true"}, {"tls_ca_file", path}};
+    ComponentHarness h(ServeRecording("pygpsdata-RTCM3.log"), options);
+    h.Start();
+    const std::string error = "tls_ca_file \"" + path + "\" is refused: " + reason;
+    ASSERT_TRUE(h.Reports().WaitFor([&](const maps_host::Report& r) { return r.text == error; }))
+        << error;
+    // Samples keep coming (the host reads them) but none builds a client.
+    ASSERT_TRUE(Eventually([&] { return h.CountInfo("first_time_process Start") >= 5; }));
+    h.Stop();
+    EXPECT_EQ(h.Connections(), 0u);
+    // Said at start, not at every sample: the report and, with the Console destination, its log
+    // line.
+    const auto errors = h.Reports().Texts(MAPS::ReportKind::Error);
+    EXPECT_GE(errors.size(), 1u);
+    EXPECT_LE(errors.size(), 2u);
+    for (const std::string& text : errors) EXPECT_EQ(text, error);
+  }
 }
 
 TEST(ComponentCasterKinds, ProxyPropertiesOpenTheTunnelAndItsRefusalIsOneWarning) {

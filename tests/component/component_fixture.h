@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "engine.h"
+#include "eventually.h"
 #include "replay_caster.h"
 #include "report_collector.h"
 
@@ -72,17 +73,6 @@ class OutputLog {
   std::vector<std::string> elements_;
 };
 
-// Waits for a condition that is not signalled (caster records, engine state), polling it.
-inline bool Eventually(const std::function<bool()>& pred,
-                       std::chrono::milliseconds deadline = 10s) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= end) return pred();
-    std::this_thread::sleep_for(10ms);
-  }
-  return true;
-}
-
 struct ComponentOptions {
   double sampling_scale = 0.1;  // one sample every 100 ms
   std::string mountpoint = "RTCM3";
@@ -131,7 +121,7 @@ class ComponentHarness {
   // Returns how long the stop took.
   std::chrono::milliseconds Stop() {
     const auto start = std::chrono::steady_clock::now();
-    if (instance_ && instance_->IsRunning()) instance_->Stop();
+    if (instance_) instance_->Stop();
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     // The caster books a write when it completes, which may come after the client has read and

@@ -153,7 +153,6 @@ TEST_P(SetupFaults, HostStopDuringTheFailingSetUpEndsPromptly) {
   ASSERT_TRUE(Eventually([&] { return AttemptCount(h, f.attempts) >= 2; }, 20s));
   EXPECT_LT(h.Stop(), 5s);
   EXPECT_TRUE(h.Raw().Elements().empty());
-  EXPECT_FALSE(h.Instance().IsRunning());
 }
 
 // Values that would rewrite the request never reach a client, nor the internet probe (which

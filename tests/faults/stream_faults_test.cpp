@@ -162,7 +162,6 @@ TEST_P(StreamFaults, HostStopWhileTheFaultIsInEffectEndsPromptlyAndLosesNothing)
   ASSERT_TRUE(Eventually([&] { return f.fault_active(h); }, 20s));
   EXPECT_LT(h.Stop(), 5s);
   EXPECT_TRUE(IsPrefixOfServed(h.Raw().Bytes(), h.ServedBytes())) << DescribeTraffic(h);
-  EXPECT_FALSE(h.Instance().IsRunning());
 }
 
 INSTANTIATE_TEST_SUITE_P(CasterFaults, StreamFaults, ::testing::ValuesIn(kStreamFaults),

@@ -14,7 +14,6 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include <array>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -30,11 +29,9 @@ struct LiveNmeaSource::Impl {
 
   // --- state shared with callers, under mutex ---
   mutable std::mutex mutex;
-  mutable std::condition_variable changed;
   PositionCounters counters;
   NmeaPositionTracker tracker;
   Clock::time_point last_gga{};
-  std::uint64_t connections = 0;
 
   // --- reader thread only ---
   const LiveNmeaSettings settings;
@@ -138,11 +135,6 @@ struct LiveNmeaSource::Impl {
 
   void Connected() {
     timer.cancel();
-    {
-      std::scoped_lock lock(mutex);
-      ++connections;
-    }
-    changed.notify_all();
     Log(LogLevel::kInfo, "connected");
     Read();
   }
@@ -175,16 +167,13 @@ struct LiveNmeaSource::Impl {
   }
 
   void Consume(std::string_view bytes) {
-    {
-      std::scoped_lock lock(mutex);
-      input.Feed(bytes, counters, [this](const NmeaParse& parse) {
-        tracker.Feed(parse);
-        if (parse.status == NmeaStatus::kOk && std::holds_alternative<GgaFix>(parse.sentence)) {
-          last_gga = Clock::now();
-        }
-      });
-    }
-    changed.notify_all();
+    std::scoped_lock lock(mutex);
+    input.Feed(bytes, counters, [this](const NmeaParse& parse) {
+      tracker.Feed(parse);
+      if (parse.status == NmeaStatus::kOk && std::holds_alternative<GgaFix>(parse.sentence)) {
+        last_gga = Clock::now();
+      }
+    });
   }
 
   void Dropped(const std::string& why) {
@@ -252,18 +241,6 @@ PositionCounters LiveNmeaSource::Counters() const {
 
 std::string LiveNmeaSource::Description() const {
   return impl_->description;
-}
-
-bool LiveNmeaSource::WaitForSentences(std::uint64_t count,
-                                      std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(impl_->mutex);
-  return impl_->changed.wait_for(lock, timeout,
-                                 [&] { return impl_->counters.sentences_read >= count; });
-}
-
-std::uint64_t LiveNmeaSource::Connections() const {
-  std::scoped_lock lock(impl_->mutex);
-  return impl_->connections;
 }
 
 }  // namespace ntrip_host

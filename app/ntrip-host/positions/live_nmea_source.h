@@ -24,11 +24,6 @@ class LiveNmeaSource : public PositionSource {
   PositionCounters Counters() const override;
   std::string Description() const override;
 
-  // Waits until at least `count` sentences have been read in all; false on timeout.
-  bool WaitForSentences(std::uint64_t count, std::chrono::milliseconds timeout) const;
-  // Number of successful connects (TCP) or opens (serial) so far.
-  std::uint64_t Connections() const;
-
   struct Impl;
 
  private:

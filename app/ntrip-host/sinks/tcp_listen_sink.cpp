@@ -12,7 +12,6 @@
 #include <boost/asio/write.hpp>
 
 #include <array>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -70,7 +69,6 @@ std::string PeerText(const tcp::socket& socket) {
 struct TcpListenSink::Impl {
   const SinkSettings settings;
   std::string description;
-  unsigned short port = 0;
   asio::io_context io;
   std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work{io.get_executor()};
   tcp::acceptor acceptor{io};
@@ -79,11 +77,8 @@ struct TcpListenSink::Impl {
   bool closing = false;                       // io thread only
   std::jthread thread;
 
-  mutable std::mutex
-      mutex;  // counters, client count, closed, listed and the clients' direct/posted
-  mutable std::condition_variable changed;
+  mutable std::mutex mutex;  // counters, closed, listed and the clients' direct/posted
   SinkCounters counters;
-  std::size_t client_count = 0;
   bool closed = false;
   // The clients the publishing thread writes to; a client leaves before its socket closes, so a
   // write never reaches a descriptor number used again for something else.
@@ -149,9 +144,7 @@ struct TcpListenSink::Impl {
         std::scoped_lock lock(mutex);
         listed.push_back(client);
         ++counters.clients_connected;
-        client_count = clients.size();
       }
-      changed.notify_all();
       Log(LogLevel::kInfo, "client " + client->peer + " connected");
       WatchForClose(client);
       Accept();
@@ -270,9 +263,7 @@ struct TcpListenSink::Impl {
     {
       std::scoped_lock lock(mutex);
       if (dropped) ++counters.clients_dropped;
-      client_count = clients.size();
     }
-    changed.notify_all();
     if (!why.empty()) Log(dropped ? LogLevel::kWarning : LogLevel::kInfo, why);
     if (closing && clients.empty()) drain_timer.cancel();
   }
@@ -304,7 +295,6 @@ TcpListenSink::TcpListenSink(const HostPort& endpoint, std::string_view option,
   std::ostringstream text;
   text << "tcp-listen://" << impl_->acceptor.local_endpoint();
   impl_->description = text.str();
-  impl_->port = impl_->acceptor.local_endpoint().port();
   impl_->Accept();
   impl_->thread = std::jthread([this] {
     tarno::NameThisThread("ntrip-tcp-io");
@@ -332,27 +322,6 @@ SinkCounters TcpListenSink::Counters() const {
 
 std::string TcpListenSink::Description() const {
   return impl_->description;
-}
-
-unsigned short TcpListenSink::LocalPort() const {
-  return impl_->port;
-}
-
-std::size_t TcpListenSink::ClientCount() const {
-  std::scoped_lock lock(impl_->mutex);
-  return impl_->client_count;
-}
-
-bool TcpListenSink::WaitForAccepted(std::uint64_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(impl_->mutex);
-  return impl_->changed.wait_for(lock, timeout,
-                                 [&] { return impl_->counters.clients_connected >= count; });
-}
-
-bool TcpListenSink::WaitForDropped(std::uint64_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(impl_->mutex);
-  return impl_->changed.wait_for(lock, timeout,
-                                 [&] { return impl_->counters.clients_dropped >= count; });
 }
 
 }  // namespace ntrip_host

@@ -23,12 +23,6 @@ class TcpListenSink : public Sink {
   SinkCounters Counters() const override;
   std::string Description() const override;
 
-  unsigned short LocalPort() const;
-  std::size_t ClientCount() const;
-  // Waits until `count` clients have been accepted since start (dropped ones included).
-  bool WaitForAccepted(std::uint64_t count, std::chrono::milliseconds timeout) const;
-  // Waits until `count` clients have been dropped since start.
-  bool WaitForDropped(std::uint64_t count, std::chrono::milliseconds timeout) const;
 
   struct Impl;
 
