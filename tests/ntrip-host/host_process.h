@@ -22,6 +22,7 @@
 
 #include <gtest/gtest.h>
 
+#include "pipe_reader.h"
 #include "scratch_directory.h"
 
 extern char** environ;
@@ -154,18 +155,13 @@ class HostProcess {
 
  private:
   void Collect(int fd, std::string& into) {
-    char buffer[4096];
-    while (true) {
-      const ssize_t got = read(fd, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
+    fixtures::ReadPipeToEnd(fd, [&](std::string_view bytes) {
       {
         std::scoped_lock lock(mutex_);
-        into.append(buffer, static_cast<std::size_t>(got));
+        into.append(bytes);
       }
       grew_.notify_all();
-    }
-    close(fd);
+    });
   }
 
   pid_t pid_ = -1;

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <functional>
 #include <stdexcept>
 #include <chrono>
@@ -18,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "pipe_reader.h"
 #include "replay_caster.h"
 
 namespace ntrip_bench {
@@ -90,16 +90,11 @@ class HostRun {
 
  private:
   void Read(int fd) {
-    char buffer[4096];
-    while (true) {
-      const ssize_t got = read(fd, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got <= 0) break;
+    fixtures::ReadPipeToEnd(fd, [this](std::string_view bytes) {
       std::scoped_lock lock(mutex_);
-      bytes_.append(buffer, static_cast<std::size_t>(got));
+      bytes_.append(bytes);
       marks_.emplace_back(bytes_.size(), Clock::now());
-    }
-    close(fd);
+    });
   }
 
   pid_t pid_ = -1;
