@@ -13,7 +13,7 @@ if(TARGET replay_caster)
   target_include_directories(caster_program_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/caster)
   target_compile_definitions(caster_program_tests PRIVATE
     CASTER_TEST_DATA_DIR="${NTRIP_DATA_DIR}" CASTER_PROGRAM="$<TARGET_FILE:ntrip-replay-caster>")
-  target_link_libraries(caster_program_tests PRIVATE replay_caster GTest::gtest_main)
+  target_link_libraries(caster_program_tests PRIVATE replay_caster ntrip_test_support GTest::gtest_main)
   add_dependencies(caster_program_tests ntrip-replay-caster)
   ntrip_discover_tests(caster_program_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS caster)
   ntrip_discover_tests(caster_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS caster)

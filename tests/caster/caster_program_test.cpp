@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "caster_fixture.h"
+#include "scratch_directory.h"
 #include "test_client.h"
 
 extern char** environ;
@@ -135,9 +137,15 @@ TEST(CasterProgram, AnswersHelpAndVersionOnStandardOutput) {
   EXPECT_EQ(version.Output().find('\n'), version.Output().size() - 1) << version.Output();
 }
 
-TEST(CasterProgram, RefusesABadCommandLine) {
+TEST(CasterProgram, RefusesABadCommandLineAndAMountThatIsNoFile) {
   CasterProcess program({"--fault", "explode"});
   EXPECT_EQ(program.StopWith(0, 10s), 2);
+  // Opening a FIFO would wait for a writer, deaf to the signals the program has taken over.
+  test_support::ScratchDirectory scratch("caster");
+  const std::string fifo = (scratch.Path() / "mount").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  CasterProcess fifo_mount({"--listen", "127.0.0.1:0", "--mount", "X=" + fifo});
+  EXPECT_EQ(fifo_mount.StopWith(0, 10s), 1);
 }
 
 }  // namespace

@@ -149,7 +149,8 @@ constexpr Option kOptions[] = {
       "port NTRIP_Client asks by default); IPv6 as [::1]:2100; port 0\n"
       "picks a free port"},
      [](CommandLine& l, const std::string& v) { ParseListen(v, l.options); }},
-    {{"--mount", "NAME=FILE", "serve FILE as mount point NAME (repeatable)"}, SetMount},
+    {{"--mount", "NAME=FILE", "serve FILE as mount point NAME (repeatable; a regular file of at\n"
+     "most 256 MiB)"}, SetMount},
     {{"--user", "USER:PASSWORD", "require HTTP Basic authentication (401 otherwise)"}, SetUser},
     {{"--rate", "BYTES_PER_SEC",
       "pacing; default: whole frames at about 1 kB/s; 0: as fast as possible"},

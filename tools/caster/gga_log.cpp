@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 namespace caster {
@@ -25,7 +26,21 @@ std::string UtcNow() {
 
 }  // namespace
 
-GgaLog::GgaLog(const std::string& path) : file_(path, std::ios::out | std::ios::app) {
+namespace {
+
+// A FIFO's open waits for its reader, which would hold the caster's start and its stop.
+const std::string& NotAFifo(const std::string& path) {
+  std::error_code error;
+  if (std::filesystem::is_fifo(path, error) || std::filesystem::is_socket(path, error)) {
+    throw std::runtime_error("the GGA log " + path + " is a FIFO or a socket: give a file");
+  }
+  return path;
+}
+
+}  // namespace
+
+GgaLog::GgaLog(const std::string& path)
+    : file_(NotAFifo(path), std::ios::out | std::ios::app) {
   if (!file_) throw std::runtime_error("cannot open the GGA log " + path);
 }
 

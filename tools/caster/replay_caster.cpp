@@ -1,5 +1,6 @@
 #include "replay_caster.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <list>
@@ -21,6 +22,19 @@ namespace caster {
 namespace asio = boost::asio;
 using boost::asio::ip::tcp;
 
+namespace {
+
+// Names a file that exists but is not a regular one, before anything opens it.
+void RefuseUnlessRegular(const std::string& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    throw std::runtime_error(path + " is not a regular file");
+  }
+}
+
+}  // namespace
+
 struct ReplayCaster::Impl {
   explicit Impl(CasterOptions options) : acceptor(io) {
     context.options = std::move(options);
@@ -32,6 +46,8 @@ struct ReplayCaster::Impl {
       throw std::invalid_argument("TLS needs both a certificate and a key file");
     }
     if (!o.tls_cert_file.empty()) {
+      RefuseUnlessRegular(o.tls_cert_file);
+      RefuseUnlessRegular(o.tls_key_file);
       context.tls = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
       context.tls->use_certificate_chain_file(o.tls_cert_file);
       context.tls->use_private_key_file(o.tls_key_file, asio::ssl::context::pem);
@@ -135,6 +151,14 @@ bool ReplayCaster::WaitUntil(const std::function<bool(const ReplayCaster&)>& pre
 }
 
 std::string ReadFileBytes(const std::string& path) {
+  // A FIFO would hold the open until a writer comes, a device could be endless, a directory
+  // reads as nothing: a recording is a regular file of a bounded size, held in memory.
+  constexpr std::uintmax_t kLargest = 256u << 20;
+  RefuseUnlessRegular(path);
+  std::error_code error;
+  if (const std::uintmax_t size = std::filesystem::file_size(path, error); !error && size > kLargest) {
+    throw std::runtime_error(path + " is larger than 256 MiB");
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file) throw std::runtime_error("cannot read " + path);
   std::ostringstream bytes;
