@@ -10,7 +10,7 @@ RunMonitor::RunMonitor(const RunOptions& options, const Console& console, Clock:
       status_(start),
       link_([this] { status_.OnNewConnection(); }),
       service_([&console](const std::string& line) { console.Error(line); }) {
-  if (options.status_json) status_json_.emplace(*options.status_json);
+  if (options.status_json) status_json_.emplace(*options.status_json, console.LogFunction());
 }
 
 void RunMonitor::Ready(Clock::time_point now) {

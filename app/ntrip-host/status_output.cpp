@@ -8,11 +8,25 @@
 #include "platform.h"
 #include "options.h"
 #include "sinks/file_sink.h"
+#include "common/option_text.h"
+#include "sinks/pipe_sink.h"
 
 namespace ntrip_host {
 
-StatusJsonWriter::StatusJsonWriter(const std::string& target) : to_stdout_(target == "-") {
+StatusJsonWriter::StatusJsonWriter(const std::string& target, LogFunction log)
+    : to_stdout_(target == "-"), log_(std::move(log)) {
   if (to_stdout_) return;
+  // Opening a FIFO as a file would wait for its reader, deaf to a stop.
+  SinkSettings settings;
+  settings.log = log_;
+  settings.output_name = "status JSON";
+  settings.close_drain = std::chrono::milliseconds(500);
+  try {
+    fifo_ = MakeFifoSink(target, "--status-json", settings);
+  } catch (const OptionError& error) {
+    throw UsageError(error.what());
+  }
+  if (fifo_) return;
   file_.open(target, std::ios::out | std::ios::trunc);
   if (!file_) throw UsageError("--status-json " + target + ": cannot open the file for writing");
 }
@@ -23,7 +37,17 @@ void StatusJsonWriter::Write(const nlohmann::json& object) {
     std::FILE* out = StreamStdout();
     std::fwrite(line.data(), 1, line.size(), out);
     std::fflush(out);
-  } else {
+  } else if (fifo_) {
+    try {
+      fifo_->Write(line);
+    } catch (const SinkError& error) {
+      // The status is for watching: its failure is said once and never stops the run.
+      LogTo(log_, LogLevel::kWarning, std::string("--status-json: ") + error.what() +
+                                          "; no more status lines go there");
+      fifo_.reset();
+      failed_ = true;
+    }
+  } else if (!failed_) {
     file_ << line << std::flush;
   }
 }

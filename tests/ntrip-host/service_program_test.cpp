@@ -109,7 +109,8 @@ TEST(ServiceConfig, AnUnknownNameOrBadValueNamesFileAndLineAndReadableSecretsWar
 
 // Every option that takes a file, given what a careless or hostile user may hand it: a config,
 // secret or CA file must be a small regular file; a positions or NMEA source may be a pipe that
-// no one writes yet, and the run then waits for it without deafness to a stop.
+// no one writes yet, and the run then waits for it without deafness to a stop; so may the status
+// JSON's FIFO that no one reads.
 TEST(ServiceConfig, EveryFileTakingOptionRefusesOrOutlivesFilesOfEveryKind) {
   using namespace std::string_literals;
   ScratchDirectory scratch;
@@ -157,7 +158,8 @@ TEST(ServiceConfig, EveryFileTakingOptionRefusesOrOutlivesFilesOfEveryKind) {
            {{"--positions", fifo.string()}, Then::kRunsUntilStopped, ""},
            {{"--nmea", directory.string()}, Then::kRefused, "not a regular file or a pipe"},
            {{"--nmea", "/dev/zero"}, Then::kRefused, "not a regular file or a pipe"},
-           {{"--nmea", fifo.string()}, Then::kRunsUntilStopped, ""}}) {
+           {{"--nmea", fifo.string()}, Then::kRunsUntilStopped, ""},
+           {{"--status-json", fifo.string(), position}, Then::kRunsUntilStopped, ""}}) {
     std::vector<std::string> arguments = base;
     arguments.insert(arguments.end(), row.arguments.begin(), row.arguments.end());
     SCOPED_TRACE(arguments[6] + " " + arguments[7]);
