@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <utility>
 #include <stdexcept>
 
 #include <openssl/err.h>
@@ -57,8 +58,8 @@ std::string CheckCaFile(std::string_view value) {
   std::error_code status;
   if (std::filesystem::is_directory(path, status)) {
     reason = "it is a directory, not a file";
-  } else if (!NotRegularFile(path).empty()) {
-    reason = NotRegularFile(path);
+  } else if (std::string kind = NotRegularFile(path); !kind.empty()) {
+    reason = std::move(kind);
   } else if (errno = 0; !std::ifstream(path)) {
     reason = "it cannot be read: " + std::generic_category().message(errno != 0 ? errno : ENOENT);
   } else {

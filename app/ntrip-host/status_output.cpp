@@ -7,8 +7,8 @@
 #include "console.h"
 #include "platform.h"
 #include "options.h"
-#include "sinks/file_sink.h"
 #include "common/option_text.h"
+#include "sinks/file_sink.h"
 #include "sinks/pipe_sink.h"
 
 namespace ntrip_host {
@@ -32,6 +32,7 @@ StatusJsonWriter::StatusJsonWriter(const std::string& target, LogFunction log)
 }
 
 void StatusJsonWriter::Write(const nlohmann::json& object) {
+  if (failed_) return;
   const std::string line = object.dump() + "\n";
   if (to_stdout_) {
     std::FILE* out = StreamStdout();
@@ -44,10 +45,9 @@ void StatusJsonWriter::Write(const nlohmann::json& object) {
       // The status is for watching: its failure is said once and never stops the run.
       LogTo(log_, LogLevel::kWarning, std::string("--status-json: ") + error.what() +
                                           "; no more status lines go there");
-      fifo_.reset();
       failed_ = true;
     }
-  } else if (!failed_) {
+  } else {
     file_ << line << std::flush;
   }
 }

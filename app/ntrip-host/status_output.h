@@ -28,7 +28,7 @@ class StatusJsonWriter {
   const bool to_stdout_;
   LogFunction log_;
   std::unique_ptr<Sink> fifo_;
-  bool failed_ = false;  // the FIFO failed: nothing more is written
+  bool failed_ = false;  // the FIFO failed: nothing more is written to it
   std::ofstream file_;
 };
 

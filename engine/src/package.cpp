@@ -43,8 +43,9 @@ std::shared_ptr<const Package> Package::Load(const std::filesystem::path& path,
   std::error_code error;
   // Checked before the loader opens it: a FIFO would hold the open until a writer comes.
   if (!std::filesystem::is_regular_file(path, error)) {
+    const bool exists = std::filesystem::exists(path, error);
     throw PackageError("Cannot load package " + shown + ": " +
-                       (std::filesystem::exists(path, error) ? "not a regular file" : "no such file"));
+                       (exists ? "not a regular file" : "no such file"));
   }
   // An absolute path keeps the loader from searching the library paths for a bare name.
   std::string reason;

@@ -156,7 +156,8 @@ std::string ReadFileBytes(const std::string& path) {
   constexpr std::uintmax_t kLargest = 256u << 20;
   RefuseUnlessRegular(path);
   std::error_code error;
-  if (const std::uintmax_t size = std::filesystem::file_size(path, error); !error && size > kLargest) {
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error && size > kLargest) {
     throw std::runtime_error(path + " is larger than 256 MiB");
   }
   std::ifstream file(path, std::ios::binary);

@@ -23,7 +23,6 @@ class TcpListenSink : public Sink {
   SinkCounters Counters() const override;
   std::string Description() const override;
 
-
   struct Impl;
 
  private:
